@@ -27,11 +27,10 @@ MERLO_EXPORT void MERLO_STDCALL FreeFindData(PanelHandle panel, PanelItem* items
                                              int32_t itemCount);
 MERLO_EXPORT int32_t MERLO_STDCALL SetDirectory(PanelHandle panel, const char* folder,
                                                 int32_t opMode);
-MERLO_EXPORT int32_t MERLO_STDCALL GetFiles(PanelHandle panel, PanelItem* items,
-                                            int32_t itemCount, int32_t move,
-                                            const char* destination, int32_t opMode);
-MERLO_EXPORT int32_t MERLO_STDCALL PutFiles(PanelHandle panel, PanelItem* items,
-                                            int32_t itemCount, int32_t move, int32_t opMode);
+MERLO_EXPORT int32_t MERLO_STDCALL GetFiles(PanelHandle panel, PanelItem* items, int32_t itemCount,
+                                            int32_t move, const char* destination, int32_t opMode);
+MERLO_EXPORT int32_t MERLO_STDCALL PutFiles(PanelHandle panel, PanelItem* items, int32_t itemCount,
+                                            int32_t move, int32_t opMode);
 MERLO_EXPORT int32_t MERLO_STDCALL DeleteFiles(PanelHandle panel, PanelItem* items,
                                                int32_t itemCount, int32_t opMode);
 MERLO_EXPORT void MERLO_STDCALL ExitFAR();
@@ -47,8 +46,8 @@ using GetOpenPluginInfoFn = void(MERLO_STDCALL*)(PanelHandle, PanelInfoRecord*);
 using GetFindDataFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem**, int32_t*, int32_t);
 using FreeFindDataFn = void(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t);
 using SetDirectoryFn = int32_t(MERLO_STDCALL*)(PanelHandle, const char*, int32_t);
-using GetFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t,
-                                           const char*, int32_t);
+using GetFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t, const char*,
+                                           int32_t);
 using PutFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t, int32_t);
 using DeleteFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t);
 using ExitFARFn = void(MERLO_STDCALL*)();
