@@ -1,0 +1,59 @@
+// Loading the module by path and resolving its entry points by name, as the
+// host does.
+#pragma once
+
+#include <string>
+
+#include "host/entry_points.h"
+
+namespace merlo {
+
+// The thirteen entry points of a loaded module.
+struct EntryPoints {
+  SetStartupInfoFn SetStartupInfo = nullptr;
+  GetPluginInfoFn GetPluginInfo = nullptr;
+  ConfigureFn Configure = nullptr;
+  OpenPluginFn OpenPlugin = nullptr;
+  ClosePluginFn ClosePlugin = nullptr;
+  GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
+  GetFindDataFn GetFindData = nullptr;
+  FreeFindDataFn FreeFindData = nullptr;
+  SetDirectoryFn SetDirectory = nullptr;
+  GetFilesFn GetFiles = nullptr;
+  PutFilesFn PutFiles = nullptr;
+  DeleteFilesFn DeleteFiles = nullptr;
+  ExitFARFn ExitFAR = nullptr;
+};
+
+class ModuleLibrary {
+ public:
+  ModuleLibrary() = default;
+  ModuleLibrary(const ModuleLibrary&) = delete;
+  ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+  ~ModuleLibrary() { Unload(); }
+
+  // Loads the library at the path, binding every symbol at once.
+  bool Load(const std::string& path, std::string* error);
+
+  // Resolves all thirteen entry points; on failure the error names every one
+  // that is missing.
+  bool Resolve(EntryPoints* entries, std::string* error) const;
+
+  void Unload();
+
+ private:
+  void* Symbol(const char* name) const;
+
+  void* handle_ = nullptr;
+};
+
+// The folder that holds the running executable, with a trailing separator.
+std::string ExecutableFolder();
+
+// The folder part of a path, with its trailing separator; empty for a bare name.
+std::string FolderOf(const std::string& path);
+
+// The module's file name on this platform.
+const char* DefaultModuleName();
+
+}  // namespace merlo

@@ -1,0 +1,241 @@
+#include "text.h"
+
+#include <cctype>
+#include <ctime>
+
+namespace merlo {
+
+namespace {
+
+// Length of the UTF-8 sequence that starts at text[i] and its code point, or
+// 0 when the bytes there are no valid sequence.
+[[maybe_unused]] size_t DecodeUtf8(const std::string& text, size_t i, uint32_t* codePoint) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t length = 0;
+  uint32_t value = 0;
+  if (lead < 0x80) {
+    *codePoint = lead;
+    return 1;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2;
+    value = lead & 0x1F;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3;
+    value = lead & 0x0F;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4;
+    value = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (byte(i + k) & 0x3F);
+  }
+  static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kSmallest[length] || value > 0x10FFFF) return 0;
+  *codePoint = value;
+  return length;
+}
+
+unsigned char FoldCase(unsigned char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
+  // Latin-1 capitals 0xC0 to 0xDE, except the multiplication sign 0xD7.
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
+  return c;
+}
+
+}  // namespace
+
+#if defined(_WIN32)
+
+std::string NarrowFromUser(const std::string& text) { return text; }
+std::string UserFromNarrow(const std::string& text) { return text; }
+bool HasNarrowForm(const std::string&) { return true; }
+
+std::string ModulePcPath(const std::string& absolutePath) { return absolutePath; }
+
+#else
+
+std::string NarrowFromUser(const std::string& text) {
+  std::string narrow;
+  narrow.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    uint32_t codePoint = 0;
+    const size_t length = DecodeUtf8(text, i, &codePoint);
+    if (length == 0) {
+      narrow.push_back(text[i]);
+      ++i;
+      continue;
+    }
+    narrow.push_back(codePoint <= 0xFF ? static_cast<char>(codePoint) : '?');
+    i += length;
+  }
+  return narrow;
+}
+
+std::string UserFromNarrow(const std::string& text) {
+  std::string user;
+  user.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      user.push_back(c);
+    } else {
+      user.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      user.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return user;
+}
+
+bool HasNarrowForm(const std::string& text) {
+  for (size_t i = 0; i < text.size();) {
+    uint32_t codePoint = 0;
+    const size_t length = DecodeUtf8(text, i, &codePoint);
+    if (length == 0) {
+      ++i;
+      continue;
+    }
+    if (codePoint > 0xFF) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string ModulePcPath(const std::string& absolutePath) {
+  std::string path = "Z:";
+  for (const char c : NarrowFromUser(absolutePath)) path.push_back(c == '/' ? '\\' : c);
+  if (path == "Z:") path += '\\';
+  // Collapse doubled separators that a path such as "//x" would bring.
+  std::string collapsed;
+  for (const char c : path) {
+    if (c == '\\' && !collapsed.empty() && collapsed.back() == '\\') continue;
+    collapsed.push_back(c);
+  }
+  return collapsed;
+}
+
+#endif
+
+std::vector<std::string> SplitDevicePath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::string part;
+  for (const char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part.push_back(c);
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+std::string DevicePathText(const std::vector<std::string>& parts) {
+  if (parts.empty()) return "\\";
+  std::string text;
+  for (const auto& part : parts) text += "\\" + part;
+  return text;
+}
+
+std::vector<std::string> ResolveDevicePath(const std::vector<std::string>& current,
+                                           const std::string& path) {
+  const bool absolute = !path.empty() && (path[0] == '\\' || path[0] == '/');
+  std::vector<std::string> parts = absolute ? std::vector<std::string>{} : current;
+  for (const auto& part : SplitDevicePath(path)) {
+    if (part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  return parts;
+}
+
+bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive) {
+  const auto same = [caseSensitive](char a, char b) {
+    if (caseSensitive) return a == b;
+    return FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
+  };
+  // Greedy match with one backtrack point: the last "*" seen.
+  size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool HasWildcards(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+std::string FormatFileTime(uint32_t low, uint32_t high) {
+  const uint64_t fileTime = (static_cast<uint64_t>(high) << 32) | low;
+  if (fileTime == 0) return "";
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+  return FormatLocalTime(static_cast<int64_t>(fileTime / 10000000ULL) - kSecondsFrom1601To1970);
+}
+
+std::string FormatLocalTime(int64_t seconds) {
+  std::tm local{};
+#if defined(_WIN32)
+  const __time64_t t = seconds;
+  if (seconds < 0 || _localtime64_s(&local, &t) != 0) return "?";
+#else
+  const time_t t = static_cast<time_t>(seconds);
+  if (localtime_r(&t, &local) == nullptr) return "?";
+#endif
+  char text[32];
+  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
+  return text;
+}
+
+std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (const char c : line) {
+    if (quote != 0) {
+      if (c == quote) {
+        quote = 0;
+      } else {
+        word.push_back(c);
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+      inWord = true;
+    } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word.push_back(c);
+      inWord = true;
+    }
+  }
+  if (quote != 0) return std::nullopt;
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+std::string CountOf(size_t count, const char* singular, const char* plural) {
+  return std::to_string(count) + " " + (count == 1 ? singular : plural);
+}
+
+}  // namespace merlo

@@ -1,0 +1,63 @@
+// Text and path helpers of the stand-in host: the narrow text the module speaks,
+// device paths, PC paths in the form the module takes, wildcards and dates.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace merlo {
+
+// User text (UTF-8 on Linux) to the module's narrow text (Latin-1 on Linux).
+// A character above U+00FF becomes "?"; a byte that is no part of valid UTF-8
+// is taken as the Latin-1 character of the same value. On Windows both sides
+// use the same code page and the text passes unchanged.
+std::string NarrowFromUser(const std::string& text);
+
+// The module's narrow text to user text: the reverse of NarrowFromUser.
+std::string UserFromNarrow(const std::string& text);
+
+// True when every character of the user text has a narrow form.
+bool HasNarrowForm(const std::string& text);
+
+// A PC folder (absolute, in the local file system's own form) as the module
+// expects a PC path: on Linux "Z:" stands for the root and "\" separates
+// ("/home/me" is "Z:\home\me", "/" is "Z:\"); on Windows the path unchanged.
+std::string ModulePcPath(const std::string& absolutePath);
+
+// The parts of a device path; "\" and "/" both separate, empty parts drop out.
+std::vector<std::string> SplitDevicePath(const std::string& path);
+
+// Device folder text for its parts: "\" for none, "\a\b" for {a, b}.
+std::string DevicePathText(const std::vector<std::string>& parts);
+
+// Resolves a device path typed by the user against the current folder: an
+// absolute path ("\x") starts at the root, "." stays and ".." goes up (never
+// above the root). Returns the resulting parts.
+std::vector<std::string> ResolveDevicePath(const std::vector<std::string>& current,
+                                           const std::string& path);
+
+// Matches a name against a pattern with "*" (any run) and "?" (one character).
+// With caseSensitive false, ASCII and Latin-1 letters compare without case.
+bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive = true);
+
+// True when the text holds "*" or "?".
+bool HasWildcards(const std::string& text);
+
+// A Windows file time (100 ns units since 1601-01-01 UTC) as local
+// "YYYY-MM-DD HH:MM"; the zero time gives an empty text.
+std::string FormatFileTime(uint32_t low, uint32_t high);
+
+// Seconds since 1970-01-01 UTC as local "YYYY-MM-DD HH:MM".
+std::string FormatLocalTime(int64_t unixSeconds);
+
+// Splits a command line into words at blanks. Double or single quotes group a
+// run that holds blanks; a backslash is an ordinary character (it separates
+// device folders). Returns nothing when a quote is left open.
+std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line);
+
+// "1 file", "2 files".
+std::string CountOf(size_t count, const char* singular, const char* plural);
+
+}  // namespace merlo
