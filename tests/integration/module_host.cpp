@@ -64,13 +64,6 @@ std::string LoadError() { return "error " + std::to_string(GetLastError()); }
 using LibraryHandle = void*;
 
 LibraryHandle LoadByPath(const std::string& path) {
-#if defined(__SANITIZE_ADDRESS__)
-  // The sanitizer's dlopen stands between the module and the loader, so the
-  // module's $ORIGIN run path is not searched when it loads the device library:
-  // load the one beside it first, which the module's dlopen then finds by name.
-  static void* const device = dlopen(MERLO_BUILD_DIR "/librapi.so", RTLD_NOW | RTLD_LOCAL);
-  (void)device;
-#endif
   return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

@@ -110,16 +110,6 @@ class ShellTest : public ::testing::Test {
     WriteFile(device_ / "docs" / "inner.txt", "inside docs");
     fs::create_directories(device_ / "backup");
     SetFaults("");
-#if defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
-    // The sanitizer's dlopen wrapper makes itself the caller, so the module's
-    // $ORIGIN run path no longer finds the device library beside it.
-    const char* path = std::getenv("LD_LIBRARY_PATH");
-    const std::string here = MERLO_BUILD_DIR;
-    if (path == nullptr || std::string(path).find(here) == std::string::npos) {
-      setenv("LD_LIBRARY_PATH", (here + (path != nullptr ? ":" + std::string(path) : "")).c_str(),
-             1);
-    }
-#endif
   }
 
   void TearDown() override {
