@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/device_library.h"
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace {
@@ -42,6 +43,7 @@ int32_t ListDirectory(const DevicePanel* panel, PanelItem** items, int32_t* coun
   // One block even for no items, so the host always gets an array to hand back.
   PanelItem* block = static_cast<PanelItem*>(std::malloc(bytes != 0 ? bytes : 1));
   if (block != nullptr) {
+    if (gProcess.AdviseLargeBlock != nullptr) gProcess.AdviseLargeBlock(block, bytes);
     for (uint32_t i = 0; i < listed; ++i) {
       PanelItem& item = block[i];
       const DeviceFindRecord& record = records[i];

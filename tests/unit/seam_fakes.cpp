@@ -282,7 +282,7 @@ FakeWorld::FakeWorld()
                     FakeCeRead, FakeCeWrite, FakeCeClose, FakeCeCopy, FakeCeMove,   FakeCeDelete};
   gLocalFiles = LocalFiles{FakeCreate, FakeRead, FakeWrite, FakeSize, FakeClose, FakeDelete};
   gRegistry = Registry{FakeOpenKey, FakeQuery, FakeCloseKey};
-  gProcess = ProcessCalls{FakeWait, FakeCwd};
+  gProcess = ProcessCalls{FakeWait, FakeCwd, nullptr};
 }
 
 FakeWorld::~FakeWorld() {

@@ -4,11 +4,13 @@
 // connection completes; the wait polls it and neither reads nor closes it.
 // The current directory is reported in the drive-letter form of drive_paths.h.
 #include <poll.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 
 #include "platform/posix/drive_paths.h"
 #include "platform/process.h"
@@ -64,4 +66,16 @@ uint32_t PosixGetCurrentDirectoryA(uint32_t size, char* buffer) {
 
 }  // namespace
 
-ProcessCalls gProcess = {PosixWaitForSingleObject, PosixGetCurrentDirectoryA};
+// A listing of many entries fills tens of megabytes at once; backing them with
+// large pages saves most of the page faults of the first write.
+void PosixAdviseLargeBlock(void* block, size_t bytes) {
+  constexpr size_t kLargeBlock = 4u << 20;
+  constexpr uintptr_t kPage = 4096;
+  if (block == nullptr || bytes < kLargeBlock) return;
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block) & ~(kPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes + kPage - 1) & ~(kPage - 1);
+  madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
+ProcessCalls gProcess = {PosixWaitForSingleObject, PosixGetCurrentDirectoryA,
+                         PosixAdviseLargeBlock};

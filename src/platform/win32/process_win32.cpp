@@ -14,4 +14,4 @@ uint32_t Win32GetCurrentDirectoryA(uint32_t size, char* buffer) {
 
 }  // namespace
 
-ProcessCalls gProcess = {Win32WaitForSingleObject, Win32GetCurrentDirectoryA};
+ProcessCalls gProcess = {Win32WaitForSingleObject, Win32GetCurrentDirectoryA, nullptr};
