@@ -17,37 +17,7 @@ namespace {
 
 void* gLoadedLibrary = nullptr;  // kept loaded once its calls were resolved
 
-template <typename Call>
-bool Resolve(void* library, const char* name, Call* entry) {
-  void* address = dlsym(library, name);
-  if (address == nullptr) return false;
-  *entry = reinterpret_cast<Call>(address);
-  return true;
-}
-
-bool ResolveAll(void* library, DeviceLibrary* table) {
-  return Resolve(library, "CeRapiInitEx", &table->CeRapiInitEx) &&
-         Resolve(library, "CeRapiUninit", &table->CeRapiUninit) &&
-         Resolve(library, "CeFindAllFiles", &table->CeFindAllFiles) &&
-         Resolve(library, "CeRapiFreeBuffer", &table->CeRapiFreeBuffer) &&
-         Resolve(library, "CeCreateFile", &table->CeCreateFile) &&
-         Resolve(library, "CeGetFileSize", &table->CeGetFileSize) &&
-         Resolve(library, "CeReadFile", &table->CeReadFile) &&
-         Resolve(library, "CeWriteFile", &table->CeWriteFile) &&
-         Resolve(library, "CeCloseHandle", &table->CeCloseHandle) &&
-         Resolve(library, "CeCopyFile", &table->CeCopyFile) &&
-         Resolve(library, "CeMoveFile", &table->CeMoveFile) &&
-         Resolve(library, "CeDeleteFile", &table->CeDeleteFile);
-}
-
-bool IsFilled(const DeviceLibrary& table) {
-  return table.CeRapiInitEx != nullptr && table.CeRapiUninit != nullptr &&
-         table.CeFindAllFiles != nullptr && table.CeRapiFreeBuffer != nullptr &&
-         table.CeCreateFile != nullptr && table.CeGetFileSize != nullptr &&
-         table.CeReadFile != nullptr && table.CeWriteFile != nullptr &&
-         table.CeCloseHandle != nullptr && table.CeCopyFile != nullptr &&
-         table.CeMoveFile != nullptr && table.CeDeleteFile != nullptr;
-}
+void* Lookup(void* library, const char* name) { return dlsym(library, name); }
 
 }  // namespace
 
@@ -58,7 +28,7 @@ bool LoadDeviceLibraryFrom(const char* name) {
     return false;
   }
   DeviceLibrary table = {};
-  if (!ResolveAll(library, &table)) {
+  if (!ResolveDeviceLibrary(Lookup, library, &table)) {
     dlclose(library);
     gDeviceLibrary = DeviceLibrary{};
     return false;
@@ -73,7 +43,7 @@ bool LoadDeviceLibraryFrom(const char* name) {
 }
 
 bool LoadDeviceLibrary() {
-  if (IsFilled(gDeviceLibrary)) return true;
+  if (IsDeviceLibraryFilled(gDeviceLibrary)) return true;
   if (LoadDeviceLibraryFrom("librapi.so")) return true;
   static const char kName[] = "librapi.so";
   Dl_info self = {};

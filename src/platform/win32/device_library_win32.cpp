@@ -16,50 +16,23 @@ namespace {
 
 HMODULE gLoadedLibrary = nullptr;  // kept loaded once its calls were resolved
 
-template <typename Call>
-bool Resolve(HMODULE library, const char* name, Call* entry) {
-  const FARPROC address = GetProcAddress(library, name);
-  if (address == nullptr) return false;
+void* Lookup(void* library, const char* name) {
   // Through the generic function type, which the cast warnings accept.
-  *entry = reinterpret_cast<Call>(reinterpret_cast<void (*)()>(address));
-  return true;
-}
-
-bool ResolveAll(HMODULE library, DeviceLibrary* table) {
-  return Resolve(library, "CeRapiInitEx", &table->CeRapiInitEx) &&
-         Resolve(library, "CeRapiUninit", &table->CeRapiUninit) &&
-         Resolve(library, "CeFindAllFiles", &table->CeFindAllFiles) &&
-         Resolve(library, "CeRapiFreeBuffer", &table->CeRapiFreeBuffer) &&
-         Resolve(library, "CeCreateFile", &table->CeCreateFile) &&
-         Resolve(library, "CeGetFileSize", &table->CeGetFileSize) &&
-         Resolve(library, "CeReadFile", &table->CeReadFile) &&
-         Resolve(library, "CeWriteFile", &table->CeWriteFile) &&
-         Resolve(library, "CeCloseHandle", &table->CeCloseHandle) &&
-         Resolve(library, "CeCopyFile", &table->CeCopyFile) &&
-         Resolve(library, "CeMoveFile", &table->CeMoveFile) &&
-         Resolve(library, "CeDeleteFile", &table->CeDeleteFile);
-}
-
-bool IsFilled(const DeviceLibrary& table) {
-  return table.CeRapiInitEx != nullptr && table.CeRapiUninit != nullptr &&
-         table.CeFindAllFiles != nullptr && table.CeRapiFreeBuffer != nullptr &&
-         table.CeCreateFile != nullptr && table.CeGetFileSize != nullptr &&
-         table.CeReadFile != nullptr && table.CeWriteFile != nullptr &&
-         table.CeCloseHandle != nullptr && table.CeCopyFile != nullptr &&
-         table.CeMoveFile != nullptr && table.CeDeleteFile != nullptr;
+  return reinterpret_cast<void*>(
+      reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(library), name)));
 }
 
 }  // namespace
 
 bool LoadDeviceLibrary() {
-  if (IsFilled(gDeviceLibrary)) return true;
+  if (IsDeviceLibraryFilled(gDeviceLibrary)) return true;
   HMODULE library = LoadLibraryExA("rapi.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (library == nullptr) {
     gDeviceLibrary = DeviceLibrary{};
     return false;
   }
   DeviceLibrary table = {};
-  if (!ResolveAll(library, &table)) {
+  if (!ResolveDeviceLibrary(Lookup, library, &table)) {
     FreeLibrary(library);
     gDeviceLibrary = DeviceLibrary{};
     return false;
