@@ -1,0 +1,69 @@
+// What each platform supplies to the emulated device library: the environment,
+// the device root, threads, the completion event and the file calls. The
+// exported calls (rapi.cpp) add fault injection and catch everything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/records.h"
+
+namespace emu {
+
+// An environment variable as UTF-8; false when it is not set.
+bool ReadEnvironment(const char* name, std::string* utf8);
+
+// Takes the device root from MERLO_DEVICE_ROOT. False, and no root (every device
+// call then fails), when the variable is unset or does not name a folder.
+bool SetDeviceRootFromEnvironment();
+
+// Threads.
+using ThreadFunction = void (*)(void* argument);
+bool StartThread(ThreadFunction function, void* argument, uintptr_t* thread);
+void JoinThread(uintptr_t thread);
+
+// The completion event: an eventfd on Linux, a manual-reset event on Windows.
+bool CreateCompletionEvent(int32_t* event);
+void SignalCompletionEvent(int32_t event);
+void CloseCompletionEvent(int32_t event);
+// An event value that was valid once and is closed by now.
+int32_t MakeClosedEvent();
+
+// Files. Paths are device paths; each call refuses what leaves the root.
+DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
+                           DeviceFindRecord** records);
+void DevFreeBuffer(void* buffer);
+DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
+                           uint32_t disposition, uint32_t attributes);
+bool DevGetFileSize(DeviceHandle file, uint64_t* size);
+// Reads / writes up to `count` bytes; `done` gets what moved.
+bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done);
+bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done);
+bool DevCloseHandle(DeviceHandle file);
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists);
+bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target);
+bool DevDeleteFile(const DeviceChar* path);
+
+// Windows constants the calls understand.
+constexpr uint32_t kAccessRead = 0x80000000u;   // GENERIC_READ
+constexpr uint32_t kAccessWrite = 0x40000000u;  // GENERIC_WRITE
+constexpr uint32_t kAccessAll = 0x10000000u;    // GENERIC_ALL
+constexpr uint32_t kShareRead = 1, kShareWrite = 2, kShareDelete = 4;
+constexpr uint32_t kCreateNew = 1, kCreateAlways = 2, kOpenExisting = 3, kOpenAlways = 4,
+                   kTruncateExisting = 5;
+constexpr uint32_t kAttrReadOnly = 0x01, kAttrDirectory = 0x10, kAttrArchive = 0x20;
+
+inline bool WantsRead(uint32_t access) {
+  return (access & (kAccessRead | kAccessAll | 0x0001u /* FILE_READ_DATA */)) != 0;
+}
+inline bool WantsWrite(uint32_t access) {
+  return (access & (kAccessWrite | kAccessAll | 0x0002u /* FILE_WRITE_DATA */ |
+                    0x0004u /* FILE_APPEND_DATA */)) != 0;
+}
+
+// The connection (connection.cpp).
+DeviceResult BeginConnection(ConnectRecord* record);
+// False when no CeRapiInitEx is left to end.
+bool EndConnection();
+
+}  // namespace emu

@@ -1,0 +1,639 @@
+// The emulated device on Linux: a folder of the local file system, names in
+// UTF-8 on disk, the completion event an eventfd.
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <malloc.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "backend.h"
+#include "device_path.h"
+#include "lock.h"
+
+namespace emu {
+namespace {
+
+// ---- The root ---------------------------------------------------------------
+
+Mutex gRootLock;
+std::string gRoot;  // canonical (realpath), empty when there is none
+
+std::string Root() {
+  ScopedLock lock(gRootLock);
+  return gRoot;
+}
+
+// True when `path` (canonical) is the root or lies below it.
+bool Within(const std::string& root, const char* path) {
+  if (root == "/") return path[0] == '/';
+  size_t n = root.size();
+  return std::strncmp(path, root.c_str(), n) == 0 && (path[n] == 0 || path[n] == '/');
+}
+
+bool CanonicalWithin(const std::string& root, const std::string& path, std::string* canonical) {
+  char buffer[PATH_MAX];
+  if (realpath(path.c_str(), buffer) == nullptr || !Within(root, buffer)) return false;
+  *canonical = buffer;
+  return true;
+}
+
+std::string Join(const std::string& root, const std::vector<std::u16string>& parts, size_t count,
+                 bool* ok) {
+  std::string path = root;
+  std::string name;
+  *ok = true;
+  for (size_t i = 0; i < count; ++i) {
+    if (!Utf16ToUtf8(parts[i], &name)) {
+      *ok = false;
+      return std::string();
+    }
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    path += name;
+  }
+  return path;
+}
+
+// One device entry, resolved to a place inside the root.
+struct Entry {
+  std::string path;  // where to operate: the link's target when followed, else the entry
+  bool exists = false;
+  bool isLink = false;  // the entry is a symbolic link (that stays inside the root)
+  struct stat st;       // of the entry, links followed (valid when exists)
+};
+
+// Resolves a device path naming an entry below the root (not the root itself).
+// The folder holding it must exist inside the root; a link, there or as the
+// entry itself, must lead to an existing place inside the root.
+bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
+  std::vector<std::u16string> parts;
+  if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
+  std::string root = Root();
+  if (root.empty()) return false;
+  bool ok;
+  std::string parent = Join(root, parts, parts.size() - 1, &ok);
+  std::string leaf;
+  if (!ok || !Utf16ToUtf8(parts.back(), &leaf)) return false;
+  std::string folder;
+  if (!CanonicalWithin(root, parent, &folder)) return false;
+  std::string full = folder == "/" ? "/" + leaf : folder + "/" + leaf;
+  struct stat st;
+  if (lstat(full.c_str(), &st) != 0) {
+    if (errno != ENOENT) return false;
+    entry->path = full;
+    entry->exists = false;
+    return true;
+  }
+  entry->exists = true;
+  entry->isLink = S_ISLNK(st.st_mode);
+  if (entry->isLink) {
+    std::string target;
+    if (!CanonicalWithin(root, full, &target) || stat(target.c_str(), &st) != 0) return false;
+    entry->path = followLink ? target : full;
+  } else {
+    entry->path = full;
+  }
+  entry->st = st;
+  return true;
+}
+
+bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+// ---- Handles ----------------------------------------------------------------
+
+struct OpenFile {
+  int fd = -1;  // -1: the slot is free
+  uint32_t access = 0;
+  uint32_t share = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
+Mutex gFilesLock;
+std::vector<OpenFile> gFiles;  // handle = index + 1
+
+// Whether an open with `access` and `share` clashes with the handles open on the
+// same file, as Windows decides it. Call with gFilesLock held.
+bool SharingClash(dev_t dev, ino_t ino, uint32_t access, uint32_t share) {
+  for (const OpenFile& f : gFiles) {
+    if (f.fd < 0 || f.dev != dev || f.ino != ino) continue;
+    if (WantsRead(access) && !(f.share & kShareRead)) return true;
+    if (WantsWrite(access) && !(f.share & kShareWrite)) return true;
+    if (WantsRead(f.access) && !(share & kShareRead)) return true;
+    if (WantsWrite(f.access) && !(share & kShareWrite)) return true;
+  }
+  return false;
+}
+
+// Whether a handle that does not share deletion holds the file open.
+bool HeldOpen(dev_t dev, ino_t ino) {
+  ScopedLock lock(gFilesLock);
+  for (const OpenFile& f : gFiles) {
+    if (f.fd >= 0 && f.dev == dev && f.ino == ino && !(f.share & kShareDelete)) return true;
+  }
+  return false;
+}
+
+DeviceHandle AddHandle(const OpenFile& file) {
+  for (size_t i = 0; i < gFiles.size(); ++i) {
+    if (gFiles[i].fd < 0) {
+      gFiles[i] = file;
+      return DeviceHandle(i + 1);
+    }
+  }
+  if (gFiles.size() >= 0x7FFFFFF0u) return kInvalidDeviceHandle;
+  gFiles.push_back(file);
+  return DeviceHandle(gFiles.size());
+}
+
+int HandleFd(DeviceHandle handle) {
+  ScopedLock lock(gFilesLock);
+  if (handle <= 0 || size_t(handle) > gFiles.size()) return -1;
+  return gFiles[size_t(handle) - 1].fd;
+}
+
+// ---- Listing ----------------------------------------------------------------
+
+uint64_t FileTime(const struct timespec& t) {
+  constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
+  if (t.tv_sec < -kEpochDelta) return 0;
+  return uint64_t(t.tv_sec + kEpochDelta) * 10000000u + uint64_t(t.tv_nsec) / 100u;
+}
+
+void PutTime(uint32_t field[2], const struct timespec& t) {
+  uint64_t ft = FileTime(t);
+  field[0] = uint32_t(ft);
+  field[1] = uint32_t(ft >> 32);
+}
+
+// Listing arrays: one malloc'ed block of records. The folder is counted first
+// (names only, which costs little beside the stat of each entry), so the block
+// is allocated once at its final size and not moved while it fills; entries
+// that appear meanwhile make it grow geometrically. First touches of fresh
+// memory can cost more than the records' own work, so a large block asks for
+// huge pages, and the last large array given back through CeRapiFreeBuffer is
+// kept for the next listing that needs about as much.
+Mutex gSpareLock;
+void* gSpare = nullptr;
+constexpr size_t kSpareMinimum = size_t(1) << 20;
+
+void AdviseHugePages(void* block, size_t bytes) {
+  constexpr uintptr_t kPage = 4096;
+  if (bytes < (size_t(4) << 20)) return;
+  // Whole pages around the block: a large block is a mapping of its own, and
+  // advising all of it keeps it one mapping, which realloc can still move.
+  uintptr_t begin = uintptr_t(block) & ~(kPage - 1);
+  uintptr_t end = (uintptr_t(block) + bytes + kPage - 1) & ~(kPage - 1);
+  madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// Resizes the array to `capacity` records; false (the array unchanged) when memory is short.
+bool ResizeArray(DeviceFindRecord** array, size_t capacity) {
+  size_t bytes = (capacity == 0 ? 1 : capacity) * sizeof(DeviceFindRecord);
+  void* resized = std::realloc(*array, bytes);
+  if (resized == nullptr) return false;
+  AdviseHugePages(resized, bytes);
+  *array = static_cast<DeviceFindRecord*>(resized);
+  return true;
+}
+
+// An array for `capacity` records: the spare when its size fits, else a new block.
+DeviceFindRecord* NewArray(size_t capacity) {
+  size_t bytes = (capacity == 0 ? 1 : capacity) * sizeof(DeviceFindRecord);
+  void* spare;
+  {
+    ScopedLock lock(gSpareLock);
+    spare = gSpare;
+    gSpare = nullptr;
+  }
+  if (spare != nullptr) {
+    size_t spareBytes = malloc_usable_size(spare);
+    if (spareBytes >= bytes && spareBytes - bytes <= bytes / 4) {
+      return static_cast<DeviceFindRecord*>(spare);
+    }
+    std::free(spare);
+  }
+  void* block = std::malloc(bytes);
+  if (block != nullptr) AdviseHugePages(block, bytes);
+  return static_cast<DeviceFindRecord*>(block);
+}
+
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+}  // namespace
+
+// ---- Environment, threads, events ---------------------------------------------
+
+bool ReadEnvironment(const char* name, std::string* utf8) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return false;
+  *utf8 = value;
+  return true;
+}
+
+bool SetDeviceRootFromEnvironment() {
+  std::string value;
+  std::string canonical;
+  char buffer[PATH_MAX];
+  struct stat st;
+  if (ReadEnvironment("MERLO_DEVICE_ROOT", &value) && !value.empty() &&
+      realpath(value.c_str(), buffer) != nullptr && stat(buffer, &st) == 0 && S_ISDIR(st.st_mode)) {
+    canonical = buffer;
+  }
+  ScopedLock lock(gRootLock);
+  gRoot = canonical;
+  return !canonical.empty();
+}
+
+namespace {
+struct ThreadStart {
+  ThreadFunction function;
+  void* argument;
+};
+
+void* ThreadMain(void* p) {
+  ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  start.function(start.argument);
+  return nullptr;
+}
+}  // namespace
+
+bool StartThread(ThreadFunction function, void* argument, uintptr_t* thread) {
+  ThreadStart* start = new ThreadStart{function, argument};
+  pthread_t t;
+  if (pthread_create(&t, nullptr, ThreadMain, start) != 0) {
+    delete start;
+    return false;
+  }
+  *thread = uintptr_t(t);
+  return true;
+}
+
+void JoinThread(uintptr_t thread) { pthread_join(pthread_t(thread), nullptr); }
+
+bool CreateCompletionEvent(int32_t* event) {
+  int fd = eventfd(0, EFD_CLOEXEC);
+  if (fd < 0) return false;
+  *event = fd;
+  return true;
+}
+
+void SignalCompletionEvent(int32_t event) {
+  uint64_t one = 1;
+  ssize_t written;
+  do {
+    written = write(event, &one, sizeof one);
+  } while (written < 0 && errno == EINTR);
+}
+
+void CloseCompletionEvent(int32_t event) { close(event); }
+
+int32_t MakeClosedEvent() {
+  int fd = eventfd(0, EFD_CLOEXEC);
+  if (fd >= 0) close(fd);
+  return fd;
+}
+
+// ---- Files --------------------------------------------------------------------
+
+DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
+                           DeviceFindRecord** records) {
+  std::vector<std::u16string> folderParts;
+  std::u16string last;
+  if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
+  std::string root = Root();
+  if (root.empty()) return 0;
+  bool ok;
+  std::string folderPath = Join(root, folderParts, folderParts.size(), &ok);
+  std::string folder;
+  if (!ok || !CanonicalWithin(root, folderPath, &folder)) return 0;
+  int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd < 0) return 0;
+  DIR* dir = fdopendir(dfd);
+  if (dir == nullptr) {
+    close(dfd);
+    return 0;
+  }
+
+  const bool everything = MatchesEverything(last);
+  const bool needStat = (flags & 0x7Fu) != 0;
+  size_t capacity = 0, count = 0;
+  errno = 0;
+  while (struct dirent* de = readdir(dir)) {
+    if (!IsDotOrDotDot(de->d_name)) ++capacity;
+  }
+  bool failed = errno != 0;
+  rewinddir(dir);
+  DeviceFindRecord* array = nullptr;
+  if (!failed) {
+    array = NewArray(capacity);
+    failed = array == nullptr;
+  }
+  char linkPath[PATH_MAX];
+  char linkTarget[PATH_MAX];
+  while (!failed) {
+    errno = 0;
+    struct dirent* de = readdir(dir);
+    if (de == nullptr) {
+      failed = errno != 0;
+      break;
+    }
+    const char* name = de->d_name;
+    if (IsDotOrDotDot(name)) continue;
+    if (count == capacity) {  // entries that came after the count
+      size_t grown = capacity < 32 ? 64 : capacity * 2;
+      if (!ResizeArray(&array, grown)) {
+        failed = true;
+        break;
+      }
+      capacity = grown;
+    }
+    DeviceFindRecord* r = &array[count];
+    std::memset(r, 0, sizeof *r);
+    int units = Utf8ToUtf16(name, std::strlen(name), r->Name, kMaxNameUnits);
+    // Names the device could not hold are not listed.
+    if (units <= 0 || !IsDeviceName(r->Name, size_t(units))) continue;
+    if (!everything && !MatchWildcard(last.data(), last.size(), r->Name, size_t(units))) continue;
+
+    unsigned char type = de->d_type;
+    struct stat st;
+    if (needStat || type == DT_UNKNOWN || type == DT_LNK) {
+      if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (S_ISLNK(st.st_mode)) {
+        // A link is listed as what it leads to, and only when that lies inside the root.
+        int n = std::snprintf(linkPath, sizeof linkPath, "%s/%s", folder.c_str(), name);
+        if (n < 0 || size_t(n) >= sizeof linkPath) continue;
+        if (realpath(linkPath, linkTarget) == nullptr || !Within(root, linkTarget)) continue;
+        if (stat(linkTarget, &st) != 0) continue;
+      }
+      if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
+    } else if (type != DT_REG && type != DT_DIR) {
+      continue;  // fifos, sockets, devices: nothing a device holds
+    }
+    if (needStat) {
+      bool isDir = S_ISDIR(st.st_mode);
+      uint64_t size = isDir ? 0 : uint64_t(st.st_size);
+      if (flags & kFindAttributes) {
+        r->Attributes = isDir ? kAttrDirectory : kAttrArchive;
+        if (ReadOnly(st)) r->Attributes |= kAttrReadOnly;
+      }
+      if (flags & kFindSizeHigh) r->SizeHigh = uint32_t(size >> 32);
+      if (flags & kFindSizeLow) r->SizeLow = uint32_t(size);
+      if (flags & kFindCreationTime) PutTime(r->CreationTime, st.st_ctim);
+      if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, st.st_atim);
+      if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, st.st_mtim);
+      if (flags & kFindObjectId) r->ObjectId = uint32_t(st.st_ino);
+    }
+    if (!(flags & kFindName)) std::memset(r->Name, 0, sizeof r->Name);
+    ++count;
+  }
+  closedir(dir);
+  if (failed) {
+    std::free(array);
+    return 0;
+  }
+  // Names that did not match, or entries gone meanwhile: give back what is unused.
+  if ((capacity - count) * sizeof(DeviceFindRecord) >= (size_t(64) << 10)) {
+    ResizeArray(&array, count);
+  }
+  *foundCount = uint32_t(count);
+  *records = array;
+  return 1;
+}
+
+void DevFreeBuffer(void* buffer) {
+  if (buffer != nullptr && malloc_usable_size(buffer) >= kSpareMinimum) {
+    ScopedLock lock(gSpareLock);
+    std::swap(gSpare, buffer);
+  }
+  std::free(buffer);
+}
+
+DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
+                           uint32_t disposition, uint32_t attributes) {
+  if (disposition < kCreateNew || disposition > kTruncateExisting) return kInvalidDeviceHandle;
+  const bool read = WantsRead(access), write = WantsWrite(access);
+  if (disposition == kTruncateExisting && !write) return kInvalidDeviceHandle;
+  Entry entry;
+  if (!Resolve(path, true, &entry)) return kInvalidDeviceHandle;
+  const bool creates =
+      disposition == kCreateNew || disposition == kCreateAlways || disposition == kOpenAlways;
+  if (entry.exists) {
+    if (!S_ISREG(entry.st.st_mode)) return kInvalidDeviceHandle;  // folders and the like
+    if (disposition == kCreateNew) return kInvalidDeviceHandle;
+    if (write && ReadOnly(entry.st)) return kInvalidDeviceHandle;
+    if (disposition == kCreateAlways && ReadOnly(entry.st)) return kInvalidDeviceHandle;
+  } else if (!creates) {
+    return kInvalidDeviceHandle;
+  }
+  int oflags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  if (!entry.exists) oflags |= O_CREAT | O_EXCL;
+  mode_t mode = (attributes & kAttrReadOnly) ? 0444 : 0666;
+  int fd = open(entry.path.c_str(), oflags, mode);
+  if (fd < 0) return kInvalidDeviceHandle;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return kInvalidDeviceHandle;
+  }
+  int fl = fcntl(fd, F_GETFL);
+  if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  OpenFile file;
+  file.fd = fd;
+  file.access = access;
+  file.share = share;
+  file.dev = st.st_dev;
+  file.ino = st.st_ino;
+  DeviceHandle handle = kInvalidDeviceHandle;
+  {
+    ScopedLock lock(gFilesLock);
+    bool truncate =
+        entry.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
+    if (!SharingClash(st.st_dev, st.st_ino, access, share) &&
+        (!truncate || ftruncate(fd, 0) == 0)) {
+      handle = AddHandle(file);
+    }
+  }
+  if (handle == kInvalidDeviceHandle) close(fd);
+  return handle;
+}
+
+bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
+  int fd = HandleFd(file);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return false;
+  *size = uint64_t(st.st_size);
+  return true;
+}
+
+bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  int fd = HandleFd(file);
+  if (fd < 0) return false;
+  char* p = static_cast<char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = read(fd, p + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;  // end of file
+    total += uint32_t(n);
+  }
+  *done = total;
+  return true;
+}
+
+bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  int fd = HandleFd(file);
+  if (fd < 0) return false;
+  const char* p = static_cast<const char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    ssize_t n = write(fd, p + total, count - total);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *done = total;
+      return false;
+    }
+    total += uint32_t(n);
+  }
+  *done = total;
+  return true;
+}
+
+bool DevCloseHandle(DeviceHandle file) {
+  int fd;
+  {
+    ScopedLock lock(gFilesLock);
+    if (file <= 0 || size_t(file) > gFiles.size() || gFiles[size_t(file) - 1].fd < 0) return false;
+    fd = gFiles[size_t(file) - 1].fd;
+    gFiles[size_t(file) - 1] = OpenFile();
+  }
+  close(fd);
+  return true;
+}
+
+namespace {
+bool CopyContents(int from, int to) {
+  // copy_file_range first; plain read/write where the file systems refuse it.
+  while (true) {
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t(1) << 30, 0);
+    if (n > 0) continue;
+    if (n == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
+    break;
+  }
+  std::vector<char> buffer(1 << 16);
+  while (true) {
+    ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    for (ssize_t off = 0; off < n;) {
+      ssize_t w = write(to, buffer.data() + off, size_t(n - off));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      off += w;
+    }
+  }
+}
+}  // namespace
+
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists) {
+  Entry src, dst;
+  if (!Resolve(existing, true, &src) || !src.exists || !S_ISREG(src.st.st_mode)) return false;
+  if (!Resolve(target, true, &dst)) return false;
+  if (dst.exists) {
+    if (failIfExists || !S_ISREG(dst.st.st_mode) || ReadOnly(dst.st)) return false;
+    if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return false;
+  }
+  int from = open(src.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (from < 0) return false;
+  struct stat fromSt;
+  if (fstat(from, &fromSt) != 0 || !S_ISREG(fromSt.st_mode)) {
+    close(from);
+    return false;
+  }
+  int to = open(dst.path.c_str(),
+                O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (dst.exists ? 0 : O_CREAT | O_EXCL),
+                0666);
+  if (to < 0) {
+    close(from);
+    return false;
+  }
+  const bool created = !dst.exists;  // the open above made it
+  struct stat toSt;
+  bool ok = fstat(to, &toSt) == 0 && S_ISREG(toSt.st_mode) &&
+            !(toSt.st_dev == fromSt.st_dev && toSt.st_ino == fromSt.st_ino);
+  if (ok) {
+    ScopedLock lock(gFilesLock);
+    ok = !SharingClash(fromSt.st_dev, fromSt.st_ino, kAccessRead, kShareRead) &&
+         !SharingClash(toSt.st_dev, toSt.st_ino, kAccessWrite, 0) &&
+         (created || ftruncate(to, 0) == 0);
+  }
+  const bool truncated = ok && !created;
+  if (ok) ok = CopyContents(from, to);
+  if (ok) {
+    // As CopyFile: the last-write time and the read-only attribute travel along.
+    struct timespec times[2] = {fromSt.st_atim, fromSt.st_mtim};
+    futimens(to, times);
+    if (ReadOnly(fromSt)) fchmod(to, toSt.st_mode & 07555);
+  }
+  close(from);
+  close(to);
+  if (!ok && (created || truncated)) unlink(dst.path.c_str());  // no half-copied target stays
+  return ok;
+}
+
+bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
+  Entry src, dst;
+  if (!Resolve(existing, false, &src) || !src.exists) return false;
+  if (!Resolve(target, false, &dst) || dst.exists) return false;
+  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.st.st_dev, src.st.st_ino)) {
+    return false;
+  }
+  if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, dst.path.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without RENAME_NOREPLACE.
+  struct stat st;
+  if (lstat(dst.path.c_str(), &st) == 0 || errno != ENOENT) return false;
+  return rename(src.path.c_str(), dst.path.c_str()) == 0;
+}
+
+bool DevDeleteFile(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, false, &entry) || !entry.exists) return false;
+  if (S_ISDIR(entry.st.st_mode)) return false;  // a folder, or a link that leads to one
+  if (!entry.isLink) {
+    if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return false;
+    if (HeldOpen(entry.st.st_dev, entry.st.st_ino)) return false;
+  }
+  return unlink(entry.path.c_str()) == 0;
+}
+
+}  // namespace emu

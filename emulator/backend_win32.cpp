@@ -1,0 +1,407 @@
+// The emulated device on Windows: a folder of the local file system through the
+// wide file calls, the completion event a manual-reset event.
+#include "windows_include.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "backend.h"
+#include "device_path.h"
+#include "lock.h"
+
+namespace emu {
+namespace {
+
+std::wstring Wide(const std::u16string& text) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
+}
+
+// ---- The root ---------------------------------------------------------------
+
+Mutex gRootLock;
+std::wstring gRoot;       // "\\?\C:\dir" form, no trailing backslash; empty: none
+std::wstring gRootFinal;  // the root as GetFinalPathNameByHandleW names it
+
+struct RootInfo {
+  std::wstring path;
+  std::wstring final;
+};
+
+RootInfo Root() {
+  ScopedLock lock(gRootLock);
+  return RootInfo{gRoot, gRootFinal};
+}
+
+// The final path of an existing file or folder, links followed.
+bool FinalPath(const std::wstring& path, std::wstring* final) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  wchar_t buffer[4096];
+  DWORD n = GetFinalPathNameByHandleW(h, buffer, 4096, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(h);
+  if (n == 0 || n >= 4096) return false;
+  *final = std::wstring(buffer, n);
+  while (final->size() > 1 && final->back() == L'\\') final->pop_back();
+  return true;
+}
+
+bool SameTextNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
+  return CompareStringOrdinal(a, int(n), b, int(n), TRUE) == CSTR_EQUAL;
+}
+
+// True when the existing `path`, links followed, is the root or lies below it.
+bool FinalWithin(const RootInfo& root, const std::wstring& path) {
+  std::wstring final;
+  if (!FinalPath(path, &final)) return false;
+  size_t n = root.final.size();
+  return final.size() >= n && SameTextNoCase(final.c_str(), root.final.c_str(), n) &&
+         (final.size() == n || final[n] == L'\\');
+}
+
+std::wstring Join(const std::wstring& root, const std::vector<std::u16string>& parts,
+                  size_t count) {
+  std::wstring path = root;
+  for (size_t i = 0; i < count; ++i) {
+    if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
+    path += Wide(parts[i]);
+  }
+  return path;
+}
+
+struct Entry {
+  std::wstring path;
+  bool exists = false;
+  DWORD attributes = 0;
+};
+
+// Resolves a device path naming an entry below the root (not the root itself):
+// the folder holding it must exist inside the root, links followed, and so must
+// the entry itself when it exists and is a link.
+bool Resolve(const DeviceChar* devicePath, Entry* entry) {
+  std::vector<std::u16string> parts;
+  if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
+  RootInfo root = Root();
+  if (root.path.empty()) return false;
+  std::wstring parent = Join(root.path, parts, parts.size() - 1);
+  if (!FinalWithin(root, parent)) return false;
+  entry->path = Join(parent, parts, 0);
+  if (entry->path.back() != L'\\') entry->path.push_back(L'\\');
+  entry->path += Wide(parts.back());
+  DWORD attributes = GetFileAttributesW(entry->path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    entry->exists = false;
+    return true;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !FinalWithin(root, entry->path)) return false;
+  entry->exists = true;
+  entry->attributes = attributes;
+  return true;
+}
+
+// ---- Handles ----------------------------------------------------------------
+
+Mutex gFilesLock;
+std::vector<HANDLE> gFiles;  // handle = index + 1; INVALID_HANDLE_VALUE: free
+
+HANDLE HandleOf(DeviceHandle handle) {
+  ScopedLock lock(gFilesLock);
+  if (handle <= 0 || size_t(handle) > gFiles.size()) return INVALID_HANDLE_VALUE;
+  return gFiles[size_t(handle) - 1];
+}
+
+void PutTime(uint32_t field[2], const FILETIME& t) {
+  field[0] = t.dwLowDateTime;
+  field[1] = t.dwHighDateTime;
+}
+
+uint32_t NameId(const wchar_t* name) {
+  uint32_t hash = 2166136261u;  // FNV-1a of the name's units
+  for (; *name; ++name) hash = (hash ^ uint32_t(*name)) * 16777619u;
+  return hash;
+}
+
+DWORD WINAPI ThreadMain(LPVOID p);
+
+struct ThreadStart {
+  ThreadFunction function;
+  void* argument;
+};
+
+DWORD WINAPI ThreadMain(LPVOID p) {
+  ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  start.function(start.argument);
+  return 0;
+}
+
+HANDLE EventHandle(int32_t event) { return reinterpret_cast<HANDLE>(intptr_t(event)); }
+
+}  // namespace
+
+// ---- Environment, threads, events ---------------------------------------------
+
+bool ReadEnvironment(const char* name, std::string* utf8) {
+  std::wstring wideName;
+  for (const char* p = name; *p; ++p) wideName.push_back(wchar_t(static_cast<unsigned char>(*p)));
+  DWORD n = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (n == 0) return false;
+  std::u16string value(n, u'\0');
+  DWORD got = GetEnvironmentVariableW(wideName.c_str(), reinterpret_cast<wchar_t*>(&value[0]), n);
+  if (got >= n) return false;
+  value.resize(got);
+  return Utf16ToUtf8(value, utf8);
+}
+
+bool SetDeviceRootFromEnvironment() {
+  std::wstring root, final;
+  DWORD n = GetEnvironmentVariableW(L"MERLO_DEVICE_ROOT", nullptr, 0);
+  if (n > 1) {
+    std::wstring value(n, L'\0');
+    DWORD got = GetEnvironmentVariableW(L"MERLO_DEVICE_ROOT", &value[0], n);
+    value.resize(got < n ? got : 0);
+    wchar_t full[4096];
+    DWORD len = value.empty() ? 0 : GetFullPathNameW(value.c_str(), 4096, full, nullptr);
+    if (len > 0 && len < 4096) {
+      root.assign(full, len);
+      while (root.size() > 3 && root.back() == L'\\') root.pop_back();
+      if (root.compare(0, 4, L"\\\\?\\") != 0) {
+        if (root.compare(0, 2, L"\\\\") == 0) {
+          root = L"\\\\?\\UNC\\" + root.substr(2);
+        } else {
+          root = L"\\\\?\\" + root;
+        }
+      }
+      DWORD attributes = GetFileAttributesW(root.c_str());
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          !FinalPath(root, &final)) {
+        root.clear();
+        final.clear();
+      }
+    }
+  }
+  ScopedLock lock(gRootLock);
+  gRoot = root;
+  gRootFinal = final;
+  return !root.empty();
+}
+
+bool StartThread(ThreadFunction function, void* argument, uintptr_t* thread) {
+  ThreadStart* start = new ThreadStart{function, argument};
+  HANDLE h = CreateThread(nullptr, 0, ThreadMain, start, 0, nullptr);
+  if (h == nullptr) {
+    delete start;
+    return false;
+  }
+  *thread = reinterpret_cast<uintptr_t>(h);
+  return true;
+}
+
+void JoinThread(uintptr_t thread) {
+  HANDLE h = reinterpret_cast<HANDLE>(thread);
+  WaitForSingleObject(h, INFINITE);
+  CloseHandle(h);
+}
+
+bool CreateCompletionEvent(int32_t* event) {
+  HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (h == nullptr) return false;
+  *event = int32_t(reinterpret_cast<intptr_t>(h));
+  return true;
+}
+
+void SignalCompletionEvent(int32_t event) { SetEvent(EventHandle(event)); }
+
+void CloseCompletionEvent(int32_t event) { CloseHandle(EventHandle(event)); }
+
+int32_t MakeClosedEvent() {
+  HANDLE h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (h == nullptr) return 0;
+  CloseHandle(h);
+  return int32_t(reinterpret_cast<intptr_t>(h));
+}
+
+// ---- Files --------------------------------------------------------------------
+
+DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
+                           DeviceFindRecord** records) {
+  std::vector<std::u16string> folderParts;
+  std::u16string last;
+  if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
+  RootInfo root = Root();
+  if (root.path.empty()) return 0;
+  std::wstring folder = Join(root.path, folderParts, folderParts.size());
+  DWORD folderAttributes = GetFileAttributesW(folder.c_str());
+  if (folderAttributes == INVALID_FILE_ATTRIBUTES ||
+      !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY) || !FinalWithin(root, folder)) {
+    return 0;
+  }
+  std::wstring search = folder;
+  if (search.back() != L'\\') search.push_back(L'\\');
+  const size_t folderLength = search.size();
+  search.push_back(L'*');
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                 nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) return 0;
+  }
+
+  const bool everything = MatchesEverything(last);
+  size_t capacity = 64, count = 0;
+  DeviceFindRecord* array =
+      static_cast<DeviceFindRecord*>(std::malloc(capacity * sizeof(DeviceFindRecord)));
+  bool failed = array == nullptr;
+  bool more = find != INVALID_HANDLE_VALUE;
+  for (; more && !failed; more = FindNextFileW(find, &data) != 0) {
+    const wchar_t* name = data.cFileName;
+    size_t length = wcslen(name);
+    if (length == 0 || length > kMaxNameUnits) continue;
+    const char16_t* name16 = reinterpret_cast<const char16_t*>(name);
+    if (!IsDeviceName(name16, length)) continue;  // also "." and ".."
+    if (!everything && !MatchWildcard(last.data(), last.size(), name16, length)) continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      search.resize(folderLength);
+      search.append(name, length);
+      if (!FinalWithin(root, search)) continue;
+    }
+    if (count == capacity) {
+      void* grown = std::realloc(array, capacity * 2 * sizeof(DeviceFindRecord));
+      if (grown == nullptr) {
+        failed = true;
+        break;
+      }
+      array = static_cast<DeviceFindRecord*>(grown);
+      capacity *= 2;
+    }
+    DeviceFindRecord* r = &array[count++];
+    std::memset(r, 0, sizeof *r);
+    bool isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (flags & kFindAttributes) {
+      r->Attributes = isDir ? kAttrDirectory : kAttrArchive;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) r->Attributes |= kAttrReadOnly;
+    }
+    if (flags & kFindSizeHigh) r->SizeHigh = isDir ? 0 : data.nFileSizeHigh;
+    if (flags & kFindSizeLow) r->SizeLow = isDir ? 0 : data.nFileSizeLow;
+    if (flags & kFindCreationTime) PutTime(r->CreationTime, data.ftCreationTime);
+    if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, data.ftLastAccessTime);
+    if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, data.ftLastWriteTime);
+    if (flags & kFindObjectId) r->ObjectId = NameId(name);
+    if (flags & kFindName) std::memcpy(r->Name, name, length * sizeof(wchar_t));
+  }
+  if (!failed && find != INVALID_HANDLE_VALUE && GetLastError() != ERROR_NO_MORE_FILES) {
+    failed = true;
+  }
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  if (failed) {
+    std::free(array);
+    return 0;
+  }
+  *foundCount = uint32_t(count);
+  *records = array;
+  return 1;
+}
+
+void DevFreeBuffer(void* buffer) { std::free(buffer); }
+
+DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
+                           uint32_t disposition, uint32_t attributes) {
+  if (disposition < kCreateNew || disposition > kTruncateExisting) return kInvalidDeviceHandle;
+  Entry entry;
+  if (!Resolve(path, &entry)) return kInvalidDeviceHandle;
+  if (entry.exists && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return kInvalidDeviceHandle;
+  const DWORD kAttributeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                               FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                               FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY;
+  DWORD desired = 0;
+  if (WantsRead(access)) desired |= GENERIC_READ;
+  if (WantsWrite(access)) desired |= GENERIC_WRITE;
+  HANDLE h = CreateFileW(entry.path.c_str(), desired,
+                         share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+                         nullptr, disposition, attributes & kAttributeBits, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kInvalidDeviceHandle;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return kInvalidDeviceHandle;
+  }
+  ScopedLock lock(gFilesLock);
+  for (size_t i = 0; i < gFiles.size(); ++i) {
+    if (gFiles[i] == INVALID_HANDLE_VALUE) {
+      gFiles[i] = h;
+      return DeviceHandle(i + 1);
+    }
+  }
+  gFiles.push_back(h);
+  return DeviceHandle(gFiles.size());
+}
+
+bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
+  HANDLE h = HandleOf(file);
+  LARGE_INTEGER value;
+  if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &value)) return false;
+  *size = uint64_t(value.QuadPart);
+  return true;
+}
+
+bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  HANDLE h = HandleOf(file);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD moved = 0;
+  if (!ReadFile(h, buffer, count, &moved, nullptr)) return false;
+  *done = moved;
+  return true;
+}
+
+bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done) {
+  *done = 0;
+  HANDLE h = HandleOf(file);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD moved = 0;
+  BOOL ok = WriteFile(h, buffer, count, &moved, nullptr);
+  *done = moved;
+  return ok != 0;
+}
+
+bool DevCloseHandle(DeviceHandle file) {
+  HANDLE h;
+  {
+    ScopedLock lock(gFilesLock);
+    if (file <= 0 || size_t(file) > gFiles.size()) return false;
+    h = gFiles[size_t(file) - 1];
+    if (h == INVALID_HANDLE_VALUE) return false;
+    gFiles[size_t(file) - 1] = INVALID_HANDLE_VALUE;
+  }
+  CloseHandle(h);
+  return true;
+}
+
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists) {
+  Entry src, dst;
+  if (!Resolve(existing, &src) || !src.exists || (src.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  if (!Resolve(target, &dst)) return false;
+  return CopyFileW(src.path.c_str(), dst.path.c_str(), failIfExists ? TRUE : FALSE) != 0;
+}
+
+bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
+  Entry src, dst;
+  if (!Resolve(existing, &src) || !src.exists) return false;
+  if (!Resolve(target, &dst) || dst.exists) return false;
+  return MoveFileW(src.path.c_str(), dst.path.c_str()) != 0;
+}
+
+bool DevDeleteFile(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, &entry) || !entry.exists) return false;
+  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  return DeleteFileW(entry.path.c_str()) != 0;
+}
+
+}  // namespace emu

@@ -1,0 +1,194 @@
+#include "faults.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "device_path.h"
+#include "lock.h"
+
+namespace emu {
+namespace {
+
+struct CallName {
+  const char* name;
+  Call call;
+};
+
+const CallName kCallNames[] = {
+    {"CeRapiUninit", Call::CeRapiUninit},     {"CeFindAllFiles", Call::CeFindAllFiles},
+    {"CeRapiFreeBuffer", Call::CeRapiFreeBuffer}, {"CeCreateFile", Call::CeCreateFile},
+    {"CeGetFileSize", Call::CeGetFileSize},   {"CeReadFile", Call::CeReadFile},
+    {"CeWriteFile", Call::CeWriteFile},       {"CeCloseHandle", Call::CeCloseHandle},
+    {"CeCopyFile", Call::CeCopyFile},         {"CeMoveFile", Call::CeMoveFile},
+    {"CeDeleteFile", Call::CeDeleteFile},
+};
+
+Mutex gLock;
+FaultPlan gPlan;
+uint32_t gCounters[size_t(Call::Count)] = {};
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return std::string();
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+bool ParseInt(const std::string& text, bool allowNegative, int64_t* value) {
+  if (text.empty()) return false;
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  int64_t v;
+  if (hex) {
+    v = int64_t(std::strtoull(begin + 2, &end, 16));
+    if (v > 0xFFFFFFFFll) return false;
+  } else {
+    v = std::strtoll(begin, &end, 10);
+  }
+  if (errno != 0 || end == begin || *end != 0) return false;
+  if (!allowNegative && v < 0) return false;
+  if (v > 0xFFFFFFFFll || v < -0x80000000ll) return false;
+  *value = v;
+  return true;
+}
+
+// "N" or "N+" with N >= 1.
+bool ParseCount(const std::string& text, uint32_t* n, bool* andLater) {
+  std::string digits = text;
+  *andLater = !digits.empty() && digits.back() == '+';
+  if (*andLater) digits.pop_back();
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return false;
+  int64_t v;
+  if (!ParseInt(digits, false, &v) || v < 1) return false;
+  *n = uint32_t(v);
+  return true;
+}
+
+bool Matches(const CallRule& rule, uint32_t count) {
+  return count == rule.n || (rule.andLater && count > rule.n);
+}
+
+}  // namespace
+
+bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
+  *plan = FaultPlan();
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    if (comma == std::string::npos) comma = text.size();
+    std::string item = Trim(text.substr(pos, comma - pos));
+    pos = comma + 1;
+    if (item.empty()) continue;
+    size_t eq = item.find('=');
+    std::string key = Trim(item.substr(0, eq));
+    bool hasValue = eq != std::string::npos;
+    std::string value = hasValue ? Trim(item.substr(eq + 1)) : std::string();
+    bool ok = true;
+    if (key == "refuse-init" && !hasValue) {
+      plan->refuseInit = true;
+    } else if (key == "connect-error") {
+      plan->connectError = true;
+      if (hasValue) {
+        int64_t v;
+        ok = ParseInt(value, true, &v);
+        if (ok) plan->connectErrorCode = int32_t(uint32_t(v));
+      }
+    } else if (key == "never-connect" && !hasValue) {
+      plan->neverConnect = true;
+    } else if (key == "bad-event") {
+      if (!hasValue) {
+        plan->eventFault = EventFault::Value;
+#if defined(_WIN32)
+        plan->eventValue = 0;
+#else
+        plan->eventValue = -1;
+#endif
+      } else if (value == "closed") {
+        plan->eventFault = EventFault::Closed;
+      } else {
+        int64_t v;
+        ok = ParseInt(value, true, &v);
+        plan->eventFault = EventFault::Value;
+        if (ok) plan->eventValue = int32_t(uint32_t(v));
+      }
+    } else if (key == "connect-delay" && hasValue) {
+      int64_t v;
+      ok = ParseInt(value, false, &v);
+      if (ok) plan->connectDelayMs = uint32_t(v);
+    } else if (key == "fail" && hasValue) {
+      size_t colon = value.find(':');
+      std::string name = Trim(value.substr(0, colon));
+      CallRule rule{Call::Count, 1, true};
+      for (const CallName& c : kCallNames) {
+        if (name == c.name) rule.call = c.call;
+      }
+      ok = rule.call != Call::Count;
+      if (ok && colon != std::string::npos) {
+        ok = ParseCount(Trim(value.substr(colon + 1)), &rule.n, &rule.andLater);
+      }
+      if (ok) plan->fails.push_back(rule);
+    } else if ((key == "short-read" || key == "short-write") && hasValue) {
+      CallRule rule{key == "short-read" ? Call::CeReadFile : Call::CeWriteFile, 1, false};
+      ok = ParseCount(value, &rule.n, &rule.andLater);
+      if (ok) plan->shortMoves.push_back(rule);
+    } else if (key == "refuse-delete") {
+      if (!hasValue) {
+        plan->refuseAllDeletes = true;
+      } else {
+        char16_t units[kMaxNameUnits + 1];
+        int n = Utf8ToUtf16(value.data(), value.size(), units, kMaxNameUnits);
+        ok = n > 0;
+        if (ok) plan->refusedDeleteNames.emplace_back(units, size_t(n));
+      }
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      *error = "unknown or malformed fault \"" + item + "\"";
+      *plan = FaultPlan();
+      return false;
+    }
+  }
+  return true;
+}
+
+void InstallFaults(const FaultPlan& plan) {
+  ScopedLock lock(gLock);
+  gPlan = plan;
+  for (uint32_t& c : gCounters) c = 0;
+}
+
+FaultPlan InstalledFaults() {
+  ScopedLock lock(gLock);
+  return gPlan;
+}
+
+Verdict CountCall(Call call) {
+  ScopedLock lock(gLock);
+  uint32_t& counter = gCounters[size_t(call)];
+  if (counter != UINT32_MAX) ++counter;
+  Verdict verdict;
+  for (const CallRule& rule : gPlan.fails) {
+    if (rule.call == call && Matches(rule, counter)) verdict.fail = true;
+  }
+  for (const CallRule& rule : gPlan.shortMoves) {
+    if (rule.call == call && Matches(rule, counter)) verdict.shortMove = true;
+  }
+  return verdict;
+}
+
+bool DeleteRefused(const DeviceChar* path) {
+  ScopedLock lock(gLock);
+  if (gPlan.refuseAllDeletes) return true;
+  if (gPlan.refusedDeleteNames.empty()) return false;
+  std::u16string last;
+  if (!LastPart(path, &last)) return false;
+  for (const std::u16string& name : gPlan.refusedDeleteNames) {
+    if (name == last) return true;
+  }
+  return false;
+}
+
+}  // namespace emu

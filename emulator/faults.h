@@ -1,0 +1,118 @@
+// Fault injection for the emulated device library.
+//
+// MERLO_DEVICE_FAULTS holds a comma-separated list of faults. It is read by every
+// CeRapiInitEx (so a test process can change it between panels), and the call
+// counters below restart at 1 with every CeRapiInitEx. Spaces around items and
+// empty items are ignored. An item that is not understood makes CeRapiInitEx
+// refuse with E_INVALIDARG (0x80070057) and a line on stderr, so that a typo
+// never passes silently.
+//
+// Connection:
+//   refuse-init           CeRapiInitEx returns E_FAIL (0x80004005): no event, no thread.
+//   connect-error[=CODE]  the connection completes with CODE in the record's result
+//                         (default 0x80004005); CODE is decimal (may be negative) or 0x-hex.
+//   never-connect         an event is handed out but never signalled; the result is
+//                         never written.
+//   bad-event             the event handed out cannot be waited on: -1 on Linux, a null
+//                         handle (0) on Windows (a wait on it fails). The connection
+//                         still completes (the result is written) but nothing is signalled.
+//   bad-event=closed      the same with a descriptor / handle that was made and closed
+//                         again before CeRapiInitEx returned (its number may be reused
+//                         by whatever the process opens next).
+//   bad-event=N           the same with the literal value N (on Windows -1 is the
+//                         current-process pseudo-handle: a wait on it times out).
+//   connect-delay=MS      the connection completes MS milliseconds after CeRapiInitEx
+//                         has returned (default 5; 0 = as soon as it has returned).
+//
+// Calls (counted from 1 since the last CeRapiInitEx; every call counts, failing or not):
+//   fail=CALL:N           the N-th call of CALL fails;
+//   fail=CALL:N+          the N-th and every later call fails;
+//   fail=CALL             every call fails.
+//     CALL is one of CeRapiUninit CeFindAllFiles CeRapiFreeBuffer CeCreateFile
+//     CeGetFileSize CeReadFile CeWriteFile CeCloseHandle CeCopyFile CeMoveFile
+//     CeDeleteFile. A failing call does nothing and returns its failure value
+//     (0, -1 or 0xFFFFFFFF; CeFindAllFiles leaves count and array untouched), except
+//     the three release calls CeCloseHandle, CeRapiFreeBuffer and CeRapiUninit: they
+//     still release, and report failure (0, E_FAIL, E_FAIL).
+//   short-read=N[+]       the N-th (and with "+" every later) CeReadFile moves fewer
+//   short-write=N[+]      bytes than asked (half, rounded down: 1 byte asked moves 0) and
+//                         still returns success, with the smaller count. Counted with the
+//                         same counters as fail= (CeReadFile, CeWriteFile).
+//   refuse-delete         every CeDeleteFile fails.
+//   refuse-delete=NAME    CeDeleteFile fails for an entry whose last path part is NAME
+//                         (UTF-8, compared exactly; may be given more than once).
+//
+// Example: MERLO_DEVICE_FAULTS="connect-delay=50,fail=CeCreateFile:2,short-write=3"
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace emu {
+
+constexpr DeviceResult kEFail = int32_t(0x80004005u);
+constexpr DeviceResult kEInvalidArg = int32_t(0x80070057u);
+constexpr DeviceResult kEUnexpected = int32_t(0x8000FFFFu);
+
+enum class Call {
+  CeRapiInitEx,
+  CeRapiUninit,
+  CeFindAllFiles,
+  CeRapiFreeBuffer,
+  CeCreateFile,
+  CeGetFileSize,
+  CeReadFile,
+  CeWriteFile,
+  CeCloseHandle,
+  CeCopyFile,
+  CeMoveFile,
+  CeDeleteFile,
+  Count
+};
+
+struct CallRule {
+  Call call;
+  uint32_t n;     // 1-based call number
+  bool andLater;  // also every later call
+};
+
+enum class EventFault { None, Value, Closed };
+
+struct FaultPlan {
+  bool refuseInit = false;
+  bool connectError = false;
+  DeviceResult connectErrorCode = kEFail;
+  bool neverConnect = false;
+  EventFault eventFault = EventFault::None;
+  int32_t eventValue = 0;
+  uint32_t connectDelayMs = 5;
+  std::vector<CallRule> fails;
+  std::vector<CallRule> shortMoves;  // call is CeReadFile or CeWriteFile
+  bool refuseAllDeletes = false;
+  std::vector<std::u16string> refusedDeleteNames;
+};
+
+// Parses a fault list; false with a message when an item is not understood.
+bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error);
+
+// Installs a plan and restarts the call counters (CeRapiInitEx).
+void InstallFaults(const FaultPlan& plan);
+
+// A copy of the installed plan's connection part (used by CeRapiInitEx).
+FaultPlan InstalledFaults();
+
+struct Verdict {
+  bool fail = false;
+  bool shortMove = false;
+};
+
+// Counts one call of `call` and tells whether this call fails or moves short.
+Verdict CountCall(Call call);
+
+// True when the installed plan refuses to delete the entry at `path`.
+bool DeleteRefused(const DeviceChar* path);
+
+}  // namespace emu
