@@ -9,9 +9,8 @@
 // Services the host hands over at start-up.
 using HostTextFn = const char*(MERLO_STDCALL*)(int32_t moduleId, int32_t messageId);
 using HostMessageBoxFn = int32_t(MERLO_STDCALL*)(int32_t moduleId, uint32_t flags,
-                                                 const char* helpTopic,
-                                                 const char* const* items, int32_t itemCount,
-                                                 int32_t buttonCount);
+                                                 const char* helpTopic, const char* const* items,
+                                                 int32_t itemCount, int32_t buttonCount);
 
 // The host's start-up data: 336 bytes on 32-bit Windows.
 struct StartupRecord {

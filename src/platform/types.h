@@ -12,10 +12,10 @@
 #endif
 
 // Device-access library types: 32-bit on every platform.
-using DeviceHandle = int32_t;   // -1 is an invalid handle
-using DeviceBool = int32_t;     // non-zero is success
-using DeviceResult = int32_t;   // 0 is success
-using DeviceChar = char16_t;    // device text is UTF-16
+using DeviceHandle = int32_t;  // -1 is an invalid handle
+using DeviceBool = int32_t;    // non-zero is success
+using DeviceResult = int32_t;  // 0 is success
+using DeviceChar = char16_t;   // device text is UTF-16
 
 constexpr DeviceHandle kInvalidDeviceHandle = -1;
 

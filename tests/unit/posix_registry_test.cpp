@@ -287,8 +287,8 @@ TEST_F(PosixRegistry, AKeyWhoseValuesDoNotFitTheFixedStorageIsRefused) {
   uint32_t size = 0;
   EXPECT_EQ(gRegistry.RegQueryValueExA(one, "A", nullptr, nullptr, &size), 0);
   EXPECT_EQ(size, 5000u);
-  WriteFile(file_, "REGEDIT4\n" + section + "\"A\"=hex:" + LongHex(5000) + "\n\"B\"=hex:" +
-                       LongHex(5000) + "\n");
+  WriteFile(file_, "REGEDIT4\n" + section + "\"A\"=hex:" + LongHex(5000) +
+                       "\n\"B\"=hex:" + LongHex(5000) + "\n");
   int32_t result = 0;
   EXPECT_EQ(Open(kKey, &result), 0u);
   EXPECT_NE(result, 0);
@@ -340,7 +340,7 @@ TEST_F(PosixRegistry, AMalformedFileMeansNoKey) {
       "REGEDIT4\n" + section + "\"A\"=something\n",
       "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\Host\\Plugins\\MERLO\n" + good,
       "REGEDIT4\n[]\n" + section + good,
-      std::string("REGEDIT4\0junk\n", 14) + section + good,  // a NUL byte
+      std::string("REGEDIT4\0junk\n", 14) + section + good,          // a NUL byte
       "REGEDIT4\n" + section + "\"A\"=hex:" + LongHex(6000) + "\n",  // a line too long
   };
   for (const std::string& contents : malformed) {
