@@ -176,16 +176,7 @@ int32_t MERLO_STDCALL HostMessageBox(int32_t /*moduleId*/, uint32_t /*flags*/,
 
 // ---- The module and the device library ----------------------------------------
 
-struct Module {
-  SetStartupInfoFn SetStartupInfo = nullptr;
-  OpenPluginFn OpenPlugin = nullptr;
-  ClosePluginFn ClosePlugin = nullptr;
-  GetFindDataFn GetFindData = nullptr;
-  FreeFindDataFn FreeFindData = nullptr;
-  SetDirectoryFn SetDirectory = nullptr;
-  GetFilesFn GetFiles = nullptr;
-  PutFilesFn PutFiles = nullptr;
-  ExitFARFn ExitFAR = nullptr;
+struct Module : ModuleEntryPoints {
   PanelHandle panel = MERLO_NO_PANEL;
 };
 
@@ -209,15 +200,10 @@ bool LoadModule() {
     std::fprintf(stderr, "merlo_bench: %s\n", dlerror());
     return false;
   }
-  Module& m = gModule;
-  return Resolve(module, "SetStartupInfo", &m.SetStartupInfo) &&
-         Resolve(module, "OpenPlugin", &m.OpenPlugin) &&
-         Resolve(module, "ClosePlugin", &m.ClosePlugin) &&
-         Resolve(module, "GetFindData", &m.GetFindData) &&
-         Resolve(module, "FreeFindData", &m.FreeFindData) &&
-         Resolve(module, "SetDirectory", &m.SetDirectory) &&
-         Resolve(module, "GetFiles", &m.GetFiles) && Resolve(module, "PutFiles", &m.PutFiles) &&
-         Resolve(module, "ExitFAR", &m.ExitFAR);
+  return ResolveEntryPoints(
+      [&](const char* name) { return dlsym(module, name); },
+      [](const char* name) { std::fprintf(stderr, "merlo_bench: %s is missing\n", name); },
+      &gModule);
 }
 
 // After OpenPlugin: the library the module loaded is this very file, so the

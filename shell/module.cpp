@@ -11,16 +11,6 @@
 
 namespace merlo {
 
-namespace {
-
-template <typename Fn>
-void Bind(void* symbol, Fn* target) {
-  // Through a plain function pointer: a symbol address may be any function.
-  *target = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(symbol));
-}
-
-}  // namespace
-
 bool ModuleLibrary::Load(const std::string& path, std::string* error) {
   Unload();
 #if defined(_WIN32)
@@ -51,28 +41,9 @@ void* ModuleLibrary::Symbol(const char* name) const {
 
 bool ModuleLibrary::Resolve(EntryPoints* entries, std::string* error) const {
   std::vector<std::string> missing;
-  const auto bind = [&](const char* name, auto* target) {
-    void* symbol = Symbol(name);
-    if (symbol == nullptr) {
-      missing.push_back(name);
-    } else {
-      Bind(symbol, target);
-    }
-  };
   EntryPoints found;
-  bind("SetStartupInfo", &found.SetStartupInfo);
-  bind("GetPluginInfo", &found.GetPluginInfo);
-  bind("Configure", &found.Configure);
-  bind("OpenPlugin", &found.OpenPlugin);
-  bind("ClosePlugin", &found.ClosePlugin);
-  bind("GetOpenPluginInfo", &found.GetOpenPluginInfo);
-  bind("GetFindData", &found.GetFindData);
-  bind("FreeFindData", &found.FreeFindData);
-  bind("SetDirectory", &found.SetDirectory);
-  bind("GetFiles", &found.GetFiles);
-  bind("PutFiles", &found.PutFiles);
-  bind("DeleteFiles", &found.DeleteFiles);
-  bind("ExitFAR", &found.ExitFAR);
+  ResolveEntryPoints([&](const char* name) { return Symbol(name); },
+                     [&](const char* name) { missing.push_back(name); }, &found);
   if (!missing.empty()) {
     *error = "the module lacks the entry point" + std::string(missing.size() > 1 ? "s" : "");
     for (size_t i = 0; i < missing.size(); ++i) *error += (i == 0 ? " " : ", ") + missing[i];

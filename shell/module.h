@@ -8,22 +8,7 @@
 
 namespace merlo {
 
-// The thirteen entry points of a loaded module.
-struct EntryPoints {
-  SetStartupInfoFn SetStartupInfo = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  ConfigureFn Configure = nullptr;
-  OpenPluginFn OpenPlugin = nullptr;
-  ClosePluginFn ClosePlugin = nullptr;
-  GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
-  GetFindDataFn GetFindData = nullptr;
-  FreeFindDataFn FreeFindData = nullptr;
-  SetDirectoryFn SetDirectory = nullptr;
-  GetFilesFn GetFiles = nullptr;
-  PutFilesFn PutFiles = nullptr;
-  DeleteFilesFn DeleteFiles = nullptr;
-  ExitFARFn ExitFAR = nullptr;
-};
+using EntryPoints = ModuleEntryPoints;
 
 class ModuleLibrary {
  public:

@@ -1,6 +1,8 @@
 // The thirteen entry points the host calls, by their plain names.
 #pragma once
 
+#include <type_traits>
+
 #include "panel/panel_item.h"
 #include "platform/records.h"
 
@@ -51,3 +53,53 @@ using GetFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int
 using PutFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t, int32_t);
 using DeleteFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t);
 using ExitFARFn = void(MERLO_STDCALL*)();
+
+// The thirteen entry points of a loaded module, as a host holds them.
+struct ModuleEntryPoints {
+  SetStartupInfoFn SetStartupInfo = nullptr;
+  GetPluginInfoFn GetPluginInfo = nullptr;
+  ConfigureFn Configure = nullptr;
+  OpenPluginFn OpenPlugin = nullptr;
+  ClosePluginFn ClosePlugin = nullptr;
+  GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
+  GetFindDataFn GetFindData = nullptr;
+  FreeFindDataFn FreeFindData = nullptr;
+  SetDirectoryFn SetDirectory = nullptr;
+  GetFilesFn GetFiles = nullptr;
+  PutFilesFn PutFiles = nullptr;
+  DeleteFilesFn DeleteFiles = nullptr;
+  ExitFARFn ExitFAR = nullptr;
+};
+
+// Resolves every entry point by its plain name: lookup(name) gives the
+// address or null, missing(name) hears of each one not found. True when all
+// thirteen were found.
+template <typename Lookup, typename Missing>
+bool ResolveEntryPoints(Lookup lookup, Missing missing, ModuleEntryPoints* entries) {
+  bool all = true;
+  auto bind = [&](const char* name, auto* entry) {
+    void* address = lookup(name);
+    if (address == nullptr) {
+      missing(name);
+      all = false;
+      return;
+    }
+    // Through a plain function pointer: a symbol's address may be any function.
+    *entry = reinterpret_cast<std::remove_reference_t<decltype(*entry)>>(
+        reinterpret_cast<void (*)()>(address));
+  };
+  bind("SetStartupInfo", &entries->SetStartupInfo);
+  bind("GetPluginInfo", &entries->GetPluginInfo);
+  bind("Configure", &entries->Configure);
+  bind("OpenPlugin", &entries->OpenPlugin);
+  bind("ClosePlugin", &entries->ClosePlugin);
+  bind("GetOpenPluginInfo", &entries->GetOpenPluginInfo);
+  bind("GetFindData", &entries->GetFindData);
+  bind("FreeFindData", &entries->FreeFindData);
+  bind("SetDirectory", &entries->SetDirectory);
+  bind("GetFiles", &entries->GetFiles);
+  bind("PutFiles", &entries->PutFiles);
+  bind("DeleteFiles", &entries->DeleteFiles);
+  bind("ExitFAR", &entries->ExitFAR);
+  return all;
+}

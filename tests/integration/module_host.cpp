@@ -75,18 +75,6 @@ std::string LoadError() {
 }
 #endif
 
-template <typename Fn>
-bool Bind(LibraryHandle library, const char* name, Fn* slot, std::string* missing) {
-  void* address = Resolve(library, name);
-  if (address == nullptr) {
-    *missing += std::string(missing->empty() ? "" : ", ") + name;
-    return false;
-  }
-  static_assert(sizeof(Fn) == sizeof(void*), "entry points are plain function pointers");
-  std::memcpy(slot, &address, sizeof address);
-  return true;
-}
-
 struct LoadedModule {
   bool tried = false;
   bool ok = false;
@@ -187,20 +175,10 @@ const EntryPoints* Module(std::string* error) {
       gLoaded.error = std::string("cannot load ") + MERLO_MODULE_PATH + ": " + LoadError();
     } else {
       std::string missing;
-      EntryPoints& api = gLoaded.api;
-      bool ok = Bind(library, "SetStartupInfo", &api.SetStartupInfo, &missing);
-      ok = Bind(library, "GetPluginInfo", &api.GetPluginInfo, &missing) && ok;
-      ok = Bind(library, "Configure", &api.Configure, &missing) && ok;
-      ok = Bind(library, "OpenPlugin", &api.OpenPlugin, &missing) && ok;
-      ok = Bind(library, "ClosePlugin", &api.ClosePlugin, &missing) && ok;
-      ok = Bind(library, "GetOpenPluginInfo", &api.GetOpenPluginInfo, &missing) && ok;
-      ok = Bind(library, "GetFindData", &api.GetFindData, &missing) && ok;
-      ok = Bind(library, "FreeFindData", &api.FreeFindData, &missing) && ok;
-      ok = Bind(library, "SetDirectory", &api.SetDirectory, &missing) && ok;
-      ok = Bind(library, "GetFiles", &api.GetFiles, &missing) && ok;
-      ok = Bind(library, "PutFiles", &api.PutFiles, &missing) && ok;
-      ok = Bind(library, "DeleteFiles", &api.DeleteFiles, &missing) && ok;
-      ok = Bind(library, "ExitFAR", &api.ExitFAR, &missing) && ok;
+      const bool ok = ResolveEntryPoints(
+          [&](const char* name) { return Resolve(library, name); },
+          [&](const char* name) { missing += (missing.empty() ? "" : ", ") + std::string(name); },
+          &gLoaded.api);
       gLoaded.ok = ok;
       if (!ok) gLoaded.error = "entry points not found: " + missing;
     }

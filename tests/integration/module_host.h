@@ -24,21 +24,7 @@ namespace fs = std::filesystem;
 
 // The entry points of the loaded module. The module is loaded once per process
 // and stays loaded, as the host keeps it.
-struct EntryPoints {
-  SetStartupInfoFn SetStartupInfo = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  ConfigureFn Configure = nullptr;
-  OpenPluginFn OpenPlugin = nullptr;
-  ClosePluginFn ClosePlugin = nullptr;
-  GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
-  GetFindDataFn GetFindData = nullptr;
-  FreeFindDataFn FreeFindData = nullptr;
-  SetDirectoryFn SetDirectory = nullptr;
-  GetFilesFn GetFiles = nullptr;
-  PutFilesFn PutFiles = nullptr;
-  DeleteFilesFn DeleteFiles = nullptr;
-  ExitFARFn ExitFAR = nullptr;
-};
+using EntryPoints = ModuleEntryPoints;
 
 // Loads the module (first call) and returns its entry points; null when the
 // module or one of its entry points cannot be found (the reason is in `error`).

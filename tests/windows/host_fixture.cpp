@@ -30,28 +30,16 @@ int32_t MERLO_STDCALL HostMessageBox(int32_t moduleId, uint32_t flags, const cha
   return 0;
 }
 
-template <typename Fn>
-bool Resolve(HMODULE library, const char* name, Fn* entry) {
-  const FARPROC address = GetProcAddress(library, name);
-  *entry = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
-  return address != nullptr;
-}
-
 Module Load() {
   Module module;
   module.library = LoadLibraryA((ProgramFolder() + "MERLO.dll").c_str());
   if (module.library == nullptr) return module;
 
-  bool all = Resolve(module.library, "SetStartupInfo", &module.SetStartupInfo);
-  all = Resolve(module.library, "GetPluginInfo", &module.GetPluginInfo) && all;
-  all = Resolve(module.library, "OpenPlugin", &module.OpenPlugin) && all;
-  all = Resolve(module.library, "ClosePlugin", &module.ClosePlugin) && all;
-  all = Resolve(module.library, "ExitFAR", &module.ExitFAR) && all;
-  for (const char* name : {"Configure", "GetOpenPluginInfo", "GetFindData", "FreeFindData",
-                           "SetDirectory", "GetFiles", "PutFiles", "DeleteFiles"}) {
-    all = GetProcAddress(module.library, name) != nullptr && all;
-  }
-  module.allThirteenResolved = all;
+  module.allThirteenResolved = ResolveEntryPoints(
+      [&](const char* name) {
+        return reinterpret_cast<void*>(GetProcAddress(module.library, name));
+      },
+      [](const char*) {}, &module);
   if (module.SetStartupInfo == nullptr) return module;
 
   // No settings: the module works with its defaults.

@@ -28,13 +28,8 @@ struct MessageBoxCall {
 const std::vector<MessageBoxCall>& Boxes();
 void ClearBoxes();
 
-struct Module {
+struct Module : ModuleEntryPoints {
   HMODULE library = nullptr;
-  SetStartupInfoFn SetStartupInfo = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  OpenPluginFn OpenPlugin = nullptr;
-  ClosePluginFn ClosePlugin = nullptr;
-  ExitFARFn ExitFAR = nullptr;
   bool allThirteenResolved = false;
 };
 
