@@ -577,9 +577,9 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
     close(from);
     return false;
   }
-  int to = open(dst.path.c_str(),
-                O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (dst.exists ? 0 : O_CREAT | O_EXCL),
-                0666);
+  int to = open(
+      dst.path.c_str(),
+      O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (dst.exists ? 0 : O_CREAT | O_EXCL), 0666);
   if (to < 0) {
     close(from);
     return false;

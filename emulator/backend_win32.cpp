@@ -1,7 +1,5 @@
 // The emulated device on Windows: a folder of the local file system through the
 // wide file calls, the completion event a manual-reset event.
-#include "windows_include.h"
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -10,6 +8,7 @@
 #include "backend.h"
 #include "device_path.h"
 #include "lock.h"
+#include "windows_include.h"
 
 namespace emu {
 namespace {
@@ -98,7 +97,9 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
     entry->exists = false;
     return true;
   }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !FinalWithin(root, entry->path)) return false;
+  // Every existing entry, not only those marked as reparse points: Wine shows a
+  // Unix link to a file as a plain file.
+  if (!FinalWithin(root, entry->path)) return false;
   entry->exists = true;
   entry->attributes = attributes;
   return true;
@@ -322,8 +323,8 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   if (WantsRead(access)) desired |= GENERIC_READ;
   if (WantsWrite(access)) desired |= GENERIC_WRITE;
   HANDLE h = CreateFileW(entry.path.c_str(), desired,
-                         share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
-                         nullptr, disposition, attributes & kAttributeBits, nullptr);
+                         share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE), nullptr,
+                         disposition, attributes & kAttributeBits, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kInvalidDeviceHandle;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);

@@ -41,8 +41,7 @@ bool IsName(const char16_t* name, size_t length, bool wildcards) {
   return true;
 }
 
-bool Split(const DeviceChar* path, bool lastMayHoldWildcards,
-           std::vector<std::u16string>* parts) {
+bool Split(const DeviceChar* path, bool lastMayHoldWildcards, std::vector<std::u16string>* parts) {
   parts->clear();
   if (path == nullptr) return false;
   size_t length = 0;

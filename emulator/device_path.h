@@ -17,7 +17,7 @@
 
 namespace emu {
 
-constexpr size_t kMaxNameUnits = 259;   // what a DeviceFindRecord name can hold
+constexpr size_t kMaxNameUnits = 259;  // what a DeviceFindRecord name can hold
 constexpr size_t kMaxPathUnits = 32767;
 
 // The parts of a device path, or false when the path is refused. An empty

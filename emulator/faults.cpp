@@ -15,11 +15,16 @@ struct CallName {
 };
 
 const CallName kCallNames[] = {
-    {"CeRapiUninit", Call::CeRapiUninit},     {"CeFindAllFiles", Call::CeFindAllFiles},
-    {"CeRapiFreeBuffer", Call::CeRapiFreeBuffer}, {"CeCreateFile", Call::CeCreateFile},
-    {"CeGetFileSize", Call::CeGetFileSize},   {"CeReadFile", Call::CeReadFile},
-    {"CeWriteFile", Call::CeWriteFile},       {"CeCloseHandle", Call::CeCloseHandle},
-    {"CeCopyFile", Call::CeCopyFile},         {"CeMoveFile", Call::CeMoveFile},
+    {"CeRapiUninit", Call::CeRapiUninit},
+    {"CeFindAllFiles", Call::CeFindAllFiles},
+    {"CeRapiFreeBuffer", Call::CeRapiFreeBuffer},
+    {"CeCreateFile", Call::CeCreateFile},
+    {"CeGetFileSize", Call::CeGetFileSize},
+    {"CeReadFile", Call::CeReadFile},
+    {"CeWriteFile", Call::CeWriteFile},
+    {"CeCloseHandle", Call::CeCloseHandle},
+    {"CeCopyFile", Call::CeCopyFile},
+    {"CeMoveFile", Call::CeMoveFile},
     {"CeDeleteFile", Call::CeDeleteFile},
 };
 

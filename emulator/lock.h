@@ -53,7 +53,9 @@ class CondVar {
 #if defined(_WIN32)
   CondVar() = default;
   void Wait(Mutex& mutex) { SleepConditionVariableSRW(&cv_, mutex.Native(), INFINITE, 0); }
-  void WaitFor(Mutex& mutex, uint32_t ms) { SleepConditionVariableSRW(&cv_, mutex.Native(), ms, 0); }
+  void WaitFor(Mutex& mutex, uint32_t ms) {
+    SleepConditionVariableSRW(&cv_, mutex.Native(), ms, 0);
+  }
   void NotifyAll() { WakeAllConditionVariable(&cv_); }
 #else
   CondVar() {

@@ -104,8 +104,7 @@ RAPI_EXPORT DeviceBool MERLO_STDCALL CeReadFile(DeviceHandle file, void* buffer,
 }
 
 RAPI_EXPORT DeviceBool MERLO_STDCALL CeWriteFile(DeviceHandle file, const void* buffer,
-                                                 uint32_t count, uint32_t* done,
-                                                 void* overlapped) {
+                                                 uint32_t count, uint32_t* done, void* overlapped) {
   (void)overlapped;
   try {
     if (done != nullptr) *done = 0;
@@ -131,8 +130,7 @@ RAPI_EXPORT DeviceBool MERLO_STDCALL CeCloseHandle(DeviceHandle file) {
 }
 
 RAPI_EXPORT DeviceBool MERLO_STDCALL CeCopyFile(const DeviceChar* existing,
-                                                const DeviceChar* target,
-                                                DeviceBool failIfExists) {
+                                                const DeviceChar* target, DeviceBool failIfExists) {
   try {
     if (CountCall(Call::CeCopyFile).fail) return 0;
     return emu::DevCopyFile(existing, target, failIfExists != 0) ? 1 : 0;
@@ -163,7 +161,7 @@ RAPI_EXPORT DeviceBool MERLO_STDCALL CeDeleteFile(const DeviceChar* path) {
 }  // extern "C"
 
 // The exports have exactly the types of the module's table.
-#define RAPI_SAME_TYPE(name)                                                             \
+#define RAPI_SAME_TYPE(name)                                                           \
   static_assert(std::is_same<decltype(&::name), decltype(DeviceLibrary::name)>::value, \
                 #name " differs from DeviceLibrary")
 RAPI_SAME_TYPE(CeRapiInitEx);

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -18,8 +19,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/device_library.h"
 
@@ -358,9 +357,8 @@ TEST_F(EmulatorTest, ListingOfASubfolder) {
 
 TEST_F(EmulatorTest, FailedListingLeavesCountAndArrayUntouched) {
   WriteFile(root_ / "file.txt", "x");
-  for (const char16_t* pattern :
-       {u"\\missing\\*.*", u"\\file.txt\\*.*", u"\\..\\*.*", u"\\.\\*.*", u"\\\\*.*", u"",
-        u"\\", u"\\a*\\*.*", u"\\a:b\\*.*"}) {
+  for (const char16_t* pattern : {u"\\missing\\*.*", u"\\file.txt\\*.*", u"\\..\\*.*", u"\\.\\*.*",
+                                  u"\\\\*.*", u"", u"\\", u"\\a*\\*.*", u"\\a:b\\*.*"}) {
     SCOPED_TRACE(ToUtf8(pattern));
     uint32_t count = 77;
     DeviceFindRecord* array = reinterpret_cast<DeviceFindRecord*>(uintptr_t(0x1234));
@@ -418,15 +416,26 @@ TEST_F(EmulatorTest, NamesTheDeviceCannotHoldAreNotListed) {
 TEST_F(EmulatorTest, RefusedPathsFail) {
   fs::create_directory(root_ / "dir");
   WriteFile(root_ / "dir" / "f.txt", "data");
-  const std::u16string refused[] = {
-      u"\\..\\outside\\secret.txt", u"\\dir\\..\\dir\\f.txt", u"\\.\\dir\\f.txt",
-      u"\\dir\\.\\f.txt",           u"\\dir\\\\f.txt",         u"\\\\dir\\f.txt",
-      u"\\dir\\f.txt\\",            u"\\dir/f.txt",            u"\\dir\\f:txt",
-      u"\\dir\\f*.txt",             u"\\dir\\f?.txt",          u"\\dir\\\"f\".txt",
-      u"\\dir\\<f>.txt",            u"\\dir\\f|.txt",          u"\\dir\\f\x01.txt",
-      u"\\dir\\f\x1f.txt",          u"\\",                     u"",
-      std::u16string(u"\\dir\\f") + char16_t(0xD800) + u".txt",
-      std::u16string(u"\\dir\\f") + char16_t(0xDC00) + u".txt"};
+  const std::u16string refused[] = {u"\\..\\outside\\secret.txt",
+                                    u"\\dir\\..\\dir\\f.txt",
+                                    u"\\.\\dir\\f.txt",
+                                    u"\\dir\\.\\f.txt",
+                                    u"\\dir\\\\f.txt",
+                                    u"\\\\dir\\f.txt",
+                                    u"\\dir\\f.txt\\",
+                                    u"\\dir/f.txt",
+                                    u"\\dir\\f:txt",
+                                    u"\\dir\\f*.txt",
+                                    u"\\dir\\f?.txt",
+                                    u"\\dir\\\"f\".txt",
+                                    u"\\dir\\<f>.txt",
+                                    u"\\dir\\f|.txt",
+                                    u"\\dir\\f\x01.txt",
+                                    u"\\dir\\f\x1f.txt",
+                                    u"\\",
+                                    u"",
+                                    std::u16string(u"\\dir\\f") + char16_t(0xD800) + u".txt",
+                                    std::u16string(u"\\dir\\f") + char16_t(0xDC00) + u".txt"};
   for (const std::u16string& path : refused) {
     SCOPED_TRACE(ToUtf8(path));
     EXPECT_EQ(Open(path, kRead, kOpenExisting), -1);
