@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <malloc.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
@@ -182,11 +181,7 @@ void PutTime(uint32_t field[2], const struct timespec& t) {
 // is allocated once at its final size and not moved while it fills; entries
 // that appear meanwhile make it grow geometrically. First touches of fresh
 // memory can cost more than the records' own work, so a large block asks for
-// huge pages, and the last large array given back through CeRapiFreeBuffer is
-// kept for the next listing that needs about as much.
-Mutex gSpareLock;
-void* gSpare = nullptr;
-constexpr size_t kSpareMinimum = size_t(1) << 20;
+// huge pages.
 
 void AdviseHugePages(void* block, size_t bytes) {
   constexpr uintptr_t kPage = 4096;
@@ -208,22 +203,9 @@ bool ResizeArray(DeviceFindRecord** array, size_t capacity) {
   return true;
 }
 
-// An array for `capacity` records: the spare when its size fits, else a new block.
+// An array for `capacity` records.
 DeviceFindRecord* NewArray(size_t capacity) {
   size_t bytes = (capacity == 0 ? 1 : capacity) * sizeof(DeviceFindRecord);
-  void* spare;
-  {
-    ScopedLock lock(gSpareLock);
-    spare = gSpare;
-    gSpare = nullptr;
-  }
-  if (spare != nullptr) {
-    size_t spareBytes = malloc_usable_size(spare);
-    if (spareBytes >= bytes && spareBytes - bytes <= bytes / 4) {
-      return static_cast<DeviceFindRecord*>(spare);
-    }
-    std::free(spare);
-  }
   void* block = std::malloc(bytes);
   if (block != nullptr) AdviseHugePages(block, bytes);
   return static_cast<DeviceFindRecord*>(block);
@@ -415,13 +397,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   return 1;
 }
 
-void DevFreeBuffer(void* buffer) {
-  if (buffer != nullptr && malloc_usable_size(buffer) >= kSpareMinimum) {
-    ScopedLock lock(gSpareLock);
-    std::swap(gSpare, buffer);
-  }
-  std::free(buffer);
-}
+void DevFreeBuffer(void* buffer) { std::free(buffer); }
 
 DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
                            uint32_t disposition, uint32_t attributes) {
