@@ -9,13 +9,7 @@ namespace {
 class DeleteTest : public ModuleTest {
  protected:
   void ExpectDeleteBox(const std::string& path) const {
-    const Box box = OnlyBox();
-    EXPECT_EQ(kModuleId, box.moduleId);
-    EXPECT_EQ(3u, box.flags);
-    EXPECT_FALSE(box.hasHelp);
-    EXPECT_EQ(3, box.itemCount);
-    EXPECT_EQ(1, box.buttonCount);
-    EXPECT_EQ((std::vector<std::string>{"text2", DeleteFailedText(path), "text0"}), box.items);
+    ExpectOperationBox(DeleteFailedText(path));
   }
 
   static void ExpectFlagsUnchanged(const std::vector<PanelItem>& before,

@@ -526,6 +526,16 @@ Box ModuleTest::OnlyBox() const {
   return Boxes().empty() ? Box() : Boxes().front();
 }
 
+void ModuleTest::ExpectOperationBox(const std::string& text) const {
+  const Box box = OnlyBox();
+  EXPECT_EQ(kModuleId, box.moduleId);
+  EXPECT_EQ(3u, box.flags);
+  EXPECT_FALSE(box.hasHelp);
+  EXPECT_EQ(3, box.itemCount);
+  EXPECT_EQ(1, box.buttonCount);
+  EXPECT_EQ((std::vector<std::string>{"text2", text, "text0"}), box.items);
+}
+
 std::string ModuleTest::CopyFailedText(const std::string& path) { return "Cannot copy " + path; }
 
 std::string ModuleTest::DeleteFailedText(const std::string& path) {

@@ -195,6 +195,8 @@ class ModuleTest : public ::testing::Test {
   // The text an operation error box carries for `path`.
   static std::string CopyFailedText(const std::string& path);
   static std::string DeleteFailedText(const std::string& path);
+  // Checks the one operation error box shown: title, `text`, one button.
+  void ExpectOperationBox(const std::string& text) const;
 
  private:
   const EntryPoints* api_ = nullptr;

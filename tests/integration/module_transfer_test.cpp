@@ -15,15 +15,7 @@ std::string SizedName(size_t size) { return "s" + std::to_string(size) + ".bin";
 class TransferTest : public ModuleTest {
  protected:
   // Checks the one operation error box shown, naming `path`.
-  void ExpectCopyBox(const std::string& path) const {
-    const Box box = OnlyBox();
-    EXPECT_EQ(kModuleId, box.moduleId);
-    EXPECT_EQ(3u, box.flags);
-    EXPECT_FALSE(box.hasHelp);
-    EXPECT_EQ(3, box.itemCount);
-    EXPECT_EQ(1, box.buttonCount);
-    EXPECT_EQ((std::vector<std::string>{"text2", CopyFailedText(path), "text0"}), box.items);
-  }
+  void ExpectCopyBox(const std::string& path) const { ExpectOperationBox(CopyFailedText(path)); }
 
   static bool Selected(const PanelItem& item) { return (item.ItemFlags & kItemSelected) != 0; }
 };
