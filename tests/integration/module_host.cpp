@@ -368,6 +368,15 @@ void MakeReadOnly(const fs::path& path, bool readOnly) {
                   readOnly ? fs::perm_options::remove : fs::perm_options::add);
 }
 
+bool ReadOnlyFilesAreEnforced() {
+#if defined(_WIN32)
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+#else
+  return true;  // the Linux file layer refuses a file without write bits, also for root
+#endif
+}
+
 std::string PcPath(const fs::path& path) {
 #if defined(_WIN32)
   return fs::absolute(path).string();

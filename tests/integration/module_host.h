@@ -108,6 +108,9 @@ std::string Pattern(size_t size, unsigned seed);
 void SetLastWriteTime(const fs::path& path, uint64_t fileTime);
 // Takes every write permission away (Windows: the read-only attribute), or gives it back.
 void MakeReadOnly(const fs::path& path, bool readOnly);
+// Whether a read-only file refuses to be opened for writing here. Wine run as
+// root opens it all the same, as root may on Linux.
+bool ReadOnlyFilesAreEnforced();
 
 // A real local path in the module's PC-path form: the path itself on Windows;
 // "Z:" and the absolute path with "\" for "/" on Linux (narrow text is Latin-1).
