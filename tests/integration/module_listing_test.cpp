@@ -213,10 +213,13 @@ TEST_F(ListingTest, FolderNamesAreTakenAsTheyCome) {
   const std::vector<std::string> names = Names(panel.List());
   EXPECT_EQ(std::vector<std::string>{"b"}, names);
   EXPECT_EQ(0, panel.Cd(".."));
-  // Names compare exactly: "A" is a folder of its own, which the device lacks.
+#if !defined(_WIN32)
+  // The name is passed on unchanged: on a file system that tells case, "A" is a
+  // folder of its own, which the device lacks. (Windows' own ignores case.)
   ASSERT_EQ(1, panel.Cd("\\"));
   ASSERT_EQ(1, panel.Cd("A"));
   EXPECT_EQ(std::vector<std::string>{".."}, Names(panel.List()));
+#endif
 }
 
 TEST_F(ListingTest, ThePanelDescriptionIsTheSameEverywhere) {
