@@ -7,13 +7,14 @@
 #include "platform/text.h"
 #include "transfer/transfer_file.h"
 
-bool JoinPath(const char* folder, const char* name, size_t nameCapacity, char* path) {
+bool JoinPath(const char* folder, const char* name, size_t nameCapacity, char* path,
+              bool alwaysSeparate) {
   size_t length = BoundedLength(folder, kJoinedPathSize);
   const size_t nameLength = BoundedLength(name, nameCapacity);
   bool fits = length < kJoinedPathSize && nameLength < nameCapacity;
   if (length >= kJoinedPathSize) length = kJoinedPathSize - 1;
   std::memcpy(path, folder, length);
-  if (length == 0 || path[length - 1] != '\\') {
+  if (alwaysSeparate || length == 0 || path[length - 1] != '\\') {
     if (length + 1 < kJoinedPathSize) {
       path[length++] = '\\';
     } else {

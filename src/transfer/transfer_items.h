@@ -8,9 +8,11 @@ constexpr size_t kJoinedPathSize = 300;
 constexpr size_t kCurrentDirectorySize = 256;
 
 // Joins a folder and a name with exactly one "\" between them into a buffer
-// of kJoinedPathSize bytes. False when it does not fit or the name holds no NUL
-// within its field; the buffer then holds as much as fits, for the error box.
-bool JoinPath(const char* folder, const char* name, size_t nameCapacity, char* path);
+// of kJoinedPathSize bytes; with alwaysSeparate the "\" is added whatever the
+// folder ends in. False when it does not fit or the name holds no NUL within
+// its field; the buffer then holds as much as fits, for the error box.
+bool JoinPath(const char* folder, const char* name, size_t nameCapacity, char* path,
+              bool alwaysSeparate = false);
 
 // Always 1. Folders are skipped; each file that arrived has its selected bit
 // cleared; the first failure shows one error box and ends the batch. A null

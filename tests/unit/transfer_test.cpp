@@ -331,6 +331,13 @@ TEST_F(Deletion, DeletesInOrderAndStopsAtTheFirstRefusal) {
   EXPECT_EQ(w.Boxes.size(), 1u);
 }
 
+TEST_F(Deletion, TheBackslashIsAddedWhateverTheFolderEndsIn) {
+  Add("b");
+  ASSERT_EQ(SetDirectory(panel, "", 0), 1);  // the folder now ends in "\"
+  EXPECT_EQ(DeleteFiles(panel, items.data(), 1, 0), 1);
+  EXPECT_EQ(w.CallsOf("CeDeleteFile"), (Strings{"CeDeleteFile(\\\\b)"}));
+}
+
 TEST_F(Deletion, PathsThatDoNotFitAreNotDeleted) {
   w.Texts[11] = "%s";
   for (int i = 0; i < 4; ++i) ASSERT_EQ(SetDirectory(panel, std::string(9, 'd').c_str(), 0), 1);
