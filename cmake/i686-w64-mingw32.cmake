@@ -10,5 +10,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# The top CMakeLists.txt adds the Wine prefix and WINEDEBUG to this.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Wine's 32-bit loader, called directly. The top CMakeLists.txt adds the
+# prefix and WINEDEBUG.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine)
