@@ -6,6 +6,8 @@
 
 #if defined(_WIN32)
 #include <io.h>
+
+#include "platform/win32/windows_api.h"
 #else
 #include <editline/readline.h>
 #include <unistd.h>
@@ -15,7 +17,19 @@ namespace merlo {
 
 #if defined(_WIN32)
 
-LineReader::LineReader() : interactive_(_isatty(_fileno(stdin)) != 0) {}
+namespace {
+
+// A console, not merely a character device: _isatty() also holds for NUL and
+// for the descriptor flags a C runtime parent hands down to its children.
+bool ReadsFromConsole() {
+  const intptr_t handle = _get_osfhandle(_fileno(stdin));
+  DWORD mode = 0;
+  return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
+}
+
+}  // namespace
+
+LineReader::LineReader() : interactive_(ReadsFromConsole()) {}
 
 LineReader::~LineReader() = default;
 

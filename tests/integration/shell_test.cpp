@@ -50,6 +50,24 @@ std::string ReadFile(const fs::path& path) {
   return text.str();
 }
 
+#if defined(_WIN32)
+// merlo.exe writes as a Windows console program does: its standard output and
+// error are in text mode, so every line ends in CR LF. Each run is held to
+// that, and the text is handed to the checks with plain LF line ends.
+std::string FromCrLfLines(const std::string& text) {
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      const bool crlf = i > 0 && text[i - 1] == '\r';
+      EXPECT_TRUE(crlf) << "a line end without CR at byte " << i << " of:\n" << text;
+      if (crlf) lines.pop_back();
+    }
+    lines += text[i];
+  }
+  return lines;
+}
+#endif
+
 void WriteFile(const fs::path& path, const std::string& contents) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << contents;
@@ -143,6 +161,10 @@ class ShellTest : public ::testing::Test {
 #endif
     outcome.out = ReadFile(scratch_ / "out.txt");
     outcome.err = ReadFile(scratch_ / "err.txt");
+#if defined(_WIN32)
+    outcome.out = FromCrLfLines(outcome.out);
+    outcome.err = FromCrLfLines(outcome.err);
+#endif
     return outcome;
   }
 
