@@ -1,0 +1,32 @@
+// Ctrl-C. At the prompt it drops the line being typed; during work it asks
+// the work to stop at the next safe point (after the file being copied, since
+// the module cannot cancel one file's copy); a second Ctrl-C before that
+// point ends merlo at once.
+#pragma once
+
+namespace merlo {
+
+// Installs merlo's handler; call once, before the first prompt.
+void InstallInterruptHandler();
+
+// What a Ctrl-C does now.
+enum class InterruptMode {
+  Prompt,  // interrupts the wait for a line, which is then dropped
+  Work,    // noted; a second one ends the process
+};
+void SetInterruptMode(InterruptMode mode);
+
+#if !defined(_WIN32)
+// At the prompt: waits until the descriptor can be read. False when a Ctrl-C
+// came first, also one that came before the wait began.
+bool WaitForKey(int fd);
+#endif
+
+// True when a Ctrl-C came since the last ClearInterrupt.
+bool Interrupted();
+void ClearInterrupt();
+
+// The exit status of a process ended by a second Ctrl-C.
+constexpr int kInterruptedStatus = 130;
+
+}  // namespace merlo
