@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -21,19 +22,41 @@ namespace {
 std::atomic<int> gPending{0};
 std::atomic<int> gMode{static_cast<int>(InterruptMode::Work)};
 
+// The notes live in fixed buffers that the handler only reads: a new pair
+// goes into the buffers not in use, then becomes the current one.
+struct Notes {
+  char First[512];
+  char Second[512];
+};
+Notes gNotes[2];
+std::atomic<int> gCurrentNotes{-1};
+
+void Say(const char* text) {
+  const size_t length = std::strlen(text);
+  if (length == 0) return;
+#if defined(_WIN32)
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+#else
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text, length);
+#endif
+}
+
 // Counts one Ctrl-C; ends the process on a second one during work.
 void Note() {
-  if (gPending.fetch_add(1) > 0 && gMode.load() == static_cast<int>(InterruptMode::Work)) {
-    static const char kBye[] = "\nmerlo: interrupted\n";
-#if defined(_WIN32)
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kBye, sizeof kBye - 1, &written, nullptr);
-    ExitProcess(kInterruptedStatus);
-#else
-    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kBye, sizeof kBye - 1);
-    _exit(kInterruptedStatus);
-#endif
+  const int notes = gCurrentNotes.load();
+  const bool work = gMode.load() == static_cast<int>(InterruptMode::Work);
+  if (gPending.fetch_add(1) == 0 || !work) {
+    if (work && notes >= 0) Say(gNotes[notes].First);
+    return;
   }
+  Say(notes >= 0 && gNotes[notes].Second[0] != '\0' ? gNotes[notes].Second
+                                                    : "\nmerlo: interrupted\n");
+#if defined(_WIN32)
+  ExitProcess(kInterruptedStatus);
+#else
+  _exit(kInterruptedStatus);
+#endif
 }
 
 #if defined(_WIN32)
@@ -96,6 +119,17 @@ bool WaitForKey(int fd) {
   return false;
 }
 #endif
+
+void SetInterruptNotes(const std::string& first, const std::string& second) {
+  if (first.empty() && second.empty()) {
+    gCurrentNotes.store(-1);
+    return;
+  }
+  const int next = gCurrentNotes.load() == 0 ? 1 : 0;
+  std::snprintf(gNotes[next].First, sizeof gNotes[next].First, "%s", first.c_str());
+  std::snprintf(gNotes[next].Second, sizeof gNotes[next].Second, "%s", second.c_str());
+  gCurrentNotes.store(next);
+}
 
 bool Interrupted() { return gPending.load() > 0; }
 

@@ -4,6 +4,8 @@
 // point ends merlo at once.
 #pragma once
 
+#include <string>
+
 namespace merlo {
 
 // Installs merlo's handler; call once, before the first prompt.
@@ -21,6 +23,11 @@ void SetInterruptMode(InterruptMode mode);
 // came first, also one that came before the wait began.
 bool WaitForKey(int fd);
 #endif
+
+// What a Ctrl-C says while a file is copied: on the first, that the work
+// stops after it; on the second, what may be left half written. Empty texts
+// say nothing.
+void SetInterruptNotes(const std::string& first, const std::string& second);
 
 // True when a Ctrl-C came since the last ClearInterrupt.
 bool Interrupted();

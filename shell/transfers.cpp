@@ -430,6 +430,15 @@ bool Session::Execute(TransferPlan& plan) {
     const fs::path pcFile = job.Local / UserFromNarrow(name);
     LocalState pcBefore;
     if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
+    if (plan.Kind != TransferKind::Remove) {
+      const std::string destination =
+          plan.Kind == TransferKind::Get ? pcFile.string() : EntryText(plan.Target, name);
+      SetInterruptNotes(
+          "\n" + std::string(plan.Command) + ": stopping after " + job.Shown +
+              " (the module cannot cancel one file's copy); Ctrl-C again ends "
+              "merlo at once\n",
+          "\nmerlo: interrupted; " + destination + " may hold part of " + job.Shown + "\n");
+    }
     const size_t boxes = ShownBoxes().size();
     const auto started = std::chrono::steady_clock::now();
     switch (plan.Kind) {
@@ -484,6 +493,7 @@ bool Session::Execute(TransferPlan& plan) {
       out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
     }
   }
+  SetInterruptNotes("", "");
   if (plan.Kind == TransferKind::Put) fs::current_path(previousFolder, ec);
 
   bool anyFolder = false;
