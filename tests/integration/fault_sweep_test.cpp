@@ -273,34 +273,23 @@ class Scene {
                     false);
   }
 
-  // Every file where the operation meant it to be, and no source left of a move.
-  bool Complete() const {
+  // Whether every file is where the operation meant it to be, with no source left
+  // of a move; `lost` gets the sources that are neither intact nor copied whole.
+  bool Inspect(std::vector<std::string>* lost) const {
+    bool complete = true;
     for (size_t i = 0; i < op_.Files; ++i) {
-      const bool sourceIntact = fs::exists(Source(i)) && ReadFile(Source(i)) == Contents(i);
-      if (op_.Direction == Way::Delete) {
-        if (fs::exists(Source(i))) return false;
-        continue;
+      const auto holds = [&](const fs::path& p) {
+        return fs::exists(p) && ReadFile(p) == Contents(i);
+      };
+      const bool deleting = op_.Direction == Way::Delete;
+      const bool gone = !fs::exists(Source(i)), intact = holds(Source(i));
+      const bool copied = !deleting && holds(Destination(i));
+      if (!intact && !copied && !(deleting && gone)) {
+        lost->push_back(FileName(i) + (gone ? " lost" : " damaged"));
       }
-      if (!fs::exists(Destination(i)) || ReadFile(Destination(i)) != Contents(i)) return false;
-      if (op_.Move ? fs::exists(Source(i)) : !sourceIntact) return false;
+      complete = complete && (deleting ? gone : copied && (op_.Move ? gone : intact));
     }
-    return true;
-  }
-
-  // Sources that are neither intact nor complete elsewhere.
-  std::vector<std::string> Lost() const {
-    std::vector<std::string> lost;
-    for (size_t i = 0; i < op_.Files; ++i) {
-      const bool exists = fs::exists(Source(i));
-      const bool intact = exists && ReadFile(Source(i)) == Contents(i);
-      if (op_.Direction == Way::Delete) {
-        if (exists && !intact) lost.push_back(FileName(i) + " damaged");
-        continue;
-      }
-      const bool copied = fs::exists(Destination(i)) && ReadFile(Destination(i)) == Contents(i);
-      if (!intact && !copied) lost.push_back(FileName(i) + " lost");
-    }
-    return lost;
+    return complete;
   }
 
  private:
@@ -317,10 +306,8 @@ std::vector<std::string> Judge(const Operation& op, const std::string& fault, co
       run.Err.find("runtime error:") != std::string::npos) {
     broken.push_back("crashed or a sanitizer reported (status " + std::to_string(run.Status) + ")");
   }
-  for (const std::string& lost : scene.Lost()) broken.push_back(lost);
-
+  const bool complete = scene.Inspect(&broken);
   const size_t boxes = CountBoxes(run.Err);
-  const bool complete = scene.Complete();
   const bool failed = boxes > 0 || !complete;
   if ((run.Status != 0) != failed) {
     broken.push_back("exit status " + std::to_string(run.Status) + " for an operation that " +
@@ -363,8 +350,9 @@ TEST_P(FaultSweep, NothingIsLostUnderAnyFault) {
   // The clean run: it succeeds, and its call counts give the fault positions.
   const Scene clean(op, base / "clean");
   const Exit cleanRun = clean.Run("");
+  std::vector<std::string> lost;
   ASSERT_EQ(cleanRun.Status, 0) << cleanRun.Err;
-  ASSERT_TRUE(clean.Complete());
+  ASSERT_TRUE(clean.Inspect(&lost));
   ASSERT_EQ(CountBoxes(cleanRun.Err), 0u) << cleanRun.Err;
   const auto counts = clean.Report();
   ASSERT_EQ(counts.count("open-handles"), 1u) << "no report from the device library";
