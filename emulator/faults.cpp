@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "backend.h"
 #include "device_path.h"
 #include "lock.h"
 
@@ -31,6 +32,7 @@ const CallName kCallNames[] = {
 Mutex gLock;
 FaultPlan gPlan;
 uint32_t gCounters[size_t(Call::Count)] = {};
+int64_t gOpenHandles = 0;
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -195,5 +197,31 @@ bool DeleteRefused(const DeviceChar* path) {
   }
   return false;
 }
+
+void CountHandle(int delta) {
+  ScopedLock lock(gLock);
+  gOpenHandles += delta;
+}
+
+void WriteReport() {
+  std::string text;
+  {
+    ScopedLock lock(gLock);
+    for (const CallName& c : kCallNames) {
+      text += std::string(c.name) + " " + std::to_string(gCounters[size_t(c.call)]) + "\n";
+    }
+    text += "open-handles " + std::to_string(gOpenHandles) + "\n";
+  }
+  WriteFileNamedBy("MERLO_DEVICE_REPORT", text);
+}
+
+namespace {
+// The report once more when the library is unloaded, for a process that ended
+// without CeRapiUninit. Defined last, so it goes first, and it reads only
+// storage that needs no destruction.
+struct ReportAtUnload {
+  ~ReportAtUnload() { WriteReport(); }
+} gReportAtUnload;
+}  // namespace
 
 }  // namespace emu

@@ -43,6 +43,15 @@
 //                         (UTF-8, compared exactly; may be given more than once).
 //
 // Example: MERLO_DEVICE_FAULTS="connect-delay=50,fail=CeCreateFile:2,short-write=3"
+//
+// Report: MERLO_DEVICE_REPORT names a file that the library writes, replacing it,
+// at every CeRapiUninit and once more when it is unloaded. A test counts a clean
+// run's calls from it, to know which fault positions a run reaches, and checks
+// that nothing was left open. One line per item:
+//   CALL N                N calls of CALL since the last CeRapiInitEx, counted as
+//                         fail= counts them; one line for each CALL listed above.
+//   open-handles N        handles that CeCreateFile gave out and CeCloseHandle has
+//                         not released yet (since the library was loaded).
 #pragma once
 
 #include <cstdint>
@@ -114,5 +123,11 @@ Verdict CountCall(Call call);
 
 // True when the installed plan refuses to delete the entry at `path`.
 bool DeleteRefused(const DeviceChar* path);
+
+// Counts a handle given out (+1) or released (-1), for the report.
+void CountHandle(int delta);
+
+// Writes the report when MERLO_DEVICE_REPORT names a file.
+void WriteReport();
 
 }  // namespace emu

@@ -569,4 +569,52 @@ TEST_F(ShellTest, AtATerminalTabCompletesAndCtrlCDropsTheLine) {
 }
 #endif
 
+// Operation error boxes on merlo's stderr, told by the module's own message texts.
+size_t OperationBoxes(const std::string& err) {
+  size_t count = 0;
+  for (const int id : {10, 11}) {
+    const std::string text = ModuleText(id);
+    const std::string lead = text.substr(0, text.find("%s"));
+    for (size_t at = err.find(lead); at != std::string::npos; at = err.find(lead, at + 1)) ++count;
+  }
+  return count;
+}
+
+TEST_F(ShellTest, OnlyAFailedCloseOfTheWrittenFileFailsAMove) {
+  WriteFile(pc_ / "p.bin", std::string(3000, 'p'));
+  SetFaults("fail=CeCloseHandle:1");
+  const Outcome put = Command({"put", "-m", (pc_ / "p.bin").string()});
+  EXPECT_NE(put.status, 0);
+  EXPECT_EQ(OperationBoxes(put.err), 1u) << put.err;
+  EXPECT_EQ(ReadFile(pc_ / "p.bin"), std::string(3000, 'p'));
+  // A download closes the device file that it only read: that close does not count.
+  const Outcome get = Command({"get", "-m", "b.bin", pc_.string()});
+  EXPECT_EQ(get.status, 0) << get.err;
+  EXPECT_EQ(ReadFile(pc_ / "b.bin"), std::string(3000, '\x7f'));
+  EXPECT_FALSE(fs::exists(device_ / "b.bin"));
+}
+
+TEST_F(ShellTest, AFileOfTheDeviceFolderIsNotCopiedOntoItself) {
+  // The PC folder is the one the device presents: both ends are one file.
+  const Outcome get = Command({"get", "b.bin", device_.string()});
+  EXPECT_NE(get.status, 0);
+  EXPECT_EQ(OperationBoxes(get.err), 1u) << get.err;
+  EXPECT_EQ(ReadFile(device_ / "b.bin"), std::string(3000, '\x7f'));
+  const Outcome put = Command({"put", "-m", (device_ / "b.bin").string()});
+  EXPECT_NE(put.status, 0);
+  EXPECT_EQ(OperationBoxes(put.err), 1u) << put.err;
+  EXPECT_EQ(ReadFile(device_ / "b.bin"), std::string(3000, '\x7f'));
+}
+
+TEST_F(ShellTest, TheParentEntryIsNeitherSelectedNorCounted) {
+  EXPECT_NE(Script("cd docs\nrm ..\n").status, 0);
+  EXPECT_NE(Script("cd docs\nget .. " + pc_.string() + "\n").status, 0);
+  EXPECT_TRUE(fs::exists(device_ / "docs" / "inner.txt"));
+  EXPECT_TRUE(fs::is_empty(pc_));
+  const Outcome ls = Script("cd backup\nls\ncd \\docs\nls\n");
+  EXPECT_EQ(ls.status, 0) << ls.err;
+  EXPECT_CONTAINS(ls.out, "0 folders, 0 files, 0 bytes");
+  EXPECT_CONTAINS(ls.out, "0 folders, 1 file, 11 bytes");
+}
+
 }  // namespace
