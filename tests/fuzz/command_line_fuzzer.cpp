@@ -1,6 +1,7 @@
-// Fuzzes the shell's command-line splitter: whatever the line, the words come
-// back, or nothing when a quote is left open; and words quoted again and
-// joined with blanks split into the same words.
+// Fuzzes the shell's command-line parser: whatever the line, the commands and
+// their words come back, or nothing when a quote is left open; and each word
+// quoted again as completion quotes it, the words joined with blanks and the
+// commands with ";", the line splits into the same commands.
 #include <cstdint>
 #include <string>
 
@@ -16,16 +17,15 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line(reinterpret_cast<const char*>(data), size);
-  const auto words = merlo::SplitCommandLine(line);
-  if (!words) return 0;
+  const auto commands = merlo::SplitCommands(line);
+  if (!commands) return 0;
   std::string joined;
-  for (const std::string& word : *words) {
-    const char quote = word.find('"') == std::string::npos ? '"' : '\'';
-    if (word.find(quote) != std::string::npos) return 0;  // both quotes: no one way to quote it
-    joined += ' ';
-    joined += quote + word + quote;
+  for (const auto& words : *commands) {
+    Check(!words.empty());
+    for (const std::string& word : words) joined += merlo::QuoteWord(word) + ' ';
+    joined += ';';
   }
-  const auto again = merlo::SplitCommandLine(joined);
-  Check(again.has_value() && *again == *words);
+  const auto again = merlo::SplitCommands(joined);
+  Check(again.has_value() && *again == *commands);
   return 0;
 }
