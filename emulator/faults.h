@@ -38,6 +38,8 @@
 //   short-write=N[+]      bytes than asked (half, rounded down: 1 byte asked moves 0) and
 //                         still returns success, with the smaller count. Counted with the
 //                         same counters as fail= (CeReadFile, CeWriteFile).
+//   slow=CALL:MS          every call of CALL waits MS milliseconds before it works: a
+//                         slow device, for tests of what a user sees meanwhile.
 //   refuse-delete         every CeDeleteFile fails.
 //   refuse-delete=NAME    CeDeleteFile fails for an entry whose last path part is NAME
 //                         (UTF-8, compared exactly; may be given more than once).
@@ -99,7 +101,8 @@ struct FaultPlan {
   int32_t eventValue = 0;
   uint32_t connectDelayMs = 5;
   std::vector<CallRule> fails;
-  std::vector<CallRule> shortMoves;  // call is CeReadFile or CeWriteFile
+  std::vector<CallRule> shortMoves;                  // call is CeReadFile or CeWriteFile
+  std::vector<std::pair<Call, uint32_t>> slowCalls;  // call, milliseconds
   bool refuseAllDeletes = false;
   std::vector<std::u16string> refusedDeleteNames;
 };
@@ -118,7 +121,8 @@ struct Verdict {
   bool shortMove = false;
 };
 
-// Counts one call of `call` and tells whether this call fails or moves short.
+// Counts one call of `call` and tells whether this call fails or moves short;
+// waits first when the call is slow.
 Verdict CountCall(Call call);
 
 // True when the installed plan refuses to delete the entry at `path`.

@@ -544,6 +544,33 @@ class Terminal {
   size_t seen_ = 0;
 };
 
+// A slow device: each read of the emulated library takes 0.7 s, so a file
+// of two chunks takes 1.4 s.
+TEST_F(ShellTest, AtATerminalALongCopyShowsItsProgressAndCtrlCStopsBetweenFiles) {
+  for (const char* name : {"b1.bin", "b2.bin", "b3.bin"})
+    WriteFile(device_ / name, std::string(3000, 'b'));
+  SetFaults("slow=CeReadFile:700");
+  Terminal terminal({"--device", device_.string()}, scratch_);
+  terminal.Await("merlo \\> ");
+  terminal.Type("get b1.bin b2.bin b3.bin " + pc_.string() + "\r");
+  terminal.Await("b1.bin  2.0 KiB of 2.9 KiB  68%");  // read from the growing file
+  terminal.Type("\x03");
+  terminal.Await("stopping after b1.bin");
+  terminal.Await("interrupted after 1 of 3");
+  terminal.Await("merlo \\> ");
+  EXPECT_EQ(ReadFile(pc_ / "b1.bin"), std::string(3000, 'b'));
+  EXPECT_FALSE(fs::exists(pc_ / "b2.bin"));
+  // A second Ctrl-C ends merlo at once, and says what may be half written.
+  terminal.Type("get b2.bin b3.bin " + pc_.string() + "\r");
+  terminal.Await("68%");
+  terminal.Type("\x03");
+  terminal.Await("stopping after b2.bin");
+  terminal.Type("\x03");
+  terminal.Await((pc_ / "b2.bin").string() + " may hold part of b2.bin");
+  EXPECT_EQ(terminal.Status(), 130);
+  SetFaults("");
+}
+
 TEST_F(ShellTest, AtATerminalTabCompletesAndCtrlCDropsTheLine) {
   WriteFile(device_ / "docs" / "my notes.txt", "n");
   Terminal terminal({"--device", device_.string()}, scratch_);
