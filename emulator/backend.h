@@ -13,6 +13,10 @@ namespace emu {
 // An environment variable as UTF-8; false when it is not set.
 bool ReadEnvironment(const char* name, std::string* utf8);
 
+// Writes `contents` to the file that the environment variable names, replacing
+// it; false when the variable is unset or empty, or the file cannot be written.
+bool WriteFileNamedBy(const char* variable, const std::string& contents);
+
 // Takes the device root from MERLO_DEVICE_ROOT. False, and no root (every device
 // call then fails), when the variable is unset or does not name a folder.
 bool SetDeviceRootFromEnvironment();

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +108,19 @@ bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
 }
 
 bool ReadOnly(const struct stat& st) { return (st.st_mode & S_IWUSR) == 0; }
+
+// The lock that the PC-file layer takes for a share mode (local_files_posix.cpp):
+// exclusive for share mode 0, shared for any other. Taken on every descriptor
+// that a handle or a copy holds, before anything in the file changes, it keeps
+// sharing between this library and the PC side as Windows keeps it: an open
+// that cannot take its lock at once fails, as a sharing violation does.
+bool TakeShareLock(int fd, uint32_t share) {
+  int locked;
+  do {
+    locked = flock(fd, (share == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  return locked == 0;
+}
 
 // ---- Handles ----------------------------------------------------------------
 
@@ -223,6 +237,21 @@ bool ReadEnvironment(const char* name, std::string* utf8) {
   if (value == nullptr) return false;
   *utf8 = value;
   return true;
+}
+
+bool WriteFileNamedBy(const char* variable, const std::string& contents) {
+  const char* path = std::getenv(variable);
+  if (path == nullptr || path[0] == 0) return false;
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = true;
+  for (size_t off = 0; ok && off < contents.size();) {
+    ssize_t n = write(fd, contents.data() + off, contents.size() - off);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) off += size_t(n);
+  }
+  return close(fd) == 0 && ok;
 }
 
 bool SetDeviceRootFromEnvironment() {
@@ -426,6 +455,10 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     close(fd);
     return kInvalidDeviceHandle;
   }
+  if (!TakeShareLock(fd, share)) {
+    close(fd);
+    return kInvalidDeviceHandle;
+  }
   int fl = fcntl(fd, F_GETFL);
   if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   OpenFile file;
@@ -565,7 +598,8 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
             !(toSt.st_dev == fromSt.st_dev && toSt.st_ino == fromSt.st_ino);
   if (ok) {
     ScopedLock lock(gFilesLock);
-    ok = !SharingClash(fromSt.st_dev, fromSt.st_ino, kAccessRead, kShareRead) &&
+    ok = TakeShareLock(from, kShareRead) && TakeShareLock(to, 0) &&
+         !SharingClash(fromSt.st_dev, fromSt.st_ino, kAccessRead, kShareRead) &&
          !SharingClash(toSt.st_dev, toSt.st_ino, kAccessWrite, 0) &&
          (created || ftruncate(to, 0) == 0);
   }

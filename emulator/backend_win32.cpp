@@ -159,6 +159,24 @@ bool ReadEnvironment(const char* name, std::string* utf8) {
   return Utf16ToUtf8(value, utf8);
 }
 
+bool WriteFileNamedBy(const char* variable, const std::string& contents) {
+  std::wstring name;
+  for (const char* p = variable; *p; ++p) name.push_back(wchar_t(static_cast<unsigned char>(*p)));
+  DWORD n = GetEnvironmentVariableW(name.c_str(), nullptr, 0);
+  if (n <= 1) return false;
+  std::wstring path(n, L'\0');
+  DWORD got = GetEnvironmentVariableW(name.c_str(), &path[0], n);
+  if (got == 0 || got >= n) return false;
+  path.resize(got);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(h, contents.data(), DWORD(contents.size()), &written, nullptr) &&
+            written == contents.size();
+  return CloseHandle(h) && ok;
+}
+
 bool SetDeviceRootFromEnvironment() {
   std::wstring root, final;
   DWORD n = GetEnvironmentVariableW(L"MERLO_DEVICE_ROOT", nullptr, 0);

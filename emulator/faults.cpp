@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "backend.h"
 #include "device_path.h"
 #include "lock.h"
 
@@ -31,6 +32,7 @@ const CallName kCallNames[] = {
 Mutex gLock;
 FaultPlan gPlan;
 uint32_t gCounters[size_t(Call::Count)] = {};
+int64_t gOpenHandles = 0;
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -138,6 +140,17 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
       CallRule rule{key == "short-read" ? Call::CeReadFile : Call::CeWriteFile, 1, false};
       ok = ParseCount(value, &rule.n, &rule.andLater);
       if (ok) plan->shortMoves.push_back(rule);
+    } else if (key == "slow" && hasValue) {
+      const size_t colon = value.find(':');
+      const std::string name = Trim(value.substr(0, colon));
+      Call call = Call::Count;
+      for (const CallName& c : kCallNames) {
+        if (name == c.name) call = c.call;
+      }
+      int64_t ms = 0;
+      ok = call != Call::Count && colon != std::string::npos &&
+           ParseInt(Trim(value.substr(colon + 1)), false, &ms);
+      if (ok) plan->slowCalls.emplace_back(call, uint32_t(ms));
     } else if (key == "refuse-delete") {
       if (!hasValue) {
         plan->refuseAllDeletes = true;
@@ -171,16 +184,23 @@ FaultPlan InstalledFaults() {
 }
 
 Verdict CountCall(Call call) {
-  ScopedLock lock(gLock);
-  uint32_t& counter = gCounters[size_t(call)];
-  if (counter != UINT32_MAX) ++counter;
   Verdict verdict;
-  for (const CallRule& rule : gPlan.fails) {
-    if (rule.call == call && Matches(rule, counter)) verdict.fail = true;
+  uint32_t waitMs = 0;
+  {
+    ScopedLock lock(gLock);
+    uint32_t& counter = gCounters[size_t(call)];
+    if (counter != UINT32_MAX) ++counter;
+    for (const CallRule& rule : gPlan.fails) {
+      if (rule.call == call && Matches(rule, counter)) verdict.fail = true;
+    }
+    for (const CallRule& rule : gPlan.shortMoves) {
+      if (rule.call == call && Matches(rule, counter)) verdict.shortMove = true;
+    }
+    for (const auto& slow : gPlan.slowCalls) {
+      if (slow.first == call) waitMs += slow.second;
+    }
   }
-  for (const CallRule& rule : gPlan.shortMoves) {
-    if (rule.call == call && Matches(rule, counter)) verdict.shortMove = true;
-  }
+  if (waitMs > 0) SleepMs(waitMs);
   return verdict;
 }
 
@@ -195,5 +215,31 @@ bool DeleteRefused(const DeviceChar* path) {
   }
   return false;
 }
+
+void CountHandle(int delta) {
+  ScopedLock lock(gLock);
+  gOpenHandles += delta;
+}
+
+void WriteReport() {
+  std::string text;
+  {
+    ScopedLock lock(gLock);
+    for (const CallName& c : kCallNames) {
+      text += std::string(c.name) + " " + std::to_string(gCounters[size_t(c.call)]) + "\n";
+    }
+    text += "open-handles " + std::to_string(gOpenHandles) + "\n";
+  }
+  WriteFileNamedBy("MERLO_DEVICE_REPORT", text);
+}
+
+namespace {
+// The report once more when the library is unloaded, for a process that ended
+// without CeRapiUninit. Defined last, so it goes first, and it reads only
+// storage that needs no destruction.
+struct ReportAtUnload {
+  ~ReportAtUnload() { WriteReport(); }
+} gReportAtUnload;
+}  // namespace
 
 }  // namespace emu

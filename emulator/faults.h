@@ -38,11 +38,22 @@
 //   short-write=N[+]      bytes than asked (half, rounded down: 1 byte asked moves 0) and
 //                         still returns success, with the smaller count. Counted with the
 //                         same counters as fail= (CeReadFile, CeWriteFile).
+//   slow=CALL:MS          every call of CALL waits MS milliseconds before it works: a
+//                         slow device, for tests of what a user sees meanwhile.
 //   refuse-delete         every CeDeleteFile fails.
 //   refuse-delete=NAME    CeDeleteFile fails for an entry whose last path part is NAME
 //                         (UTF-8, compared exactly; may be given more than once).
 //
 // Example: MERLO_DEVICE_FAULTS="connect-delay=50,fail=CeCreateFile:2,short-write=3"
+//
+// Report: MERLO_DEVICE_REPORT names a file that the library writes, replacing it,
+// at every CeRapiUninit and once more when it is unloaded. A test counts a clean
+// run's calls from it, to know which fault positions a run reaches, and checks
+// that nothing was left open. One line per item:
+//   CALL N                N calls of CALL since the last CeRapiInitEx, counted as
+//                         fail= counts them; one line for each CALL listed above.
+//   open-handles N        handles that CeCreateFile gave out and CeCloseHandle has
+//                         not released yet (since the library was loaded).
 #pragma once
 
 #include <cstdint>
@@ -90,7 +101,8 @@ struct FaultPlan {
   int32_t eventValue = 0;
   uint32_t connectDelayMs = 5;
   std::vector<CallRule> fails;
-  std::vector<CallRule> shortMoves;  // call is CeReadFile or CeWriteFile
+  std::vector<CallRule> shortMoves;                  // call is CeReadFile or CeWriteFile
+  std::vector<std::pair<Call, uint32_t>> slowCalls;  // call, milliseconds
   bool refuseAllDeletes = false;
   std::vector<std::u16string> refusedDeleteNames;
 };
@@ -109,10 +121,17 @@ struct Verdict {
   bool shortMove = false;
 };
 
-// Counts one call of `call` and tells whether this call fails or moves short.
+// Counts one call of `call` and tells whether this call fails or moves short;
+// waits first when the call is slow.
 Verdict CountCall(Call call);
 
 // True when the installed plan refuses to delete the entry at `path`.
 bool DeleteRefused(const DeviceChar* path);
+
+// Counts a handle given out (+1) or released (-1), for the report.
+void CountHandle(int delta);
+
+// Writes the report when MERLO_DEVICE_REPORT names a file.
+void WriteReport();
 
 }  // namespace emu

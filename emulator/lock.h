@@ -91,6 +91,16 @@ class CondVar {
 #endif
 };
 
+inline void SleepMs(uint32_t ms) {
+#if defined(_WIN32)
+  Sleep(ms);
+#else
+  timespec wait{time_t(ms / 1000), long(ms % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0) {
+  }
+#endif
+}
+
 // Milliseconds of a monotonic clock.
 inline uint64_t NowMs() {
 #if defined(_WIN32)

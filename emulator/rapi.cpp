@@ -32,6 +32,7 @@ RAPI_EXPORT DeviceResult MERLO_STDCALL CeRapiUninit() {
   try {
     Verdict verdict = CountCall(Call::CeRapiUninit);
     bool ended = emu::EndConnection();
+    emu::WriteReport();
     return (ended && !verdict.fail) ? 0 : emu::kEFail;
   } catch (...) {
     return emu::kEUnexpected;
@@ -68,7 +69,9 @@ RAPI_EXPORT DeviceHandle MERLO_STDCALL CeCreateFile(const DeviceChar* path, uint
   (void)templateFile;
   try {
     if (CountCall(Call::CeCreateFile).fail) return kInvalidDeviceHandle;
-    return emu::DevCreateFile(path, access, share, disposition, attributes);
+    DeviceHandle handle = emu::DevCreateFile(path, access, share, disposition, attributes);
+    if (handle != kInvalidDeviceHandle) emu::CountHandle(1);
+    return handle;
   } catch (...) {
     return kInvalidDeviceHandle;
   }
@@ -123,6 +126,7 @@ RAPI_EXPORT DeviceBool MERLO_STDCALL CeCloseHandle(DeviceHandle file) {
   try {
     Verdict verdict = CountCall(Call::CeCloseHandle);
     bool closed = emu::DevCloseHandle(file);
+    if (closed) emu::CountHandle(-1);
     return (closed && !verdict.fail) ? 1 : 0;
   } catch (...) {
     return 0;

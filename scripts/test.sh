@@ -89,10 +89,13 @@ else
 fi
 echo "Windows part: $((SECONDS - windows_started)) s"
 
+echo "== Fuzzing"
+bash scripts/fuzz.sh 2>&1 | tee "$log/fuzz-tests.txt" || status=1
+
 # One line for both runs, from CTest's own counts.
 passed=0
 failed=0
-for f in "$log/asan-tests.txt" "$log/win-tests.txt"; do
+for f in "$log/asan-tests.txt" "$log/win-tests.txt" "$log/fuzz-tests.txt"; do
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$f" | tail -n 1)
   if [ -n "$line" ]; then
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")

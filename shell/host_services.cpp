@@ -20,6 +20,11 @@ std::vector<ShownBox>& Boxes() {
   return boxes;
 }
 
+std::function<void()>& BeforeBox() {
+  static std::function<void()> hook;
+  return hook;
+}
+
 std::ostream*& BoxStream() {
   static std::ostream* stream = &std::cerr;
   return stream;
@@ -110,6 +115,8 @@ const std::vector<ShownBox>& ShownBoxes() { return Boxes(); }
 
 void SetBoxStream(std::ostream* stream) { BoxStream() = stream; }
 
+void SetBeforeBox(std::function<void()> hook) { BeforeBox() = std::move(hook); }
+
 const char* MERLO_STDCALL HostTextService(int32_t moduleId, int32_t messageId) {
   const auto& texts = ModuleTexts();
   if (moduleId != kModuleId || messageId < 0 || static_cast<size_t>(messageId) >= texts.size()) {
@@ -138,6 +145,10 @@ int32_t MERLO_STDCALL HostMessageBoxService(int32_t /*moduleId*/, uint32_t flags
         buttons.push_back(item);
       }
     }
+  }
+  if (BeforeBox()) {
+    const auto hook = BeforeBox();
+    hook();
   }
   *BoxStream() << DrawBox(shown.Title, shown.Lines, buttons, helpTopic != nullptr ? helpTopic : "")
                << std::flush;

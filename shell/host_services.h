@@ -2,6 +2,7 @@
 // read from its language file, and message boxes drawn on the terminal.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ struct ShownBox {
 
 // Boxes shown since the process started.
 const std::vector<ShownBox>& ShownBoxes();
+
+// Called before a box is drawn (a live progress line clears itself); null for none.
+void SetBeforeBox(std::function<void()> hook);
 
 // Where boxes are drawn (standard error unless a test points elsewhere).
 void SetBoxStream(std::ostream* stream);

@@ -4,25 +4,31 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
+#include "commands.h"
 #include "host_services.h"
-#include "line_reader.h"
+#include "interrupt.h"
+#include "line_editor.h"
 #include "module.h"
+#include "script.h"
 #include "session.h"
 
 #if defined(_WIN32)
+#include <io.h>
+
 #include "platform/win32/windows_api.h"
+#else
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <clocale>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Exit statuses.
-constexpr int kCommandFailed = 1;
-constexpr int kSetupFailed = 2;
-constexpr int kNotConnected = 3;
 
 // The key below which the module keeps its settings.
 constexpr const char* kSettingsRoot = "Software\\Merlo\\Plugins";
@@ -45,36 +51,134 @@ std::string AbsolutePath(const std::string& path) {
   return absolute.string();
 }
 
+// "help" and "help COMMAND" need no device.
+int PrintHelp(const merlo::Words& words) {
+  if (words.size() < 2) {
+    std::cout << merlo::HelpText();
+    return merlo::kAllDone;
+  }
+  int status = merlo::kAllDone;
+  for (size_t i = 1; i < words.size(); ++i) {
+    std::string text;
+    if (merlo::HelpText(words[i], &text)) {
+      std::cout << text;
+    } else {
+      std::cerr << "merlo: help: no command \"" << words[i] << "\"\n";
+      status = merlo::kCommandFailed;
+    }
+  }
+  return status;
+}
+
+#if defined(_WIN32)
+// With --device, the emulated device library goes in before the module asks
+// for the device library by name, so that the module takes it instead of the
+// system's. It is kept out of merlo.exe's own folder in the release
+// (emulator\rapi.dll), where the module would find it even without --device.
+bool LoadEmulatedDevice(std::string* error) {
+  const std::string folder = merlo::ExecutableFolder();
+  for (const std::string& path : {folder + "emulator\\rapi.dll", folder + "rapi.dll"}) {
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    if (LoadLibraryA(path.c_str()) != nullptr) return true;
+    *error = "cannot load the emulated device library " + path + " (error " +
+             std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  *error = "the emulated device library is missing: " + folder + "emulator\\rapi.dll";
+  return false;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"A shell on the device, through the MERLO module.", "merlo"};
-  std::string device;
-  std::string modulePath;
-  std::string registry;
-  app.add_option("--device", device, "folder that the emulated device presents as its root")
-      ->required();
+#if !defined(_WIN32)
+  // User text is UTF-8 here; line editing must read it so, whatever the locale says.
+  if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+  }
+#endif
+  CLI::App app{"merlo: a shell on a Windows CE device, through the MERLO module.", "merlo"};
+  std::string device, modulePath, registry, batch;
+  bool quiet = false;
+  app.set_version_flag("--version", "merlo " MERLO_VERSION);
+  app.add_option("--device", device,
+#if defined(_WIN32)
+                 "a folder that the emulated device presents as its root (without it, the "
+                 "device through the system's device-access library)"
+#else
+                 "the folder that the emulated device presents as its root"
+#endif
+  );
   app.add_option("--module", modulePath, "the module to load (default: beside merlo)");
   app.add_option("--registry", registry, "settings file the module reads (Linux)");
+  app.add_option("-b", batch,
+                 "run the commands in FILE (- for standard input), stopping at "
+                 "the first that fails")
+      ->type_name("FILE");
+  app.add_flag("-q,--quiet", quiet, "print only errors and what a command is asked to show");
   app.prefix_command();
   app.footer(
-      "With a COMMAND, merlo runs it and exits; without one it reads commands, one a line,\n"
-      "until \"exit\" or the end of the input. \"merlo --device DIR help\" lists them.");
+      "With a COMMAND, merlo runs it (\";\" separates several) and exits; without one it\n"
+      "reads commands, one a line, until \"exit\" or the end of the input. \"merlo help\"\n"
+      "lists the commands.\n"
+      "Exit status: 0 all done; 1 a command failed or did not do all it was asked;\n"
+      "2 usage or setup; 3 no connection to the device.");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? 0 : kSetupFailed;
+    return app.exit(e) == 0 ? merlo::kAllDone : merlo::kUsageOrSetup;
   }
-  std::vector<std::string> command = app.remaining();
-  if (!command.empty() && command.front() == "--") command.erase(command.begin());
+  merlo::Words command = app.remaining();
+  if (!command.empty() && command.front() == "--") {
+    command.erase(command.begin());
+  } else if (!command.empty() && command.front().size() > 1 && command.front()[0] == '-') {
+    std::cerr << "merlo: unknown option " << command.front()
+              << "; \"merlo --help\" tells the usage\n";
+    return merlo::kUsageOrSetup;
+  }
+  if (!command.empty() && (command.front() == "help" || command.front() == "?")) {
+    return PrintHelp(command);
+  }
+  if (!batch.empty() && !command.empty()) {
+    std::cerr << "merlo: -b takes the commands from its file; give no COMMAND as well\n";
+    return merlo::kUsageOrSetup;
+  }
 
-  std::error_code ec;
-  if (!fs::is_directory(device, ec)) {
-    std::cerr << "merlo: " << device << " is no folder\n";
-    return kSetupFailed;
+  if (!device.empty()) {
+    std::error_code ec;
+    if (!fs::is_directory(device, ec)) {
+      std::cerr << "merlo: " << device << " is no folder\n";
+      return merlo::kUsageOrSetup;
+    }
+    SetEnvironment("MERLO_DEVICE_ROOT", AbsolutePath(device));
+#if defined(_WIN32)
+    std::string error;
+    if (!LoadEmulatedDevice(&error)) {
+      std::cerr << "merlo: " << error << '\n';
+      return merlo::kUsageOrSetup;
+    }
+#endif
+  } else {
+#if !defined(_WIN32)
+    const char* root = std::getenv("MERLO_DEVICE_ROOT");
+    if (root == nullptr || *root == '\0') {
+      std::cerr << "merlo: --device DIR is needed: here the device is a folder that the "
+                   "emulated device library presents (or set MERLO_DEVICE_ROOT)\n";
+      return merlo::kUsageOrSetup;
+    }
+#endif
   }
-  SetEnvironment("MERLO_DEVICE_ROOT", AbsolutePath(device));
   if (!registry.empty()) SetEnvironment("MERLO_REGISTRY_FILE", AbsolutePath(registry));
+
+  std::ifstream batchFile;
+  if (!batch.empty() && batch != "-") {
+    batchFile.open(batch, std::ios::binary);
+    if (!batchFile) {
+      std::cerr << "merlo: cannot read " << batch << '\n';
+      return merlo::kUsageOrSetup;
+    }
+  }
 
   modulePath = modulePath.empty() ? merlo::ExecutableFolder() + merlo::DefaultModuleName()
                                   : AbsolutePath(modulePath);
@@ -82,12 +186,11 @@ int main(int argc, char** argv) {
   if (!merlo::LoadModuleTexts(merlo::FolderOf(modulePath) + "MERLOEng.lng", &error)) {
     std::cerr << "merlo: " << error << "; the module's texts will be empty\n";
   }
-
   merlo::ModuleLibrary library;
   merlo::EntryPoints module;
   if (!library.Load(modulePath, &error) || !library.Resolve(&module, &error)) {
     std::cerr << "merlo: " << error << '\n';
-    return kSetupFailed;
+    return merlo::kUsageOrSetup;
   }
 
   StartupRecord startup;
@@ -102,31 +205,36 @@ int main(int argc, char** argv) {
   if (panel == MERLO_NO_PANEL) {
     std::cerr << "merlo: no connection to the device\n";
     module.ExitFAR();
-    return kNotConnected;
+    return merlo::kNoConnection;
   }
 
+  merlo::InstallInterruptHandler();
   merlo::Session session(module, panel, std::cout, std::cerr);
-  bool allOk = true;
-  bool interactive = false;
+  session.SetQuiet(quiet);
+  session.SetLiveProgress(!quiet && merlo::IsTerminal(stdout));
+  int status = merlo::kAllDone;
   if (!command.empty()) {
-    allOk = session.Run(command);
+    status = merlo::RunCommandWords(session, command);
+  } else if (!batch.empty()) {
+    status = merlo::RunScript(session, batch == "-" ? std::cin : batchFile, !quiet, std::cout);
   } else {
-    merlo::LineReader reader;
-    interactive = reader.interactive();
-    if (interactive) {
-      std::cout << "merlo on " << AbsolutePath(device) << "; \"help\" lists the commands.\n";
+    merlo::LineEditor editor([&session](const std::string& line, size_t cursor) {
+      return merlo::Complete(session, line, cursor);
+    });
+    if (editor.interactive()) {
+      if (!quiet) {
+        std::cout << "merlo on "
+                  << (device.empty() ? std::string("the device") : AbsolutePath(device))
+                  << "; \"help\" lists the commands.\n";
+      }
+      status = merlo::RunInteractive(session, editor, std::cout);
+    } else {
+      status = merlo::RunScript(session, std::cin, false, std::cout);
     }
-    while (!session.ExitRequested()) {
-      const auto line = reader.Read("merlo " + session.DeviceFolder() + "> ");
-      if (!line) break;
-      if (!session.RunLine(*line)) allOk = false;
-    }
-    if (interactive && !session.ExitRequested()) std::cout << '\n';
   }
 
   module.ClosePlugin(panel);
   module.ExitFAR();
-  // At a terminal a failed command is the user's to see; a command given on
-  // the command line or a script read from a pipe reports it in the status.
-  return allOk || interactive ? 0 : kCommandFailed;
+  std::cout << std::flush;
+  return status;
 }

@@ -1,73 +1,86 @@
 // One open panel on the device and the commands that drive it.
 #pragma once
 
+#include <filesystem>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "device_paths.h"
 #include "module.h"
 
 namespace merlo {
+
+using Words = std::vector<std::string>;
+
+struct TransferPlan;
 
 class Session {
  public:
   // The panel must be open; the session never closes it.
   Session(const EntryPoints& module, PanelHandle panel, std::ostream& out, std::ostream& err);
 
-  // Runs one command given as words. False when it failed, which includes a
-  // message box shown by the module while it ran.
-  bool Run(const std::vector<std::string>& words);
+  // Quiet: only errors and what a command is asked to show (listings, help).
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // A live line of bytes, percent and rate during long downloads (at a terminal).
+  void SetLiveProgress(bool live) { liveProgress_ = live; }
 
-  // Runs one line of text.
+  // Runs one command given as words. False when it failed: an error, a
+  // message box shown by the module while it ran, or something asked for
+  // that was not done.
+  bool Run(const Words& words);
+
+  // Runs the commands of one line (";" separates them), up to the first
+  // that fails.
   bool RunLine(const std::string& line);
 
   bool ExitRequested() const { return exitRequested_; }
+  // Whether the last command other than exit succeeded.
+  bool LastSucceeded() const { return lastSucceeded_; }
 
   // The device folder the session is in, as user text ("\", "\a\b").
-  std::string DeviceFolder() const;
+  std::string DeviceFolder() const { return FolderText(panel_.Home()); }
+  std::string Prompt() const { return "merlo " + DeviceFolder() + "> "; }
 
- private:
-  using Words = std::vector<std::string>;
+  Panel& panel() { return panel_; }
 
-  bool Dispatch(const std::string& command, const Words& args);
-
+  // The commands, as the command table calls them; args are the words after
+  // the command's name.
   bool List(const Words& args);
   bool ChangeFolder(const Words& args);
   bool PrintFolder(const Words& args);
-  bool Info(const Words& args);
-  bool Menu(const Words& args);
-  bool Configure(const Words& args);
   bool Get(const Words& args);
   bool Put(const Words& args);
-  bool CopyWithin(const Words& args, bool move);
+  bool Copy(const Words& args);
+  bool Move(const Words& args);
   bool Remove(const Words& args);
   bool LocalChangeFolder(const Words& args);
   bool LocalPrintFolder(const Words& args);
   bool LocalList(const Words& args);
+  bool Info(const Words& args);
+  bool Menu(const Words& args);
+  bool Configure(const Words& args);
   bool Help(const Words& args);
+  bool Exit(const Words& args);
 
-  // Enters one folder of the current listing (the name as the user gave it,
-  // narrow text); false, with a message, when the listing holds no such folder.
-  bool EnterFolder(const std::string& command, const std::string& name);
-  // Goes back to the given folder, one level at a time from the root.
-  void ReturnTo(const std::vector<std::string>& folder);
-  // Copies of the listed items that the patterns name, with the selected bit
-  // set; false, with a message, when a pattern names nothing.
-  bool Select(const std::string& command, const Words& patterns, std::vector<PanelItem>* items);
-  // Tells what the cleared selected bits say; false when some file did not go.
-  bool ReportTransfer(bool move, const std::vector<PanelItem>& items);
+ private:
+  // Separates the options of a command ("-m", "-r", "-mr") from its
+  // operands; "--" ends the options. False, with a message, for an option
+  // the command does not take.
+  bool TakeOptions(const std::string& command, const Words& args, const std::string& allowed,
+                   std::string* given, Words* operands);
+  bool CopyWithin(const std::string& command, const Words& args, bool move);
+  // Hands the plan's files to the module one at a time, reports each that
+  // arrived and what a failure left behind; false unless all was done.
+  bool Execute(TransferPlan& plan);
 
-  const EntryPoints& module_;
-  PanelHandle panel_;
+  Panel panel_;
   std::ostream& out_;
   std::ostream& err_;
-  std::vector<std::string> folder_;  // narrow names, root first
+  bool quiet_ = false;
+  bool liveProgress_ = false;
   bool exitRequested_ = false;
+  bool lastSucceeded_ = true;
 };
-
-// The name of an item, read within its field.
-std::string ItemName(const PanelItem& item);
-
-bool IsFolder(const PanelItem& item);
 
 }  // namespace merlo

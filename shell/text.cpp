@@ -1,6 +1,8 @@
 #include "text.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 
 namespace merlo {
@@ -182,6 +184,13 @@ bool WildcardMatch(const std::string& pattern, const std::string& name, bool cas
   return p == pattern.size();
 }
 
+bool SameNameCaseless(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldCase(static_cast<unsigned char>(x)) ==
+                  FoldCase(static_cast<unsigned char>(y));
+         });
+}
+
 bool HasWildcards(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
 std::string FormatFileTime(uint32_t low, uint32_t high) {
@@ -205,11 +214,22 @@ std::string FormatLocalTime(int64_t seconds) {
   return text;
 }
 
-std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line) {
+namespace {
+
+// Words at blanks, quotes grouping; with atSemicolons, a ";" outside quotes
+// also ends the command.
+std::optional<std::vector<std::vector<std::string>>> Split(const std::string& line,
+                                                           bool atSemicolons) {
+  std::vector<std::vector<std::string>> commands;
   std::vector<std::string> words;
   std::string word;
   bool inWord = false;
   char quote = 0;
+  const auto endWord = [&] {
+    if (inWord) words.push_back(word);
+    word.clear();
+    inWord = false;
+  };
   for (const char c : line) {
     if (quote != 0) {
       if (c == quote) {
@@ -221,17 +241,65 @@ std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line
       quote = c;
       inWord = true;
     } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      if (inWord) words.push_back(word);
-      word.clear();
-      inWord = false;
+      endWord();
+    } else if (c == ';' && atSemicolons) {
+      endWord();
+      if (!words.empty()) commands.push_back(std::move(words));
+      words.clear();
     } else {
       word.push_back(c);
       inWord = true;
     }
   }
   if (quote != 0) return std::nullopt;
-  if (inWord) words.push_back(word);
-  return words;
+  endWord();
+  if (!words.empty()) commands.push_back(std::move(words));
+  return commands;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line) {
+  return Split(line, true);
+}
+
+std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line) {
+  auto commands = Split(line, false);
+  if (!commands) return std::nullopt;
+  return commands->empty() ? std::vector<std::string>{} : std::move(commands->front());
+}
+
+std::string QuoteWord(const std::string& word) {
+  if (!word.empty() && word.find_first_of(" \t\r\n\"';") == std::string::npos) return word;
+  if (word.empty()) return "\"\"";
+  // Runs without a double quote go in double quotes, double quotes in single ones.
+  std::string quoted;
+  char open = 0;
+  for (const char c : word) {
+    const char wanted = c == '"' ? '\'' : '"';
+    if (open != wanted) {
+      if (open != 0) quoted.push_back(open);
+      quoted.push_back(wanted);
+      open = wanted;
+    }
+    quoted.push_back(c);
+  }
+  quoted.push_back(open);
+  return quoted;
+}
+
+std::string HumanBytes(uint64_t bytes) {
+  if (bytes < 1024) return std::to_string(bytes) + " B";
+  static const char* const kUnits[] = {"KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+  double value = static_cast<double>(bytes) / 1024;
+  size_t unit = 0;
+  while (value >= 1024 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+  return text;
 }
 
 std::string CountOf(size_t count, const char* singular, const char* plural) {

@@ -42,6 +42,9 @@ std::vector<std::string> ResolveDevicePath(const std::vector<std::string>& curre
 // With caseSensitive false, ASCII and Latin-1 letters compare without case.
 bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive = true);
 
+// True when two names differ at most in the case of ASCII and Latin-1 letters.
+bool SameNameCaseless(const std::string& a, const std::string& b);
+
 // True when the text holds "*" or "?".
 bool HasWildcards(const std::string& text);
 
@@ -56,6 +59,19 @@ std::string FormatLocalTime(int64_t unixSeconds);
 // run that holds blanks; a backslash is an ordinary character (it separates
 // device folders). Returns nothing when a quote is left open.
 std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line);
+
+// Splits a line into commands at each ";" outside quotes, and each command
+// into words as SplitCommandLine does. Empty commands drop out. Returns
+// nothing when a quote is left open.
+std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line);
+
+// A word as the parser reads it back: unchanged when it holds nothing
+// special, else quoted ("My Documents" gets double quotes; a double quote
+// inside goes in single quotes).
+std::string QuoteWord(const std::string& word);
+
+// A byte count for people: "512 B", "2.9 KiB", "3.0 GiB".
+std::string HumanBytes(uint64_t bytes);
 
 // "1 file", "2 files".
 std::string CountOf(size_t count, const char* singular, const char* plural);

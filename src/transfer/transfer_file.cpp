@@ -65,9 +65,12 @@ bool Download(const char* source, const char* destination, int32_t move) {
       [&](const void* buffer, uint32_t count, uint32_t* done) {
         return gLocalFiles.WriteFile(out, buffer, count, done);
       });
+  // The source was only read: how its close went does not matter. The written
+  // file counts only once its close succeeded, for a close can be where a write
+  // fails; a move must not remove the only copy on the strength of it.
   gDeviceLibrary.CeCloseHandle(in);
-  gLocalFiles.CloseHandle(out);
-  if (!copied) return false;
+  const bool closed = gLocalFiles.CloseHandle(out) != 0;
+  if (!copied || !closed) return false;
   // A move whose source stays is not a move: the copy stands, and the caller is told.
   if (move != 0) return gDeviceLibrary.CeDeleteFile(deviceSource) != 0;
   return true;
@@ -100,8 +103,8 @@ bool Upload(const char* source, const char* destination, int32_t move) {
         return gDeviceLibrary.CeWriteFile(out, buffer, count, done, nullptr);
       });
   gLocalFiles.CloseHandle(in);
-  gDeviceLibrary.CeCloseHandle(out);
-  if (!copied) return false;
+  const bool closed = gDeviceLibrary.CeCloseHandle(out) != 0;  // as in Download
+  if (!copied || !closed) return false;
   if (move != 0) return gLocalFiles.DeleteFileA(source) != 0;
   return true;
 }

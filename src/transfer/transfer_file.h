@@ -7,5 +7,6 @@ constexpr uint32_t ChunkSize = 2048;
 constexpr size_t kDevicePathUnits = 300;
 
 // A path with ":" is a PC path, any other a device path. True when the file
-// arrived whole and, for a move, its source is gone.
+// arrived whole, the written file's close included, and, for a move, its
+// source is gone.
 bool TransferFile(const char* source, const char* destination, int32_t move, int32_t opMode);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -509,6 +510,25 @@ TEST_F(EmulatorTest, ARootThatIsALinkStillConfines) {
   EXPECT_EQ(Open(u"\\..\\outside\\secret.txt", kRead, kOpenExisting), -1);
 }
 
+TEST_F(EmulatorTest, ASiblingFolderNamedLikeTheRootIsOutside) {
+  const fs::path sibling = base_ / "device2";  // the root's own name is a prefix of it
+  fs::create_directory(sibling);
+  WriteFile(sibling / "secret.txt", "secret");
+  fs::create_directory_symlink(sibling, root_ / "sib-dir");
+  fs::create_symlink(sibling / "secret.txt", root_ / "sib-file");
+
+  EXPECT_TRUE(List(u"\\*.*").Names().empty());
+  EXPECT_FALSE(List(u"\\sib-dir\\*.*").ok);
+  EXPECT_EQ(Open(u"\\sib-dir\\secret.txt", kRead, kOpenExisting), -1);
+  EXPECT_EQ(Open(u"\\sib-file", kRead, kOpenExisting), -1);
+  EXPECT_EQ(Open(u"\\sib-dir\\new.txt", kWrite, kCreateAlways), -1);
+  EXPECT_EQ(Rapi().CeCopyFile(u"\\sib-file", u"\\copy.txt", 0), 0);
+  EXPECT_EQ(Rapi().CeDeleteFile(u"\\sib-dir\\secret.txt"), 0);
+  EXPECT_EQ(ReadAll(sibling / "secret.txt"), "secret");
+  EXPECT_FALSE(fs::exists(sibling / "new.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "copy.txt"));
+}
+
 // ---- Copy, move, delete --------------------------------------------------------------
 
 TEST_F(EmulatorTest, CopyFileCopiesAndOverwritesUnlessAskedNotTo) {
@@ -615,6 +635,40 @@ TEST_F(EmulatorTest, ShareModeZeroOpensExclusively) {
   EXPECT_EQ(Open(u"\\f.txt", kWrite, kOpenExisting, 1), -1);
   Close(r1);
   Close(r2);
+}
+
+TEST_F(EmulatorTest, OpenFilesHoldTheLockOfThePcFileLayer) {
+  // That layer keeps share mode 0 as an exclusive flock(2), any other as a shared one.
+  WriteFile(root_ / "f.txt", "content");
+  WriteFile(root_ / "other.txt", "other");
+  const auto lockable = [&](int operation) {
+    const int fd = open((root_ / "f.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    const bool locked = flock(fd, operation | LOCK_NB) == 0;
+    close(fd);
+    return locked;
+  };
+  DeviceHandle h = Open(u"\\f.txt", kRead, kOpenExisting);
+  EXPECT_FALSE(lockable(LOCK_SH));
+  Close(h);
+  h = Open(u"\\f.txt", kRead, kOpenExisting, 1 /* FILE_SHARE_READ */);
+  EXPECT_TRUE(lockable(LOCK_SH));
+  EXPECT_FALSE(lockable(LOCK_EX));
+  Close(h);
+  EXPECT_TRUE(lockable(LOCK_EX));
+
+  // Held from outside, the file is neither opened, nor truncated, nor copied to or from.
+  const int held = open((root_ / "f.txt").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(Open(u"\\f.txt", kRead, kOpenExisting, 1), -1);
+  EXPECT_EQ(Open(u"\\f.txt", kWrite, kCreateAlways), -1);
+  EXPECT_EQ(Rapi().CeCopyFile(u"\\other.txt", u"\\f.txt", 0), 0);
+  EXPECT_EQ(Rapi().CeCopyFile(u"\\f.txt", u"\\third.txt", 0), 0);
+  EXPECT_EQ(ReadAll(root_ / "f.txt"), "content");
+  EXPECT_FALSE(fs::exists(root_ / "third.txt"));
+  close(held);
+  h = Open(u"\\f.txt", kWrite, kCreateAlways);
+  EXPECT_NE(h, -1);
+  Close(h);
 }
 
 TEST_F(EmulatorTest, DispositionsAndFolders) {
@@ -944,6 +998,41 @@ TEST_F(EmulatorTest, ShortReadsAndWritesStillSucceed) {
   EXPECT_TRUE(Write(w, "xxxx", &done));
   EXPECT_EQ(done, 2u);
   Close(w);
+}
+
+TEST_F(EmulatorTest, TheReportCountsTheCallsAndTheHandlesLeftOpen) {
+  const fs::path report = base_ / "report.txt";
+  setenv("MERLO_DEVICE_REPORT", report.c_str(), 1);
+  // Handles count for the whole process: what earlier tests left open stays.
+  const auto openHandles = [&] {
+    const std::string text = ReadAll(report);
+    const size_t at = text.find("\nopen-handles ");
+    return at == std::string::npos ? -1 : std::stoi(text.substr(at + 14));
+  };
+  WriteFile(root_ / "f.txt", "x");
+  Reconnect("fail=CeCloseHandle:2");  // the disconnect writes a report
+  const int before = openHandles();
+  ASSERT_GE(before, 0);
+  DeviceHandle kept = Open(u"\\f.txt", kRead, kOpenExisting, 1);
+  EXPECT_EQ(Open(u"\\missing.txt", kRead, kOpenExisting), -1);
+  Close(Open(u"\\f.txt", kRead, kOpenExisting, 1));
+  EXPECT_FALSE(Close(Open(u"\\f.txt", kRead, kOpenExisting, 1)));  // fails, and releases
+  EXPECT_NE(List(u"\\*.*").records.size(), 0u);
+  Disconnect();
+  EXPECT_EQ(ReadAll(report),
+            "CeRapiUninit 1\nCeFindAllFiles 1\nCeRapiFreeBuffer 1\nCeCreateFile 4\n"
+            "CeGetFileSize 0\nCeReadFile 0\nCeWriteFile 0\nCeCloseHandle 2\nCeCopyFile 0\n"
+            "CeMoveFile 0\nCeDeleteFile 0\nopen-handles " +
+                std::to_string(before + 1) + "\n");
+  // The counts start again with the next connection; the handle stays open across it.
+  ASSERT_EQ(Connect(), 0);
+  Close(kept);
+  Disconnect();
+  const std::string text = ReadAll(report);
+  EXPECT_NE(text.find("CeCreateFile 0\nCeGetFileSize"), std::string::npos) << text;
+  EXPECT_NE(text.find("CeCloseHandle 1\n"), std::string::npos) << text;
+  EXPECT_EQ(openHandles(), before);
+  unsetenv("MERLO_DEVICE_REPORT");
 }
 
 TEST_F(EmulatorTest, RefusedDeletes) {

@@ -13,6 +13,8 @@
 #if defined(_WIN32)
 #include <process.h>
 #else
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -191,15 +193,78 @@ TEST_F(ShellTest, OneCommandListsTheDeviceRoot) {
   EXPECT_TRUE(ls.err.empty()) << ls.err;
 }
 
-TEST_F(ShellTest, ExitStatusTellsFailures) {
-  EXPECT_EQ(Command({"pwd"}).status, 0);
-  const Outcome unknown = Command({"frobnicate"});
-  EXPECT_NE(unknown.status, 0);
-  EXPECT_CONTAINS(unknown.err, "frobnicate");
-  EXPECT_NE(Command({"cd", "a.txt"}).status, 0);  // a file, not a folder
-  EXPECT_NE(Command({"get", "missing.txt"}).status, 0);
+// 0 all done, 1 a command failed or did not do all it was asked, 2 usage or
+// setup, 3 no connection.
+TEST_F(ShellTest, ExitStatusTellsWhatHappened) {
+  WriteFile(scratch_ / "script.txt", "pwd\n");
+  const struct {
+    std::vector<std::string> Words;
+    int Status;
+    const char* Said;
+  } cases[] = {
+      {{"pwd"}, 0, ""},
+      {{"frobnicate"}, 1, "frobnicate"},
+      {{"cd", "a.txt"}, 1, "is a file"},
+      {{"get", "missing.txt"}, 1, "missing.txt"},
+      {{"get", "docs", pc_.string()}, 1, "skipped the folder docs"},
+      {{"ls", "-l"}, 1, "unknown option -l"},
+      {{"ls", "nosuch*"}, 1, "no match"},
+      {{"-b", (scratch_ / "script.txt").string(), "ls"}, 2, "-b"},
+      {{"-b", (scratch_ / "none.txt").string()}, 2, "cannot read"},
+      {{"--bogus"}, 2, "--bogus"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Command(c.Words);
+    EXPECT_EQ(outcome.status, c.Status) << c.Words[0] << "\n" << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.Said);
+  }
   EXPECT_EQ(Run({"--device", (scratch_ / "nowhere").string(), "ls"}).status, 2);
-  EXPECT_EQ(Run({"ls"}).status, 2);  // --device is required
+#if !defined(_WIN32)
+  EXPECT_EQ(Run({"ls"}).status, 2);  // no device but the emulated one here
+#endif
+  SetFaults("refuse-init");
+  EXPECT_EQ(Command({"ls"}).status, 3);
+}
+
+// Help, the version and the manual's commands need no device.
+TEST_F(ShellTest, HelpAndVersionNeedNoDevice) {
+  const Outcome version = Run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_CONTAINS(version.out, "merlo ");
+  const Outcome help = Run({"help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* command : {"ls", "cd", "get", "put", "cp", "mv", "rm", "lcd", "lls", "exit"}) {
+    EXPECT_CONTAINS(help.out, std::string("\n  ") + command);
+  }
+  const Outcome get = Run({"help", "get"});
+  EXPECT_EQ(get.status, 0);
+  EXPECT_CONTAINS(get.out, "-r copies");
+  EXPECT_EQ(Run({"help", "nosuch"}).status, 1);
+}
+
+// A script stops at the first command that fails, however it is given; a
+// line that starts with "-" may fail.
+TEST_F(ShellTest, ScriptsStopAtTheFirstFailure) {
+  const std::string script = "# tidy up\n\ncd Nope\nrm a.txt\n";
+  WriteFile(scratch_ / "script.txt", script);
+  const std::vector<Outcome> stopped = {
+      Script(script),
+      Command({"-b", (scratch_ / "script.txt").string()}),
+      Run({"--device", device_.string(), "-b", "-"}, script),
+      Command({"cd Nope; rm a.txt"}),
+      Command({"cd", "Nope;", "rm", "a.txt"}),
+  };
+  for (const auto& outcome : stopped) {
+    EXPECT_EQ(outcome.status, 1) << outcome.out << outcome.err;
+    EXPECT_CONTAINS(outcome.err, "Nope: no such folder");
+    EXPECT_TRUE(fs::exists(device_ / "a.txt"));
+  }
+  EXPECT_CONTAINS(stopped[1].out, "merlo \\> cd Nope");  // -b shows each command
+  EXPECT_EQ(stopped[1].out.find("rm a.txt"), std::string::npos);
+
+  const Outcome goesOn = Script("-cd Nope\nrm a.txt\n");
+  EXPECT_EQ(goesOn.status, 0) << goesOn.err;
+  EXPECT_FALSE(fs::exists(device_ / "a.txt"));
 }
 
 TEST_F(ShellTest, ALibraryWithoutTheEntryPointsIsRefused) {
@@ -261,7 +326,7 @@ TEST_F(ShellTest, GetCopiesToAPcFolder) {
 
 TEST_F(ShellTest, GetWithWildcardsSkipsFoldersAndMoves) {
   const Outcome outcome = Script("lcd " + pc_.string() + "\nget -m *\n");
-  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.status, 1) << outcome.err;  // the folders were not copied
   EXPECT_CONTAINS(outcome.out, "moved 2 of 2 files, skipped 2 folders");
   EXPECT_EQ(ReadFile(pc_ / "a.txt"), "alpha");
   EXPECT_FALSE(fs::exists(device_ / "a.txt"));
@@ -280,7 +345,7 @@ TEST_F(ShellTest, PutCopiesPcFilesIntoTheDeviceFolder) {
   EXPECT_EQ(ReadFile(device_ / "docs" / "other.txt"), "more");
   EXPECT_TRUE(fs::exists(pc_ / "one" / "new.txt"));
   // merlo's own folder is back where it was.
-  EXPECT_EQ(outcome.out.find((pc_ / "one").string()), std::string::npos);
+  EXPECT_CONTAINS(outcome.out, "\n" + fs::current_path().string() + "\n");
 }
 
 TEST_F(ShellTest, PutMoveRemovesThePcFile) {
@@ -326,6 +391,7 @@ TEST_F(ShellTest, FailedCopyShowsTheBoxWithTheSourcePath) {
   EXPECT_NE(outcome.status, 0);
   EXPECT_CONTAINS(outcome.out, "copied 1 of 2 files");
   EXPECT_CONTAINS(outcome.err, "\\b.bin");
+  EXPECT_CONTAINS(outcome.err, "nothing was left at " + (pc_ / "b.bin").string());
   EXPECT_FALSE(fs::exists(pc_ / "b.bin"));
 }
 
@@ -349,6 +415,255 @@ TEST_F(ShellTest, InfoAndMenuShowWhatTheModuleTells) {
   EXPECT_EQ(menu.status, 0) << menu.err;
   EXPECT_CONTAINS(menu.out, "\"" + ModuleText(3) + "\"");
   EXPECT_CONTAINS(menu.out, "\"" + ModuleText(4) + "\", number 9");
+}
+
+// Paths work wherever a name goes, and the current folder stays as it was.
+TEST_F(ShellTest, PathsAnywhereANameGoes) {
+  WriteFile(device_ / "docs" / "deep" / "x.ini", "[x]");
+  WriteFile(device_ / "docs" / "y.ini", "[y]");
+  const Outcome outcome = Script(
+      "cd backup\n"
+      "get \\docs\\inner.txt " +
+      pc_.string() +
+      "\n"
+      "get ..\\docs\\*.ini " +
+      pc_.string() +
+      "\n"
+      "ls ..\\docs\n"
+      "cp \\a.txt ..\\docs\\deep\n"
+      "mv ..\\docs\\y.ini .\n"
+      "rm \\docs\\deep\\x.ini\n"
+      "pwd\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(pc_ / "inner.txt"), "inside docs");
+  EXPECT_EQ(ReadFile(pc_ / "y.ini"), "[y]");
+  EXPECT_FALSE(fs::exists(pc_ / "x.ini"));        // a pattern does not reach into folders below
+  EXPECT_CONTAINS(outcome.out, "<DIR>  deep\n");  // ls of a folder lists what it holds
+  EXPECT_EQ(ReadFile(device_ / "docs" / "deep" / "a.txt"), "alpha");
+  EXPECT_EQ(ReadFile(device_ / "backup" / "y.ini"), "[y]");
+  EXPECT_FALSE(fs::exists(device_ / "docs" / "deep" / "x.ini"));
+  EXPECT_CONTAINS(outcome.out, "\\backup\n");
+}
+
+TEST_F(ShellTest, GetRCopiesAFolderTreeAndPutRIsRefused) {
+  WriteFile(device_ / "docs" / "deep" / "deeper" / "z.txt", "zed");
+  fs::create_directories(device_ / "docs" / "empty");
+  const Outcome outcome = Command({"get", "-r", "docs", pc_.string()});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(pc_ / "docs" / "inner.txt"), "inside docs");
+  EXPECT_EQ(ReadFile(pc_ / "docs" / "deep" / "deeper" / "z.txt"), "zed");
+  EXPECT_TRUE(fs::is_directory(pc_ / "docs" / "empty"));
+  EXPECT_CONTAINS(outcome.out, "copied 2 of 2 files");
+
+  WriteFile(pc_ / "tree" / "f.txt", "f");
+  const Outcome put = Command({"put", "-r", (pc_ / "tree").string()});
+  EXPECT_EQ(put.status, 1);
+  EXPECT_CONTAINS(put.err, "cannot make device folders");
+  EXPECT_FALSE(fs::exists(device_ / "tree"));
+}
+
+// One line for each file that arrives; -q prints only errors; a failure
+// tells what it left behind.
+TEST_F(ShellTest, ProgressAndWhatAFailureLeft) {
+  const Outcome loud = Command({"get", "a.txt", "b.bin", pc_.string()});
+  EXPECT_EQ(loud.status, 0) << loud.err;
+  EXPECT_CONTAINS(loud.out, "a.txt  5 B  ");
+  EXPECT_CONTAINS(loud.out, "b.bin  2.9 KiB  ");
+  const Outcome quiet = Command({"-q", "get", "a.txt", pc_.string()});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, "");
+
+  // The second read of b.bin comes short: its first 2048 bytes arrived.
+  SetFaults("short-read=2");
+  const Outcome partial = Command({"get", "b.bin", pc_.string()});
+  EXPECT_EQ(partial.status, 1);
+  EXPECT_CONTAINS(partial.err,
+                  "partial copy at " + (pc_ / "b.bin").string() + " (2048 of 3000 bytes)");
+  SetFaults("fail=CeDeleteFile:1");
+  const Outcome rm = Command({"rm", "a.txt"});
+  EXPECT_EQ(rm.status, 1);
+  EXPECT_CONTAINS(rm.out, "deleted 0 of 1 file");
+  EXPECT_TRUE(fs::exists(device_ / "a.txt"));
+}
+
+#if !defined(_WIN32)
+// The module reads "\" as a folder separator: a PC name that holds one
+// would reach another file.
+TEST_F(ShellTest, PutRefusesPcNamesWithBackslashes) {
+  WriteFile(pc_ / "we\\ird.txt", "odd");
+  const Outcome outcome = Command({"put", (pc_ / "we\\ird.txt").string()});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_CONTAINS(outcome.err, "folder separator");
+  EXPECT_FALSE(fs::exists(device_ / "ird.txt"));
+  EXPECT_FALSE(fs::exists(device_ / "we\\ird.txt"));
+}
+#endif
+
+#if !defined(_WIN32)
+// merlo at a terminal: a pseudo-terminal that a test types into.
+class Terminal {
+ public:
+  Terminal(const std::vector<std::string>& args, const fs::path& home) {
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    pid_ = forkpty(&fd_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      setenv("HOME", home.c_str(), 1);
+      std::vector<char*> argv;
+      const std::string merlo = Built(kMerlo).string();
+      argv.push_back(const_cast<char*>(merlo.c_str()));
+      for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~Terminal() {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) kill(pid_, SIGKILL);
+    if (fd_ >= 0) close(fd_);
+  }
+
+  void Type(const std::string& keys) {
+    ASSERT_EQ(write(fd_, keys.data(), keys.size()), ssize_t(keys.size()));
+  }
+
+  // Everything shown until the text appears after what was already read; empty on time-out.
+  std::string Await(const std::string& text) {
+    for (int waited = 0; waited < 200; ++waited) {
+      const size_t at = shown_.find(text, seen_);
+      if (at != std::string::npos) {
+        const std::string part = shown_.substr(seen_, at + text.size() - seen_);
+        seen_ = at + text.size();
+        return part;
+      }
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, 100) > 0) {
+        char buffer[4096];
+        const ssize_t got = read(fd_, buffer, sizeof buffer);
+        if (got > 0) shown_.append(buffer, static_cast<size_t>(got));
+      }
+    }
+    ADD_FAILURE() << "no \"" << text << "\" in:\n" << shown_.substr(seen_);
+    return "";
+  }
+
+  int Status() {
+    int status = 0;
+    for (int waited = 0; waited < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++waited) {
+      // Reads on, so that the child is never blocked on a full terminal.
+      pollfd ready{fd_, POLLIN, 0};
+      char buffer[4096];
+      if (poll(&ready, 1, 100) > 0 && read(fd_, buffer, sizeof buffer) <= 0) usleep(100000);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  int fd_ = -1;
+  pid_t pid_ = -1;
+  std::string shown_;
+  size_t seen_ = 0;
+};
+
+// A slow device: each read of the emulated library takes 0.7 s, so a file
+// of two chunks takes 1.4 s.
+TEST_F(ShellTest, AtATerminalALongCopyShowsItsProgressAndCtrlCStopsBetweenFiles) {
+  for (const char* name : {"b1.bin", "b2.bin", "b3.bin"})
+    WriteFile(device_ / name, std::string(3000, 'b'));
+  SetFaults("slow=CeReadFile:700");
+  Terminal terminal({"--device", device_.string()}, scratch_);
+  terminal.Await("merlo \\> ");
+  terminal.Type("get b1.bin b2.bin b3.bin " + pc_.string() + "\r");
+  terminal.Await("b1.bin  2.0 KiB of 2.9 KiB  68%");  // read from the growing file
+  terminal.Type("\x03");
+  terminal.Await("stopping after b1.bin");
+  terminal.Await("interrupted after 1 of 3");
+  terminal.Await("merlo \\> ");
+  EXPECT_EQ(ReadFile(pc_ / "b1.bin"), std::string(3000, 'b'));
+  EXPECT_FALSE(fs::exists(pc_ / "b2.bin"));
+  // A second Ctrl-C ends merlo at once, and says what may be half written.
+  terminal.Type("get b2.bin b3.bin " + pc_.string() + "\r");
+  terminal.Await("68%");
+  terminal.Type("\x03");
+  terminal.Await("stopping after b2.bin");
+  terminal.Type("\x03");
+  terminal.Await((pc_ / "b2.bin").string() + " may hold part of b2.bin");
+  EXPECT_EQ(terminal.Status(), 130);
+  SetFaults("");
+}
+
+TEST_F(ShellTest, AtATerminalTabCompletesAndCtrlCDropsTheLine) {
+  WriteFile(device_ / "docs" / "my notes.txt", "n");
+  Terminal terminal({"--device", device_.string()}, scratch_);
+  terminal.Await("merlo \\> ");
+  terminal.Type("cd do\t");
+  terminal.Await("cs\\");  // the line is redrawn from the cursor on
+  terminal.Type("\r");
+  terminal.Await("merlo \\docs> ");
+  terminal.Type("get my\t");
+  terminal.Await("\"my notes.txt\" ");
+  terminal.Type("\x03");  // Ctrl-C: the line is dropped, merlo stays
+  terminal.Await("merlo \\docs> ");
+  terminal.Type("ls nosuch*\r");
+  terminal.Await("no match");
+  terminal.Await("merlo \\docs> ");
+  // The history is saved after every command.
+  const std::string history = ReadFile(scratch_ / ".merlo_history");
+  EXPECT_CONTAINS(history, "nosuch*");
+  EXPECT_EQ(history.find("my\\040notes"), std::string::npos);
+  terminal.Type("exit\r");
+  EXPECT_EQ(terminal.Status(), 1);  // that of the last command
+  EXPECT_FALSE(fs::exists(pc_ / "my notes.txt"));
+}
+#endif
+
+// Operation error boxes on merlo's stderr, told by the module's own message texts.
+size_t OperationBoxes(const std::string& err) {
+  size_t count = 0;
+  for (const int id : {10, 11}) {
+    const std::string text = ModuleText(id);
+    const std::string lead = text.substr(0, text.find("%s"));
+    for (size_t at = err.find(lead); at != std::string::npos; at = err.find(lead, at + 1)) ++count;
+  }
+  return count;
+}
+
+TEST_F(ShellTest, OnlyAFailedCloseOfTheWrittenFileFailsAMove) {
+  WriteFile(pc_ / "p.bin", std::string(3000, 'p'));
+  SetFaults("fail=CeCloseHandle:1");
+  const Outcome put = Command({"put", "-m", (pc_ / "p.bin").string()});
+  EXPECT_NE(put.status, 0);
+  EXPECT_EQ(OperationBoxes(put.err), 1u) << put.err;
+  EXPECT_EQ(ReadFile(pc_ / "p.bin"), std::string(3000, 'p'));
+  // A download closes the device file that it only read: that close does not count.
+  const Outcome get = Command({"get", "-m", "b.bin", pc_.string()});
+  EXPECT_EQ(get.status, 0) << get.err;
+  EXPECT_EQ(ReadFile(pc_ / "b.bin"), std::string(3000, '\x7f'));
+  EXPECT_FALSE(fs::exists(device_ / "b.bin"));
+}
+
+TEST_F(ShellTest, AFileOfTheDeviceFolderIsNotCopiedOntoItself) {
+  // The PC folder is the one the device presents: both ends are one file.
+  const Outcome get = Command({"get", "b.bin", device_.string()});
+  EXPECT_NE(get.status, 0);
+  EXPECT_EQ(OperationBoxes(get.err), 1u) << get.err;
+  EXPECT_EQ(ReadFile(device_ / "b.bin"), std::string(3000, '\x7f'));
+  const Outcome put = Command({"put", "-m", (device_ / "b.bin").string()});
+  EXPECT_NE(put.status, 0);
+  EXPECT_EQ(OperationBoxes(put.err), 1u) << put.err;
+  EXPECT_EQ(ReadFile(device_ / "b.bin"), std::string(3000, '\x7f'));
+}
+
+TEST_F(ShellTest, TheParentEntryIsNeitherSelectedNorCounted) {
+  EXPECT_NE(Script("cd docs\nrm ..\n").status, 0);
+  EXPECT_NE(Script("cd docs\nget .. " + pc_.string() + "\n").status, 0);
+  EXPECT_TRUE(fs::exists(device_ / "docs" / "inner.txt"));
+  EXPECT_TRUE(fs::is_empty(pc_));
+  const Outcome ls = Script("cd backup\nls\ncd \\docs\nls\n");
+  EXPECT_EQ(ls.status, 0) << ls.err;
+  EXPECT_CONTAINS(ls.out, "0 folders, 0 files, 0 bytes");
+  EXPECT_CONTAINS(ls.out, "0 folders, 1 file, 11 bytes");
 }
 
 }  // namespace

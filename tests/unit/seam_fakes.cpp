@@ -134,7 +134,7 @@ DeviceBool MERLO_STDCALL FakeCeWrite(DeviceHandle file, const void* buffer, uint
 }
 DeviceBool MERLO_STDCALL FakeCeClose(DeviceHandle file) {
   Log("CeCloseHandle");
-  return openFiles.erase(file) != 0;
+  return openFiles.erase(file) != 0 && !world->DeviceCloseFails;
 }
 DeviceBool MERLO_STDCALL FakeCeCopy(const DeviceChar* from, const DeviceChar* to,
                                     DeviceBool failIfExists) {
@@ -173,7 +173,7 @@ uint32_t FakeSize(LocalHandle file, uint32_t* high) {
 }
 int32_t FakeClose(LocalHandle file) {
   Log("CloseHandle");
-  return openFiles.erase(file) != 0;
+  return openFiles.erase(file) != 0 && !world->PcCloseFails;
 }
 int32_t FakeDelete(const char* path) {
   Log(std::string("DeleteFileA(") + path + ")");

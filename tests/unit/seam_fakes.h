@@ -56,6 +56,7 @@ struct FakeWorld {
   int FailRead = 0, ShortRead = 0, FailWrite = 0, ShortWrite = 0;
   bool DeviceDeleteRefused = false, PcDeleteRefused = false;
   bool DeviceCreateRefused = false, PcCreateRefused = false;
+  bool DeviceCloseFails = false, PcCloseFails = false;  // the close releases, then reports failure
   DeviceBool CopyResult = 1, MoveResult = 1;
 
   // Settings store: key path (lower case) -> value name -> bytes.

@@ -160,21 +160,57 @@ TEST(TransferFile, MoveWhoseSourceCannotBeRemovedFails) {
   EXPECT_EQ(w.PcFiles.count("C:\\a"), 1u);
 }
 
-TEST(TransferFile, FilesOf4GiBOrMoreAreRefusedBeforeTheDestination) {
+struct CloseCase {
+  bool Upload;
+  bool DestinationFails;  // else the source's close fails
+};
+
+class FailedClose : public testing::TestWithParam<CloseCase> {};
+
+TEST_P(FailedClose, OnlyTheWrittenFilesCloseDecides) {
   FakeWorld w;
-  w.DeviceFiles["\\huge"] = "x";
-  w.SizeHigh["\\huge"] = 1;
-  w.PcFiles["C:\\huge"] = "keep";
-  EXPECT_FALSE(TransferFile("\\huge", "C:\\huge", 1, 0));
-  EXPECT_EQ(w.Calls, (Strings{"CeCreateFile(\\huge,80000000,0,3,80)", "CeGetFileSize(high)",
-                              "CeCloseHandle"}));
-  EXPECT_EQ(w.PcFiles["C:\\huge"], "keep");
-  w.SizeHigh["C:\\huge"] = 2;
-  w.Calls.clear();
-  EXPECT_FALSE(TransferFile("C:\\huge", "\\huge", 1, 0));
-  EXPECT_EQ(w.Calls,
-            (Strings{"CreateFileA(C:\\huge,80000000,0,3,80)", "GetFileSize(high)", "CloseHandle"}));
-  EXPECT_EQ(w.DeviceFiles["\\huge"], "x");
+  const CloseCase c = GetParam();
+  // The device end is an upload's destination and a download's source.
+  (c.Upload == c.DestinationFails ? w.DeviceCloseFails : w.PcCloseFails) = true;
+  w.DeviceFiles["\\f"] = "data";
+  w.PcFiles["C:\\f"] = "data";
+  const bool result =
+      c.Upload ? TransferFile("C:\\f", "\\g", 1, 0) : TransferFile("\\f", "C:\\g", 1, 0);
+  EXPECT_EQ(result, !c.DestinationFails);
+  EXPECT_EQ(c.Upload ? w.DeviceFiles["\\g"] : w.PcFiles["C:\\g"], "data");
+  // A move removes its source only after the written file closed.
+  EXPECT_EQ(c.Upload ? w.PcFiles.count("C:\\f") : w.DeviceFiles.count("\\f"),
+            c.DestinationFails ? 1u : 0u);
+  EXPECT_EQ(w.CallsOf(c.Upload ? "DeleteFileA" : "CeDeleteFile").size(),
+            c.DestinationFails ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, FailedClose,
+                         testing::Values(CloseCase{false, false}, CloseCase{false, true},
+                                         CloseCase{true, false}, CloseCase{true, true}),
+                         [](const testing::TestParamInfo<CloseCase>& info) {
+                           return std::string(info.param.Upload ? "Upload" : "Download") +
+                                  (info.param.DestinationFails ? "Destination" : "Source");
+                         });
+
+TEST(TransferFile, FilesOf4GiBOrMoreAreRefusedBeforeTheDestination) {
+  for (const uint32_t high : {1u, 2u}) {  // 4 to 8 GiB, and beyond
+    SCOPED_TRACE(high);
+    FakeWorld w;
+    w.DeviceFiles["\\huge"] = "x";
+    w.SizeHigh["\\huge"] = high;
+    w.PcFiles["C:\\huge"] = "keep";
+    EXPECT_FALSE(TransferFile("\\huge", "C:\\huge", 1, 0));
+    EXPECT_EQ(w.Calls, (Strings{"CeCreateFile(\\huge,80000000,0,3,80)", "CeGetFileSize(high)",
+                                "CeCloseHandle"}));
+    EXPECT_EQ(w.PcFiles["C:\\huge"], "keep");
+    w.SizeHigh["C:\\huge"] = high;
+    w.Calls.clear();
+    EXPECT_FALSE(TransferFile("C:\\huge", "\\huge", 1, 0));
+    EXPECT_EQ(w.Calls, (Strings{"CreateFileA(C:\\huge,80000000,0,3,80)", "GetFileSize(high)",
+                                "CloseHandle"}));
+    EXPECT_EQ(w.DeviceFiles["\\huge"], "x");
+  }
 }
 
 // Batches through the entry points.
@@ -243,8 +279,10 @@ TEST_F(Batch, DestinationFoldersAreJoinedWithOneBackslash) {
   Add("f");
   Get("C:\\a/");
   Get("");
+  Get("dest");  // neither ":" nor a leading "\": still a device path
   EXPECT_EQ(w.CallsOf("CreateFileA"), (Strings{"CreateFileA(C:\\a/\\f,40000000,0,2,80)"}));
-  EXPECT_EQ(w.CallsOf("CeCopyFile"), (Strings{"CeCopyFile(\\sub\\f,\\f,0)"}));
+  EXPECT_EQ(w.CallsOf("CeCopyFile"),
+            (Strings{"CeCopyFile(\\sub\\f,\\f,0)", "CeCopyFile(\\sub\\f,dest\\f,0)"}));
   EXPECT_EQ(GetFiles(panel, items.data(), 0, 0, "C:\\", 0), 1);
   EXPECT_EQ(GetFiles(panel, items.data(), -3, 0, "C:\\", 0), 1);
   EXPECT_TRUE(w.Boxes.empty());
@@ -271,6 +309,39 @@ TEST_F(Batch, PathsThatDoNotFitFailTheirItem) {
   ASSERT_EQ(w.Boxes.size(), 1u);
   EXPECT_EQ(w.Boxes[0].Items[1], "\\" + std::string(198, 'z'));
   EXPECT_TRUE(w.CallsOf("Ce").empty());
+}
+
+TEST_F(Batch, ANameWithoutItsNulFailsWithNothingReadPastTheField) {
+  w.Texts[10] = "%s";
+  Add("x");
+  std::string name(sizeof items[0].Name, '\0');
+  for (size_t i = 0; i < name.size(); ++i) name[i] = static_cast<char>('a' + i % 26);
+  std::memcpy(items[0].Name, name.data(), name.size());
+  std::memcpy(items[0].ShortName, "SHORT~1.TXT", 12);
+  // Were the name taken whole, or read on into ShortName, these would be copied.
+  w.DeviceFiles["\\" + name] = "x";
+  w.DeviceFiles["\\" + name + "SHORT~1.TXT"] = "x";
+  Get("C:\\o");
+  EXPECT_EQ(BoxTexts(), (Strings{("\\" + name).substr(0, 199)}));
+  EXPECT_TRUE(w.CallsOf("Ce").empty());
+  EXPECT_TRUE(w.PcFiles.empty());
+  EXPECT_EQ(Flags(0), 0x40000001u);
+}
+
+TEST_F(Batch, AFailedCloseOfTheWrittenFileEndsTheBatchAndKeepsTheSource) {
+  w.Texts[10] = "copy %s";
+  w.CurrentDirectory = "C:\\";
+  w.PcFiles = {{"C:\\a", "A"}, {"C:\\b", "B"}};
+  w.DeviceCloseFails = true;
+  Add("a");
+  Add("b");
+  EXPECT_EQ(PutFiles(panel, items.data(), 2, 1, 0), 1);
+  EXPECT_EQ(BoxTexts(), (Strings{"copy C:\\a"}));
+  EXPECT_EQ(w.PcFiles.count("C:\\a"), 1u);
+  EXPECT_EQ(w.DeviceFiles["\\a"], "A");
+  EXPECT_TRUE(w.CallsOf("CreateFileA(C:\\b").empty());
+  EXPECT_EQ(Flags(0), 0x40000001u);
+  EXPECT_EQ(Flags(1), 0x40000001u);
 }
 
 TEST_F(Batch, PutCopiesFromTheCurrentDirectoryIntoThePanelsFolder) {

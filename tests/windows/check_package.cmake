@@ -1,6 +1,7 @@
 # The release package: CPack makes MERLO-<version>-win32.zip, and it holds
-# MERLO.dll, MERLOEng.lng and README.txt, nothing else.
-# Arguments: CPACK, BUILD_DIR, VERSION, WORK_DIR, MERLO_DLL.
+# MERLO.dll, MERLOEng.lng, README.txt, merlo.exe and the emulated device
+# library in emulator\, nothing else.
+# Arguments: CPACK, BUILD_DIR, VERSION, WORK_DIR, MERLO_DLL, MERLO_EXE, RAPI_DLL.
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -25,11 +26,13 @@ endif()
 file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE ${WORK_DIR}/unpacked
      ${WORK_DIR}/unpacked/*)
 list(SORT entries)
-if(NOT entries STREQUAL "MERLO.dll;MERLOEng.lng;README.txt")
-  message(FATAL_ERROR "the package holds [${entries}], expected MERLO.dll, MERLOEng.lng and README.txt")
+set(expected "MERLO.dll;MERLOEng.lng;README.txt;emulator;emulator/rapi.dll;merlo.exe")
+if(NOT entries STREQUAL expected)
+  message(FATAL_ERROR "the package holds [${entries}], expected [${expected}]")
 endif()
 
-foreach(pair "${MERLO_DLL}|MERLO.dll" "${BUILD_DIR}/MERLOEng.lng|MERLOEng.lng")
+foreach(pair "${MERLO_DLL}|MERLO.dll" "${BUILD_DIR}/MERLOEng.lng|MERLOEng.lng"
+        "${MERLO_EXE}|merlo.exe" "${RAPI_DLL}|emulator/rapi.dll")
   string(REPLACE "|" ";" pair "${pair}")
   list(GET pair 0 built)
   list(GET pair 1 packed)
@@ -42,7 +45,8 @@ endforeach()
 
 file(READ ${WORK_DIR}/unpacked/README.txt readme)
 foreach(needed "MERLO ${VERSION}" "MERLO.dll" "MERLOEng.lng" "AddToDisksMenu" "DisksMenuDigit"
-        "device-synchronisation software" "subkey MERLO" "Folders are skipped")
+        "device-synchronisation software" "subkey MERLO" "Folders are skipped" "merlo.exe"
+        "--device")
   string(FIND "${readme}" "${needed}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "README.txt does not mention \"${needed}\"")
@@ -52,4 +56,4 @@ file(READ ${WORK_DIR}/unpacked/README.txt readme_hex HEX)
 if(NOT readme_hex MATCHES "0d0a")
   message(FATAL_ERROR "README.txt should have Windows line ends")
 endif()
-message(STATUS "${zip}: MERLO.dll, MERLOEng.lng, README.txt")
+message(STATUS "${zip}: ${entries}")

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,9 @@
 #include <set>
 #include <sstream>
 
+#include "completion.h"
 #include "host_services.h"
+#include "interrupt.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -39,11 +42,15 @@ struct FakeDevice {
   std::set<PanelItem*> Outstanding;
   int Listings = 0;
   std::vector<std::string> SetDirectoryCalls;
+  std::vector<std::string>
+      CallFolders;  // the panel's folder at each GetFiles, PutFiles, DeleteFiles
   std::vector<std::string> GetFilesDestinations;
   std::vector<int32_t> GetFilesMoves;
   std::vector<std::vector<PanelItem>> Selections;
   std::vector<PutCall> PutCalls;
-  std::set<std::string> Refused;  // names whose transfer or deletion fails
+  std::set<std::string> Refused;   // names whose transfer or deletion fails
+  std::set<std::string> Stubborn;  // names whose deletion reports success but leaves them
+  std::string InterruptAt;         // a Ctrl-C comes while this file is copied
 } device;
 
 PanelHandle const kPanel = reinterpret_cast<PanelHandle>(0x1234);
@@ -96,11 +103,13 @@ int32_t MERLO_STDCALL FakeSetDirectory(PanelHandle, const char* folder, int32_t)
 
 int32_t MERLO_STDCALL FakeGetFiles(PanelHandle, PanelItem* items, int32_t count, int32_t move,
                                    const char* destination, int32_t) {
+  device.CallFolders.push_back(device.Current);
   device.GetFilesDestinations.push_back(destination);
   device.GetFilesMoves.push_back(move);
   device.Selections.emplace_back(items, items + count);
   for (int32_t i = 0; i < count; ++i) {
     if (items[i].Attributes & 0x10) continue;
+    if (device.InterruptAt == items[i].Name) std::raise(SIGINT);
     if (device.Refused.count(items[i].Name) != 0) {
       ShowFailure(device.Current + "\\" + items[i].Name);
       break;
@@ -111,6 +120,7 @@ int32_t MERLO_STDCALL FakeGetFiles(PanelHandle, PanelItem* items, int32_t count,
 }
 
 int32_t MERLO_STDCALL FakePutFiles(PanelHandle, PanelItem* items, int32_t count, int32_t, int32_t) {
+  device.CallFolders.push_back(device.Current);
   PutCall call;
   call.Cwd = fs::current_path();
   for (int32_t i = 0; i < count; ++i) {
@@ -125,8 +135,10 @@ int32_t MERLO_STDCALL FakePutFiles(PanelHandle, PanelItem* items, int32_t count,
 }
 
 int32_t MERLO_STDCALL FakeDeleteFiles(PanelHandle, PanelItem* items, int32_t count, int32_t) {
+  device.CallFolders.push_back(device.Current);
   auto& entries = device.Folders[device.Current];
   for (int32_t i = 0; i < count; ++i) {
+    if (device.Stubborn.count(items[i].Name) != 0) continue;
     if (device.Refused.count(items[i].Name) != 0) {
       ShowFailure(device.Current + "\\" + items[i].Name);
       break;
@@ -142,10 +154,14 @@ class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     device = FakeDevice();
-    device.Folders[""] = {
-        {"a", true}, {"notes.txt", false, 10}, {"big.bin", false, 5000}, {"readme.TXT", false, 3}};
+    device.Folders[""] = {{"a", true},
+                          {"notes.txt", false, 10},
+                          {"big.bin", false, 5000},
+                          {"readme.TXT", false, 3},
+                          {"My Documents", true}};
     device.Folders["\\a"] = {{"b", true}, {"x.txt", false, 1}};
     device.Folders["\\a\\b"] = {};
+    device.Folders["\\My Documents"] = {{"it's \"q\".txt", false, 1}, {"My Music", true}};
     module_.GetFindData = FakeGetFindData;
     module_.FreeFindData = FakeFreeFindData;
     module_.SetDirectory = FakeSetDirectory;
@@ -187,130 +203,137 @@ TEST_F(SessionTest, ListingShowsEntriesAndGivesEveryArrayBack) {
   ASSERT_TRUE(Run("ls"));
   ASSERT_TRUE(Run("cd a"));
   ASSERT_TRUE(Run("ls"));
-  EXPECT_GE(device.Listings, 3);
   const std::string shown = out_.str();
   EXPECT_NE(shown.find("notes.txt"), std::string::npos);
   EXPECT_NE(shown.find("<DIR>  a\n"), std::string::npos);
   EXPECT_NE(shown.find("5000  big.bin"), std::string::npos);
   EXPECT_NE(shown.find("<DIR>  ..\n"), std::string::npos);
-  EXPECT_NE(shown.find("1 folder, 3 files, 5013 bytes"), std::string::npos);
+  EXPECT_NE(shown.find("2 folders, 3 files, 5013 bytes"), std::string::npos);
+  EXPECT_NE(shown.find("1 folder, 1 file, 1 byte\n"), std::string::npos);  // ".." not counted
 }
 
-TEST_F(SessionTest, CdEntersOneLevelPerCallAndTracksTheFolder) {
+TEST_F(SessionTest, CdMovesOneLevelPerCallAndOnlyToFoldersThatExist) {
   ASSERT_TRUE(Run("cd a\\b"));
   EXPECT_EQ(device.SetDirectoryCalls, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(session_.DeviceFolder(), "\\a\\b");
   ASSERT_TRUE(Run("cd .."));
   EXPECT_EQ(session_.DeviceFolder(), "\\a");
   ASSERT_TRUE(Run("cd \\"));
-  EXPECT_EQ(device.SetDirectoryCalls.back(), "\\");
-  EXPECT_EQ(session_.DeviceFolder(), "\\");
-  ASSERT_TRUE(Run("cd /a/b"));
+  EXPECT_EQ(device.Current, "");
+  ASSERT_TRUE(Run("cd /A/b"));  // the one folder that differs only in case
   EXPECT_EQ(device.Current, "\\a\\b");
-  ASSERT_TRUE(Run("pwd"));
-  EXPECT_NE(out_.str().find("\\a\\b\n"), std::string::npos);
-}
-
-TEST_F(SessionTest, CdRefusesWhatIsNoFolderAndStaysPut) {
-  EXPECT_FALSE(Run("cd notes.txt"));
+  EXPECT_FALSE(Run("cd \\notes.txt"));
+  EXPECT_FALSE(Run("cd ..\\nothing"));
+  EXPECT_FALSE(Run("cd \\..\\a"));
+  EXPECT_EQ(device.Current, "\\a\\b");
   EXPECT_NE(err_.str().find("is a file"), std::string::npos);
-  EXPECT_TRUE(device.SetDirectoryCalls.empty());
+  EXPECT_NE(err_.str().find("\\a\\nothing: no such folder"), std::string::npos);
+}
 
+// Whatever a command does with a path, and however it ends, the panel is
+// back in the user's folder afterwards.
+TEST_F(SessionTest, PathsLeaveThePanelWhereItWas) {
   ASSERT_TRUE(Run("cd a"));
-  EXPECT_FALSE(Run("cd b\\nothing"));
-  EXPECT_NE(err_.str().find("no such folder"), std::string::npos);
-  EXPECT_EQ(session_.DeviceFolder(), "\\a");
-  EXPECT_EQ(device.Current, "\\a");
+  for (const std::string& line : std::vector<std::string>{
+           "ls \\", "ls ..\\*.txt", "get ..\\notes.txt " + scratch_.string(), "get b\\nothing",
+           "rm \\missing", "cp ..\\big.bin b", "mv ..\\readme.TXT \\a\\b"}) {
+    Run(line);
+    EXPECT_EQ(device.Current, "\\a") << line;
+  }
+  // Each file was taken in its own folder.
+  EXPECT_EQ(device.CallFolders, (std::vector<std::string>{"", "", ""}));
+  EXPECT_EQ(device.GetFilesDestinations[1], "\\a\\b");
 }
 
-TEST_F(SessionTest, CdUpAtTheRootFails) {
-  EXPECT_FALSE(Run("cd .."));
-  EXPECT_EQ(session_.DeviceFolder(), "\\");
-}
-
-TEST_F(SessionTest, GetSelectsCopiesOfListedItemsAndReportsClearedBits) {
+TEST_F(SessionTest, GetHandsTheModuleOneFileAtATimeAndStopsAtTheFirstFailure) {
   device.Refused = {"readme.TXT"};
-  EXPECT_FALSE(Run("get *.txt a " + scratch_.string()));
-  ASSERT_EQ(device.Selections.size(), 1u);
-  const auto& items = device.Selections[0];
-  ASSERT_EQ(items.size(), 3u);
-  EXPECT_STREQ(items[0].Name, "notes.txt");
-  EXPECT_STREQ(items[1].Name, "readme.TXT");  // wildcards ignore case
-  EXPECT_STREQ(items[2].Name, "a");
-  EXPECT_EQ(uint32_t{items[0].SizeLow}, 10u);
-  EXPECT_EQ(uint32_t{items[2].Attributes}, 0x10u);
+  EXPECT_FALSE(Run("get *.TXT big.bin a " + scratch_.string()));
+  // notes.txt, then readme.TXT fails; big.bin is not tried; the folder a is skipped.
+  ASSERT_EQ(device.Selections.size(), 2u);
+  for (const auto& selection : device.Selections) {
+    ASSERT_EQ(selection.size(), 1u);
+    EXPECT_EQ(uint32_t{selection[0].ItemFlags}, kItemSelected);
+  }
+  EXPECT_STREQ(device.Selections[0][0].Name, "notes.txt");
+  EXPECT_EQ(uint32_t{device.Selections[0][0].SizeLow}, 10u);
   EXPECT_EQ(device.GetFilesDestinations[0], ModulePcPath(scratch_.string()));
-  EXPECT_EQ(device.GetFilesMoves[0], 0);
-  EXPECT_NE(out_.str().find("copied 1 of 2 files, skipped 1 folder"), std::string::npos);
+  EXPECT_NE(out_.str().find("copied 1 of 3 files, skipped 1 folder"), std::string::npos);
+  EXPECT_NE(err_.str().find("skipped the folder a"), std::string::npos);
   EXPECT_NE(boxes_.str().find("Could not do \\readme.TXT"), std::string::npos);
-}
 
-TEST_F(SessionTest, GetDefaultsToTheLocalFolderAndMoves) {
+  device.Refused.clear();
   fs::current_path(scratch_);
   ASSERT_TRUE(Run("get -m big.bin"));
-  EXPECT_EQ(device.GetFilesDestinations[0], ModulePcPath(fs::current_path().string()));
-  EXPECT_EQ(device.GetFilesMoves[0], 1);
-  EXPECT_EQ(uint32_t{device.Selections[0][0].ItemFlags}, kItemSelected);
+  EXPECT_EQ(device.GetFilesDestinations.back(), ModulePcPath(fs::current_path().string()));
+  EXPECT_EQ(device.GetFilesMoves.back(), 1);
   EXPECT_NE(out_.str().find("moved 1 of 1 file\n"), std::string::npos);
 }
 
-TEST_F(SessionTest, NamesThatMatchNothingStopTheCommand) {
-  EXPECT_FALSE(Run("get notes.txt missing.txt"));
-  EXPECT_FALSE(Run("rm *.doc"));
-  EXPECT_FALSE(Run("get notes.txt " + (scratch_ / "no" / "such").string()));
-  EXPECT_NE(err_.str().find("no PC folder"), std::string::npos);
-  EXPECT_TRUE(device.Selections.empty());
-  EXPECT_NE(err_.str().find("matches missing.txt"), std::string::npos);
+TEST_F(SessionTest, ACtrlCStopsABatchAfterTheCurrentFile) {
+  InstallInterruptHandler();
+  device.InterruptAt = "notes.txt";
+  EXPECT_FALSE(Run("get notes.txt big.bin readme.TXT " + scratch_.string()));
+  EXPECT_EQ(device.Selections.size(), 1u);
+  EXPECT_NE(err_.str().find("interrupted after 1 of 3"), std::string::npos);
+  ClearInterrupt();
 }
 
-TEST_F(SessionTest, PutGroupsFilesByFolderAndRunsInEach) {
+TEST_F(SessionTest, WordsThatNameNothingStopTheCommandBeforeAnyCopy) {
+  EXPECT_FALSE(Run("get notes.txt missing.txt"));
+  EXPECT_FALSE(Run("rm *.doc"));
+  EXPECT_FALSE(Run("rm .."));
+  EXPECT_FALSE(Run("get notes.txt " + (scratch_ / "no" / "such").string()));
+  EXPECT_FALSE(Run("ls -l"));
+  EXPECT_FALSE(Run("ls nothing*"));
+  EXPECT_TRUE(device.Selections.empty());
+  EXPECT_TRUE(device.CallFolders.empty());
+  for (const char* said : {"\\missing.txt: no such file or folder", "no PC folder",
+                           "unknown option -l", "nothing*: no match"}) {
+    EXPECT_NE(err_.str().find(said), std::string::npos) << said;
+  }
+}
+
+TEST_F(SessionTest, PutRunsEachFileInItsFolderAndTakesADeviceFolderLast) {
   WriteFile(scratch_ / "one" / "a.txt", 7);
   WriteFile(scratch_ / "one" / "b.txt", 70000);
   WriteFile(scratch_ / "two" / "c.txt", 1);
   fs::create_directories(scratch_ / "one" / "sub");
   const fs::path before = fs::current_path();
-  ASSERT_TRUE(Run("put " + (scratch_ / "one" / "*").string() + " " +
-                  (scratch_ / "two" / "c.txt").string()));
+  EXPECT_FALSE(Run("put " + (scratch_ / "one" / "*").string() + " " +
+                   (scratch_ / "two" / "c.txt").string() + " a\\b"));
   EXPECT_EQ(fs::current_path(), before);
-  ASSERT_EQ(device.PutCalls.size(), 2u);
+  ASSERT_EQ(device.PutCalls.size(), 3u);
+  EXPECT_EQ(device.CallFolders, (std::vector<std::string>(3, "\\a\\b")));
   EXPECT_EQ(device.PutCalls[0].Cwd, scratch_ / "one");
-  EXPECT_EQ(device.PutCalls[0].Names, (std::vector<std::string>{"a.txt", "b.txt", "sub"}));
-  EXPECT_EQ(device.PutCalls[0].Attributes, (std::vector<uint32_t>{0x20, 0x20, 0x10}));
-  EXPECT_EQ(device.PutCalls[0].Sizes, (std::vector<uint32_t>{7, 70000, 0}));
-  EXPECT_EQ(device.PutCalls[1].Cwd, scratch_ / "two");
-  EXPECT_EQ(device.PutCalls[1].Names, (std::vector<std::string>{"c.txt"}));
+  EXPECT_EQ(device.PutCalls[1].Names, (std::vector<std::string>{"b.txt"}));
+  EXPECT_EQ(device.PutCalls[1].Sizes, (std::vector<uint32_t>{70000}));
+  EXPECT_EQ(device.PutCalls[2].Cwd, scratch_ / "two");
   EXPECT_NE(out_.str().find("copied 3 of 3 files, skipped 1 folder"), std::string::npos);
-}
-
-TEST_F(SessionTest, PutRefusesMissingFiles) {
   EXPECT_FALSE(Run("put " + (scratch_ / "nothing.txt").string()));
-  EXPECT_TRUE(device.PutCalls.empty());
+  EXPECT_FALSE(Run("put -r " + (scratch_ / "one").string()));
+  EXPECT_EQ(device.PutCalls.size(), 3u);
 }
 
-TEST_F(SessionTest, CpAndMvNameDeviceFolders) {
+TEST_F(SessionTest, CpAndMvNameExistingDeviceFolders) {
   ASSERT_TRUE(Run("cd a"));
-  ASSERT_TRUE(Run("cp x.txt backup"));
+  ASSERT_TRUE(Run("cp x.txt b"));
   ASSERT_TRUE(Run("mv x.txt \\"));
-  ASSERT_TRUE(Run("cp x.txt ..\\b"));
-  EXPECT_EQ(device.GetFilesDestinations, (std::vector<std::string>{"\\a\\backup", "\\", "\\b"}));
-  EXPECT_EQ(device.GetFilesMoves, (std::vector<int32_t>{0, 1, 0}));
+  EXPECT_EQ(device.GetFilesDestinations, (std::vector<std::string>{"\\a\\b", "\\"}));
+  EXPECT_EQ(device.GetFilesMoves, (std::vector<int32_t>{0, 1}));
   EXPECT_FALSE(Run("cp x.txt ."));
-  EXPECT_EQ(device.GetFilesDestinations.size(), 3u);
+  EXPECT_FALSE(Run("cp x.txt nowhere"));
+  EXPECT_EQ(device.GetFilesDestinations.size(), 2u);
 }
 
-TEST_F(SessionTest, RmComparesTheListingsBeforeAndAfter) {
-  device.Refused = {"readme.TXT"};
+TEST_F(SessionTest, RmCountsWhatTheDeviceNoLongerLists) {
+  device.Stubborn = {"readme.TXT"};
   EXPECT_FALSE(Run("rm big.bin readme.TXT notes.txt"));
-  EXPECT_NE(out_.str().find("deleted 1 of 3 files"), std::string::npos);
-  EXPECT_NE(boxes_.str().find("\\readme.TXT"), std::string::npos);
-  device.Refused.clear();
-  ASSERT_TRUE(Run("rm notes.txt"));
-  EXPECT_NE(out_.str().find("deleted 1 of 1 file\n"), std::string::npos);
-}
-
-TEST_F(SessionTest, ExactNamesMayDifferInCaseWhenUnique) {
-  ASSERT_TRUE(Run("rm NOTES.TXT"));
-  EXPECT_NE(out_.str().find("deleted 1 of 1 file"), std::string::npos);
+  EXPECT_NE(out_.str().find("deleted 2 of 3 files"), std::string::npos);
+  EXPECT_NE(err_.str().find("readme.TXT is still on the device"), std::string::npos);
+  device.Refused = {"a"};
+  EXPECT_FALSE(Run("rm a"));
+  EXPECT_NE(out_.str().find("deleted 0 of 1 entry"), std::string::npos);
+  EXPECT_NE(boxes_.str().find("\\a"), std::string::npos);
 }
 
 TEST_F(SessionTest, UnknownCommandsAndExit) {
@@ -318,9 +341,49 @@ TEST_F(SessionTest, UnknownCommandsAndExit) {
   EXPECT_NE(err_.str().find("unknown command"), std::string::npos);
   EXPECT_FALSE(Run("cd \"unclosed"));
   EXPECT_FALSE(session_.ExitRequested());
-  EXPECT_TRUE(Run("exit"));
+  EXPECT_TRUE(Run("pwd; exit; frobnicate"));
   EXPECT_TRUE(session_.ExitRequested());
 }
+
+// What Tab puts in place of the word before the cursor, or the choices it shows.
+struct CompletionCase {
+  const char* Line;
+  const char* Text;     // the replacement of the word at the cursor
+  const char* Choices;  // or, joined by blanks, the choices shown
+};
+
+class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {};
+
+TEST_P(CompletionTest, QuotesWhatItInsertsAndNeverEscapes) {
+  fs::current_path(scratch_);
+  WriteFile(scratch_ / "local file.txt", 1);
+  fs::create_directories(scratch_ / "lfolder");
+  const CompletionCase& c = GetParam();
+  const std::string line = c.Line;
+  const Completion completion = Complete(session_, line, line.size());
+  std::string choices;
+  for (const auto& choice : completion.Choices) choices += (choices.empty() ? "" : " ") + choice;
+  EXPECT_EQ(line.substr(0, completion.From) + completion.Text, std::string(c.Text));
+  EXPECT_EQ(choices, c.Choices);
+  EXPECT_EQ(device.Current, "");  // the listing was read fresh, and the panel went back
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Words, CompletionTest,
+    ::testing::Values(
+        CompletionCase{"ge", "get ", ""}, CompletionCase{"l", "l", "lcd lls lpwd ls"},
+        CompletionCase{"get no", "get notes.txt ", ""},
+        CompletionCase{"get NO", "get notes.txt ", ""},
+        CompletionCase{"cd My", "cd \"My Documents\\\"", ""},
+        CompletionCase{"cd \"My Documents\\\"My", "cd \"My Documents\\My Music\\\"", ""},
+        CompletionCase{"ls My Documents\\i", "ls My Documents\\i", ""},  // two words: no match
+        CompletionCase{"ls 'My Documents\\i", "ls \"My Documents\\it's \"'\"'\"q\"'\"'\".txt\" ",
+                       ""},
+        CompletionCase{"cd a\\", "cd a\\b\\", ""}, CompletionCase{"cd a\\b\\", "cd a\\b\\", ""},
+        CompletionCase{"cd ", "cd ", "My Documents\\ a\\"},
+        CompletionCase{"ls; put loc", "ls; put \"local file.txt\" ", ""},
+        CompletionCase{"lcd l", "lcd lfolder/", ""}, CompletionCase{"pwd x", "pwd x", ""},
+        CompletionCase{"get \\a\\x", "get \\a\\x.txt ", ""}));
 
 }  // namespace
 }  // namespace merlo

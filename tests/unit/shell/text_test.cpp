@@ -155,5 +155,16 @@ TEST(ModuleLoading, MissingLibraryAndMissingEntryPointsAreNamed) {
   EXPECT_EQ(entries.SetStartupInfo, nullptr);
 }
 
+TEST(Wildcards, CaseFoldsTheWholeLatin1Range) {
+  for (int c = 0xC0; c <= 0xDE; ++c) {  // \xC0 to \xDE (Thorn), but for the multiplication sign
+    if (c == 0xD7) continue;
+    const std::string upper(1, static_cast<char>(c)), lower(1, static_cast<char>(c + 0x20));
+    EXPECT_TRUE(WildcardMatch(upper, lower, false)) << c;
+    EXPECT_TRUE(WildcardMatch("a" + lower + "*", "A" + upper + "z", false)) << c;
+    EXPECT_FALSE(WildcardMatch(upper, lower)) << c;
+  }
+  EXPECT_FALSE(WildcardMatch("\xDF", "\xFF", false));  // sharp s, y with diaeresis
+}
+
 }  // namespace
 }  // namespace merlo

@@ -1,0 +1,443 @@
+#include "commands.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+
+#include "host_services.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace merlo {
+
+namespace {
+
+const std::vector<Command> kCommands = {
+    {"ls", "dir", "ls [PATH...]", "list a device folder, or the entries that match",
+     "With no PATH, lists the current device folder. A PATH that names a folder lists\n"
+     "its contents; otherwise its last part is a pattern (* and ? are wildcards, case\n"
+     "is ignored) matched in the folder the rest names: ls Windows\\*.ini. Fails with\n"
+     "\"no match\" when a PATH matches nothing.",
+     Arguments::DeviceEntries, &Session::List},
+    {"cd", nullptr, "cd [PATH]", "change the device folder (the root without PATH)",
+     "PATH is a folder: \\a\\b from the root, a\\b from here, .. up one level.",
+     Arguments::DeviceFolders, &Session::ChangeFolder},
+    {"pwd", nullptr, "pwd", "show the current device folder", "", Arguments::None,
+     &Session::PrintFolder},
+    {"get", nullptr, "get [-m] [-r] PATH... [PCDIR]", "copy device files to a PC folder",
+     "Copies (-m: moves) what each PATH names into PCDIR, by default the local\n"
+     "current folder; the last word is PCDIR when it names a PC folder. A PATH may\n"
+     "hold folders and wildcards: get \\Windows\\win.ini, get Windows\\*.ini.\n"
+     "-r copies each folder named with everything below it into PCDIR\\FOLDER;\n"
+     "without -r folders are skipped and the command fails. One line for each file\n"
+     "that arrives: its name, size and rate.",
+     Arguments::DeviceEntries, &Session::Get},
+    {"put", nullptr, "put [-m] FILE... [DEVDIR]", "copy PC files into a device folder",
+     "Copies (-m: moves) PC files (wildcards are expanded) into DEVDIR, by default\n"
+     "the current device folder; the last word is DEVDIR when it names a device\n"
+     "folder and no PC file. The module cannot make device folders: PC folders are\n"
+     "skipped (the command fails) and -r is refused.",
+     Arguments::LocalEntries, &Session::Put},
+    {"cp", nullptr, "cp PATH... DEVDIR", "copy device files into another device folder",
+     "An existing file of the same name in DEVDIR is overwritten.", Arguments::DeviceEntries,
+     &Session::Copy},
+    {"mv", nullptr, "mv PATH... DEVDIR", "move device files into another device folder", "",
+     Arguments::DeviceEntries, &Session::Move},
+    {"rm", "del", "rm PATH...", "delete device files",
+     "A folder is handed to the device like a file: the device decides; nothing\n"
+     "below it is deleted.",
+     Arguments::DeviceEntries, &Session::Remove},
+    {"lcd", nullptr, "lcd DIR", "change the local (PC) folder", "", Arguments::LocalFolders,
+     &Session::LocalChangeFolder},
+    {"lpwd", nullptr, "lpwd", "show the local folder", "", Arguments::None,
+     &Session::LocalPrintFolder},
+    {"lls", nullptr, "lls [DIR]", "list a local folder", "", Arguments::LocalFolders,
+     &Session::LocalList},
+    {"info", nullptr, "info", "the panel's description from the module", "", Arguments::None,
+     &Session::Info},
+    {"menu", nullptr, "menu", "the menu entries the module offers", "", Arguments::None,
+     &Session::Menu},
+    {"configure", nullptr, "configure [N]", "pick the module's configuration entry N (0)", "",
+     Arguments::None, &Session::Configure},
+    {"help", "?", "help [COMMAND]", "list the commands, or tell about one", "", Arguments::Commands,
+     &Session::Help},
+    {"exit", "quit", "exit", "end merlo", "", Arguments::None, &Session::Exit},
+};
+
+// One line of a listing: date, size or folder mark, name.
+struct Row {
+  std::string Date;
+  bool Folder = false;
+  uint64_t Size = 0;
+  std::string Name;  // user text
+};
+
+Row RowOf(const PanelItem& item) {
+  const std::string name = ItemName(item);
+  return {name == ".." ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
+          IsFolder(item), ItemSize(item), UserFromNarrow(name)};
+}
+
+bool RowBefore(const Row& a, const Row& b) {
+  if ((a.Name == "..") != (b.Name == "..")) return a.Name == "..";
+  if (a.Folder != b.Folder) return a.Folder;
+  std::string x = a.Name, y = b.Name;
+  std::transform(x.begin(), x.end(), x.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(y.begin(), y.end(), y.begin(), [](unsigned char c) { return std::tolower(c); });
+  return x != y ? x < y : a.Name < b.Name;
+}
+
+void PrintRows(std::vector<Row> rows, std::ostream& out) {
+  std::sort(rows.begin(), rows.end(), RowBefore);
+  size_t folders = 0, files = 0;
+  uint64_t bytes = 0;
+  for (const auto& row : rows) {
+    out << std::left << std::setw(16) << row.Date << std::right << ' ' << std::setw(12);
+    if (row.Folder) {
+      out << "<DIR>";
+      if (row.Name != "..") ++folders;
+    } else {
+      out << row.Size;
+      ++files;
+      bytes += row.Size;
+    }
+    out << "  " << row.Name << '\n';
+  }
+  out << CountOf(folders, "folder", "folders") << ", " << CountOf(files, "file", "files") << ", "
+      << CountOf(bytes, "byte", "bytes") << '\n';
+}
+
+int64_t LocalModificationTime(const fs::path& path) {
+#if defined(_WIN32)
+  struct _stat64 info;
+  if (_stat64(path.string().c_str(), &info) != 0) return 0;
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return 0;
+#endif
+  return static_cast<int64_t>(info.st_mtime);
+}
+
+}  // namespace
+
+const std::vector<Command>& CommandTable() { return kCommands; }
+
+const Command* FindCommand(const std::string& name) {
+  for (const auto& command : kCommands) {
+    if (name == command.Name || (command.Alias != nullptr && name == command.Alias)) {
+      return &command;
+    }
+  }
+  return nullptr;
+}
+
+std::string HelpText() {
+  std::ostringstream text;
+  text << "Commands (device paths use \\; quote names that hold blanks: cd \"My Documents\"):\n";
+  for (const auto& command : kCommands) {
+    text << "  " << std::left << std::setw(32) << command.Usage << command.Summary << '\n';
+  }
+  text << "\"help COMMAND\" tells more about one.\n";
+  return text.str();
+}
+
+bool HelpText(const std::string& name, std::string* text) {
+  const Command* command = FindCommand(name);
+  if (command == nullptr) return false;
+  *text = std::string(command->Usage) + "\n  " + command->Summary + "\n";
+  if (command->Alias != nullptr) *text += "  Also: " + std::string(command->Alias) + "\n";
+  if (*command->Details != '\0') {
+    std::istringstream details(command->Details);
+    for (std::string line; std::getline(details, line);) *text += "  " + line + "\n";
+  }
+  return true;
+}
+
+Session::Session(const EntryPoints& module, PanelHandle panel, std::ostream& out, std::ostream& err)
+    : panel_(module, panel), out_(out), err_(err) {}
+
+bool Session::RunLine(const std::string& line) {
+  const auto commands = SplitCommands(line);
+  if (!commands) {
+    err_ << "a quote is not closed\n";
+    lastSucceeded_ = false;
+    return false;
+  }
+  for (const auto& words : *commands) {
+    if (!Run(words)) return false;
+    if (exitRequested_) break;
+  }
+  return true;
+}
+
+bool Session::Run(const Words& words) {
+  if (words.empty()) return true;
+  const Command* command = FindCommand(words[0]);
+  if (command == nullptr) {
+    err_ << "unknown command \"" << words[0] << "\"; \"help\" lists the commands\n";
+    lastSucceeded_ = false;
+    return false;
+  }
+  const size_t boxesBefore = ShownBoxes().size();
+  // Listings are kept for one command only: the device may change between them.
+  panel_.Forget();
+  bool ok = false;
+  try {
+    ok = (this->*command->Run)(Words(words.begin() + 1, words.end()));
+  } catch (const std::exception& e) {
+    err_ << words[0] << ": " << e.what() << '\n';
+  }
+  panel_.MoveTo(panel_.Home());
+  out_.flush();
+  ok = ok && ShownBoxes().size() == boxesBefore;
+  if (command->Run != &Session::Exit) lastSucceeded_ = ok;
+  return ok;
+}
+
+bool Session::TakeOptions(const std::string& command, const Words& args, const std::string& allowed,
+                          std::string* given, Words* operands) {
+  bool optionsEnd = false;
+  for (const auto& arg : args) {
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+      operands->push_back(arg);
+    } else if (arg == "--") {
+      optionsEnd = true;
+    } else {
+      for (size_t i = 1; i < arg.size(); ++i) {
+        if (allowed.find(arg[i]) == std::string::npos || arg[i] == '-') {
+          err_ << command << ": unknown option -" << arg[i]
+               << (allowed.empty() ? " (it takes none)" : "") << "; \"help " << command
+               << "\" tells its usage\n";
+          return false;
+        }
+        if (given->find(arg[i]) == std::string::npos) given->push_back(arg[i]);
+      }
+    }
+  }
+  return true;
+}
+
+bool Session::List(const Words& args) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions("ls", args, "", &options, &paths)) return false;
+  if (paths.empty()) {
+    Listing listing(panel_.module(), panel_.handle());
+    if (!listing.ok()) {
+      err_ << "ls: the module gave no listing\n";
+      return false;
+    }
+    std::vector<Row> rows;
+    rows.reserve(listing.size());
+    for (size_t i = 0; i < listing.size(); ++i) rows.push_back(RowOf(listing[i]));
+    PrintRows(std::move(rows), out_);
+    return true;
+  }
+
+  FolderKeeper keeper(panel_);
+  // What each folder shows, in the order the paths name the folders.
+  std::vector<std::pair<FolderParts, std::vector<PanelItem>>> shown;
+  const auto add = [&](const FolderParts& folder, const std::vector<PanelItem>& items) {
+    auto group =
+        std::find_if(shown.begin(), shown.end(), [&](const auto& g) { return g.first == folder; });
+    if (group == shown.end()) {
+      shown.emplace_back(folder, std::vector<PanelItem>{});
+      group = shown.end() - 1;
+    }
+    for (const auto& item : items) {
+      const std::string name = ItemName(item);
+      const bool listed =
+          std::any_of(group->second.begin(), group->second.end(),
+                      [&](const PanelItem& other) { return ItemName(other) == name; });
+      if (!listed) group->second.push_back(item);
+    }
+  };
+  bool ok = true;
+  for (const auto& path : paths) {
+    FolderParts folder;
+    std::string last, error;
+    if (!HasWildcards(path) && panel_.FindFolder(path, &folder, &error)) {
+      add(folder, panel_.Entries(folder));
+      continue;
+    }
+    std::vector<PanelItem> items;
+    if (!panel_.SplitPath(path, &folder, &last, &error)) {
+      err_ << "ls: " << error << '\n';
+      ok = false;
+    } else if (last.empty() || !panel_.Match(folder, last, &items, &error)) {
+      err_ << "ls: " << path << ": no match\n";
+      ok = false;
+    } else {
+      add(folder, items);
+    }
+  }
+  for (size_t i = 0; i < shown.size(); ++i) {
+    if (shown.size() > 1) out_ << (i > 0 ? "\n" : "") << FolderText(shown[i].first) << ":\n";
+    std::vector<Row> rows;
+    for (const auto& item : shown[i].second) rows.push_back(RowOf(item));
+    PrintRows(std::move(rows), out_);
+  }
+  return ok;
+}
+
+bool Session::ChangeFolder(const Words& args) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions("cd", args, "", &options, &paths)) return false;
+  if (paths.size() > 1) {
+    err_ << "cd: one folder at a time (quote a name that holds blanks)\n";
+    return false;
+  }
+  FolderKeeper keeper(panel_);
+  FolderParts folder;
+  std::string error;
+  if (!panel_.FindFolder(paths.empty() ? "\\" : paths[0], &folder, &error)) {
+    err_ << "cd: " << (error == "\\ has no parent folder" ? "already at the root" : error) << '\n';
+    return false;
+  }
+  if (!panel_.MoveTo(folder)) {
+    err_ << "cd: the module refused to enter " << FolderText(folder) << '\n';
+    return false;
+  }
+  panel_.SetHome(folder);
+  keeper.Dismiss();
+  return true;
+}
+
+bool Session::PrintFolder(const Words& args) {
+  std::string options;
+  Words rest;
+  if (!TakeOptions("pwd", args, "", &options, &rest)) return false;
+  out_ << DeviceFolder() << '\n';
+  return true;
+}
+
+bool Session::LocalChangeFolder(const Words& args) {
+  if (args.size() != 1) {
+    err_ << "lcd: lcd DIR\n";
+    return false;
+  }
+  std::error_code ec;
+  fs::current_path(args[0], ec);
+  if (ec) {
+    err_ << "lcd: " << args[0] << ": " << ec.message() << '\n';
+    return false;
+  }
+  return LocalPrintFolder({});
+}
+
+bool Session::LocalPrintFolder(const Words&) {
+  std::error_code ec;
+  const fs::path folder = fs::current_path(ec);
+  if (!quiet_ || ec) out_ << folder.string() << '\n';
+  return !ec;
+}
+
+bool Session::LocalList(const Words& args) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions("lls", args, "", &options, &paths)) return false;
+  const fs::path folder = paths.empty() ? fs::path(".") : fs::path(paths[0]);
+  std::error_code ec;
+  std::vector<Row> rows;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    std::error_code entryError;
+    const bool isFolder = entry.is_directory(entryError);
+    const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
+    rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
+                    entryError ? 0 : size, entry.path().filename().string()});
+  }
+  if (ec) {
+    err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';
+    return false;
+  }
+  PrintRows(std::move(rows), out_);
+  return true;
+}
+
+bool Session::Info(const Words&) {
+  PanelInfoRecord info{};
+  panel_.module().GetOpenPluginInfo(panel_.handle(), &info);
+  const auto text = [](const char* value) {
+    return value != nullptr ? "\"" + UserFromNarrow(value) + "\"" : std::string("(none)");
+  };
+  out_ << "size:            " << info.StructSize << '\n'
+       << "flags:           0x" << std::hex << info.Flags << std::dec << '\n'
+       << "current folder:  " << text(info.CurrentFolder) << '\n'
+       << "format:          " << text(info.Format) << '\n'
+       << "title:           " << text(info.Title) << '\n'
+       << "other fields:    8=" << info.Field8 << " 24=" << info.Field24 << " 32=" << info.Field32
+       << " 36=" << info.Field36 << " 40=" << info.Field40 << " 44=" << info.Field44
+       << " 48=" << info.Field48 << " 52=" << info.Field52 << " 56=" << info.Field56
+       << " 60=" << info.Field60 << " 64=" << info.Field64 << '\n';
+  return true;
+}
+
+bool Session::Menu(const Words&) {
+  PluginInfoRecord info{};
+  panel_.module().GetPluginInfo(&info);
+  const auto texts = [](const char* const* array, int32_t count) {
+    std::string shown;
+    for (int32_t i = 0; array != nullptr && i < count; ++i) {
+      if (i > 0) shown += ", ";
+      shown += "\"" + UserFromNarrow(array[i] != nullptr ? array[i] : "") + "\"";
+    }
+    return shown.empty() ? std::string("(none)") : shown;
+  };
+  out_ << "plug-in menu:        " << texts(info.PluginMenuTexts, info.PluginMenuCount) << '\n'
+       << "configuration menu:  " << texts(info.ConfigMenuTexts, info.ConfigMenuCount) << '\n'
+       << "disks menu:          ";
+  if (info.DisksMenuCount == 1 && info.DisksMenuTexts != nullptr) {
+    out_ << texts(info.DisksMenuTexts, 1);
+    if (info.DisksMenuNumbers != nullptr) out_ << ", number " << info.DisksMenuNumbers[0];
+    out_ << '\n';
+  } else {
+    out_ << "(none; " << info.DisksMenuCount << " entries)\n";
+  }
+  return true;
+}
+
+bool Session::Configure(const Words& args) {
+  int32_t item = 0;
+  if (!args.empty()) {
+    try {
+      item = std::stoi(args[0]);
+    } catch (const std::exception&) {
+      err_ << "configure: " << args[0] << " is no item number\n";
+      return false;
+    }
+  }
+  const int32_t result = panel_.module().Configure(item);
+  out_ << "configuration entry " << item << ": " << (result != 0 ? "handled" : "not handled")
+       << " (" << result << ")\n";
+  return true;
+}
+
+bool Session::Help(const Words& args) {
+  if (args.empty()) {
+    out_ << HelpText();
+    return true;
+  }
+  bool ok = true;
+  for (const auto& name : args) {
+    std::string text;
+    if (HelpText(name, &text)) {
+      out_ << text;
+    } else {
+      err_ << "help: no command \"" << name << "\"\n";
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+bool Session::Exit(const Words&) {
+  exitRequested_ = true;
+  return true;
+}
+
+}  // namespace merlo

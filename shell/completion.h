@@ -1,0 +1,22 @@
+// Tab completion: command names, device names read fresh through the module,
+// and local paths. What it inserts is quoted the way the command line is
+// read: a name that holds blanks goes in quotes, and since device paths use
+// "\" as their separator nothing is ever escaped with a backslash.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace merlo {
+
+class Session;
+
+struct Completion {
+  size_t From = 0;                   // where the completed word starts in the line
+  std::string Text;                  // replaces the line from From up to the cursor
+  std::vector<std::string> Choices;  // shown when several names fit and nothing could be added
+};
+
+Completion Complete(Session& session, const std::string& line, size_t cursor);
+
+}  // namespace merlo

@@ -1,0 +1,143 @@
+// The panel as the shell moves it: its current device folder, listings,
+// device paths typed by the user, and the walk of a device folder tree.
+//
+// The module knows one current folder per panel and moves it one step at a
+// time (SetDirectory with a name, "..", or "\" for the root) without asking
+// the device whether the folder exists. The shell therefore checks each step
+// against a listing, and works on a path by moving the panel there, doing the
+// work and moving it back (FolderKeeper).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "module.h"
+
+namespace merlo {
+
+// A device folder as narrow names, root first; empty for the root.
+using FolderParts = std::vector<std::string>;
+
+// The name of an item, read within its field.
+std::string ItemName(const PanelItem& item);
+bool IsFolder(const PanelItem& item);
+uint64_t ItemSize(const PanelItem& item);
+
+// A listing from GetFindData that goes back through FreeFindData when it ends.
+class Listing {
+ public:
+  Listing(const EntryPoints& module, PanelHandle panel);
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+  ~Listing();
+
+  bool ok() const { return ok_; }
+  size_t size() const { return static_cast<size_t>(count_); }
+  const PanelItem& operator[](size_t i) const { return items_[i]; }
+
+ private:
+  const EntryPoints& module_;
+  PanelHandle panel_;
+  PanelItem* items_ = nullptr;
+  int32_t count_ = 0;
+  bool ok_ = false;
+};
+
+class Panel {
+ public:
+  Panel(const EntryPoints& module, PanelHandle handle) : module_(module), handle_(handle) {}
+  Panel(const Panel&) = delete;
+  Panel& operator=(const Panel&) = delete;
+
+  const EntryPoints& module() const { return module_; }
+  PanelHandle handle() const { return handle_; }
+
+  // Where the panel is now.
+  const FolderParts& Folder() const { return folder_; }
+
+  // The folder the user is in (cd): relative paths start there, and the
+  // panel goes back there after each piece of work.
+  const FolderParts& Home() const { return home_; }
+  void SetHome(const FolderParts& folder) { home_ = folder; }
+
+  // Moves the panel to a folder known to exist, by the shortest way: down
+  // from here, up from here, or down from the root. False when the module
+  // refuses a step (the path would be too long for it); the panel then stays
+  // wherever that step left it, which Folder() tells.
+  bool MoveTo(const FolderParts& target);
+
+  // The entries of a folder, without "..": the panel moves there and lists
+  // it. Kept until Forget(), so that one command lists a folder once. None
+  // when the panel cannot get there (Listed tells).
+  const std::vector<PanelItem>& Entries(const FolderParts& folder);
+  bool Listed(const FolderParts& folder) const { return cache_.count(folder) != 0; }
+  void Forget() { cache_.clear(); }
+  void Forget(const FolderParts& folder) { cache_.erase(folder); }
+
+  // An existing device folder for a path typed by the user: "\a\b" from the
+  // root, "a\b" from Home(), "." and ".." as usual ("/" also
+  // separates). Each name must be a folder of its parent's listing: the exact
+  // name, else the one name that differs only in case. False with a message
+  // when a step names nothing, a file, or goes above the root.
+  bool FindFolder(const std::string& path, FolderParts* folder, std::string* error);
+
+  // Splits a path that names entries into the existing folder that holds
+  // them and the last part, which may hold wildcards. The last part is empty
+  // when the path names a folder itself ("\", "..", "a\").
+  bool SplitPath(const std::string& path, FolderParts* folder, std::string* last,
+                 std::string* error);
+
+  // The entries of the folder that a last part names: those a pattern
+  // matches (case aside), or the one entry of that name (the exact name,
+  // else the one that differs only in case). False with a message when
+  // nothing matches or a name is ambiguous.
+  bool Match(const FolderParts& folder, const std::string& last, std::vector<PanelItem>* items,
+             std::string* error);
+
+  // Calls visit for every file below a folder, depth first in listing order,
+  // with the folder that holds it; enter, when given, for every folder
+  // entered, the top one included. False with a message when the module
+  // refuses to enter a folder.
+  bool Walk(const FolderParts& top,
+            const std::function<void(const FolderParts&, const PanelItem&)>& visit,
+            const std::function<void(const FolderParts&)>& enter, std::string* error);
+
+ private:
+  bool Step(const char* folder);
+
+  const EntryPoints& module_;
+  PanelHandle handle_;
+  FolderParts folder_;
+  FolderParts home_;
+  std::map<FolderParts, std::vector<PanelItem>> cache_;
+};
+
+// Returns the panel to the folder it was in when the keeper was made.
+class FolderKeeper {
+ public:
+  explicit FolderKeeper(Panel& panel) : panel_(panel), saved_(panel.Folder()) {}
+  FolderKeeper(const FolderKeeper&) = delete;
+  FolderKeeper& operator=(const FolderKeeper&) = delete;
+  ~FolderKeeper() {
+    if (keep_) panel_.MoveTo(saved_);
+  }
+
+  // Leaves the panel where the work took it.
+  void Dismiss() { keep_ = false; }
+
+ private:
+  Panel& panel_;
+  FolderParts saved_;
+  bool keep_ = true;
+};
+
+// Device folder text for its parts, as user text: "\" for the root, "\a\b".
+std::string FolderText(const FolderParts& folder);
+
+// The device path of an entry in a folder, as user text: "\a\b\name".
+std::string EntryText(const FolderParts& folder, const std::string& name);
+
+}  // namespace merlo

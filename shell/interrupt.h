@@ -1,0 +1,39 @@
+// Ctrl-C. At the prompt it drops the line being typed; during work it asks
+// the work to stop at the next safe point (after the file being copied, since
+// the module cannot cancel one file's copy); a second Ctrl-C before that
+// point ends merlo at once.
+#pragma once
+
+#include <string>
+
+namespace merlo {
+
+// Installs merlo's handler; call once, before the first prompt.
+void InstallInterruptHandler();
+
+// What a Ctrl-C does now.
+enum class InterruptMode {
+  Prompt,  // interrupts the wait for a line, which is then dropped
+  Work,    // noted; a second one ends the process
+};
+void SetInterruptMode(InterruptMode mode);
+
+#if !defined(_WIN32)
+// At the prompt: waits until the descriptor can be read. False when a Ctrl-C
+// came first, also one that came before the wait began.
+bool WaitForKey(int fd);
+#endif
+
+// What a Ctrl-C says while a file is copied: on the first, that the work
+// stops after it; on the second, what may be left half written. Empty texts
+// say nothing.
+void SetInterruptNotes(const std::string& first, const std::string& second);
+
+// True when a Ctrl-C came since the last ClearInterrupt.
+bool Interrupted();
+void ClearInterrupt();
+
+// The exit status of a process ended by a second Ctrl-C.
+constexpr int kInterruptedStatus = 130;
+
+}  // namespace merlo

@@ -1,0 +1,535 @@
+// get, put, cp, mv and rm: each builds a plan of single files, then Execute
+// hands them to the module one at a time.
+#include "transfers.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <ostream>
+#include <set>
+
+#include "host_services.h"
+#include "interrupt.h"
+#include "progress.h"
+#include "session.h"
+#include "text.h"
+
+namespace fs = std::filesystem;
+
+namespace merlo {
+
+namespace {
+
+// An absolute, normal form of a local folder, without a trailing separator.
+fs::path AbsoluteFolder(const fs::path& folder) {
+  std::error_code ec;
+  fs::path path = fs::absolute(folder, ec).lexically_normal();
+  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
+  return path;
+}
+
+// Why the module cannot be given a PC path, or empty when it can.
+std::string PcPathProblem(const std::string& path) {
+  if (!HasNarrowForm(path)) return "it holds characters the module's narrow text cannot carry";
+#if !defined(_WIN32)
+  // The module separates folders at "\": "a\b.txt" would reach the file b.txt in a folder a.
+  if (path.find('\\') != std::string::npos) {
+    return "it holds \\, which the module reads as a folder separator, so the copy would reach a "
+           "different file; rename it first";
+  }
+#endif
+  return "";
+}
+
+// How an entry is named in messages: below the current folder relative to it, else in full.
+std::string ShownName(const FolderParts& here, const FolderParts& folder, const std::string& name) {
+  if (folder.size() >= here.size() && std::equal(here.begin(), here.end(), folder.begin())) {
+    std::string shown;
+    for (size_t i = here.size(); i < folder.size(); ++i) shown += folder[i] + "\\";
+    return UserFromNarrow(shown + name);
+  }
+  return EntryText(folder, name);
+}
+
+// A PC file as it was before a copy, to tell afterwards whether the copy changed it.
+struct LocalState {
+  bool Exists = false;
+  uintmax_t Size = 0;
+  fs::file_time_type Written{};
+};
+
+LocalState StateOf(const fs::path& path) {
+  LocalState state;
+  std::error_code ec;
+  state.Exists = fs::is_regular_file(path, ec);
+  if (state.Exists) {
+    state.Size = fs::file_size(path, ec);
+    state.Written = fs::last_write_time(path, ec);
+  }
+  return state;
+}
+
+const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::string& name) {
+  for (const auto& entry : entries) {
+    if (ItemName(entry) == name) return &entry;
+  }
+  for (const auto& entry : entries) {
+    if (SameNameCaseless(ItemName(entry), name)) return &entry;
+  }
+  return nullptr;
+}
+
+// What a failed copy left at its destination, as one sentence.
+std::string Leftover(const std::string& where, bool existedBefore, bool changed, bool existsNow,
+                     uint64_t size, uint64_t expected, bool move) {
+  if (!existsNow) return "nothing was left at " + where;
+  if (existedBefore && !changed) return where + " is as it was";
+  if (size == expected) {
+    return where + " holds a complete copy (" + HumanBytes(size) + ")" +
+           (move ? "; the source stays" : "");
+  }
+  return "the module left a partial copy at " + where + " (" + std::to_string(size) + " of " +
+         std::to_string(expected) + " bytes)";
+}
+
+}  // namespace
+
+bool Session::Get(const Words& args) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions("get", args, "mr", &options, &paths)) return false;
+  const bool recursive = options.find('r') != std::string::npos;
+  if (paths.empty()) {
+    err_ << "get: which files? (get [-m] [-r] PATH... [PCDIR])\n";
+    return false;
+  }
+  fs::path target = ".";
+  std::error_code ec;
+  if (paths.size() >= 2 && fs::is_directory(fs::path(paths.back()), ec)) {
+    target = paths.back();
+    paths.pop_back();
+  }
+  const fs::path pcFolder = AbsoluteFolder(target);
+  if (const std::string problem = PcPathProblem(pcFolder.string()); !problem.empty()) {
+    err_ << "get: the module cannot be given the PC folder " << pcFolder.string() << ": " << problem
+         << '\n';
+    return false;
+  }
+
+  TransferPlan plan;
+  plan.Kind = TransferKind::Get;
+  plan.Command = "get";
+  plan.Move = options.find('m') != std::string::npos;
+  FolderKeeper keeper(panel_);
+  const FolderParts here = panel_.Home();
+  // A folder tree goes to pcFolder\TOP\...: one PC folder for each device folder.
+  const auto addTree = [&](const FolderParts& top, std::string* error) {
+    const size_t base = top.size() - 1;
+    const auto localFor = [&](const FolderParts& folder) {
+      fs::path local = pcFolder;
+      for (size_t i = base; i < folder.size(); ++i) local /= UserFromNarrow(folder[i]);
+      return local;
+    };
+    return panel_.Walk(
+        top,
+        [&](const FolderParts& folder, const PanelItem& item) {
+          plan.Jobs.push_back(
+              {folder, item, localFor(folder), ShownName(here, folder, ItemName(item))});
+        },
+        [&](const FolderParts& folder) { plan.LocalFolders.push_back(localFor(folder)); }, error);
+  };
+
+  for (size_t i = 0; i < paths.size(); ++i) {
+    FolderParts folder;
+    std::string last, error;
+    std::vector<PanelItem> items;
+    if (!panel_.SplitPath(paths[i], &folder, &last, &error) ||
+        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+      // A last word meant as the PC folder that is not there is named as such.
+#if defined(_WIN32)
+      const bool looksLocal = paths[i].find(':') != std::string::npos;
+#else
+      const bool looksLocal = paths[i].find_first_of("/:") != std::string::npos;
+#endif
+      if (i + 1 == paths.size() && paths.size() >= 2 && looksLocal) {
+        error = "there is no PC folder " + paths[i];
+      }
+      err_ << "get: " << error << '\n';
+      return false;
+    }
+    if (last.empty()) {
+      // The path names a folder itself: "..", "docs\".
+      if (!recursive || folder.empty()) {
+        err_ << "get: " << paths[i] << " names a folder, not a file"
+             << (recursive ? "" : " (get -r copies folders)") << '\n';
+        return false;
+      }
+      if (!addTree(folder, &error)) {
+        err_ << "get: " << error << '\n';
+        return false;
+      }
+      continue;
+    }
+    for (const auto& item : items) {
+      const std::string name = ItemName(item);
+      if (!IsFolder(item)) {
+        plan.Jobs.push_back({folder, item, pcFolder, ShownName(here, folder, name)});
+      } else if (recursive) {
+        FolderParts top = folder;
+        top.push_back(name);
+        if (!addTree(top, &error)) {
+          err_ << "get: " << error << '\n';
+          return false;
+        }
+      } else {
+        ++plan.SkippedFolders;
+        err_ << "get: skipped the folder " << ShownName(here, folder, name)
+             << " (get -r copies folders)\n";
+      }
+    }
+  }
+  return Execute(plan);
+}
+
+bool Session::Put(const Words& args) {
+  std::string options;
+  Words files;
+  if (!TakeOptions("put", args, "mr", &options, &files)) return false;
+  if (options.find('r') != std::string::npos) {
+    err_ << "put: -r: the module cannot make device folders; make the folder on the device "
+            "first, then put the files into it\n";
+    return false;
+  }
+  if (files.empty()) {
+    err_ << "put: which files? (put [-m] FILE... [DEVDIR])\n";
+    return false;
+  }
+  FolderKeeper keeper(panel_);
+  TransferPlan plan;
+  plan.Kind = TransferKind::Put;
+  plan.Command = "put";
+  plan.Move = options.find('m') != std::string::npos;
+  plan.Target = panel_.Home();
+  // The last word names the device folder when it names one and no PC file.
+  if (files.size() >= 2 && !HasWildcards(files.back())) {
+    std::error_code ec;
+    const fs::path last(files.back());
+    if (!fs::exists(last, ec) || fs::is_directory(last, ec)) {
+      FolderParts folder;
+      std::string error;
+      if (panel_.FindFolder(files.back(), &folder, &error)) {
+        plan.Target = folder;
+        files.pop_back();
+      } else if (!fs::exists(last, ec) && files.back().find('\\') != std::string::npos) {
+        err_ << "put: " << error << '\n';
+        return false;
+      }
+    }
+  }
+
+  // Local wildcards are expanded here, within the folder the pattern names.
+  std::vector<fs::path> paths;
+  for (const auto& file : files) {
+    const fs::path path(file);
+    std::error_code ec;
+    if (!HasWildcards(path.filename().string())) {
+      if (!fs::exists(path, ec)) {
+        err_ << "put: " << file << ": no such file\n";
+        return false;
+      }
+      paths.push_back(path);
+      continue;
+    }
+    const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(parent, ec)) {
+      if (WildcardMatch(path.filename().string(), entry.path().filename().string())) {
+        found.push_back(path.has_parent_path() ? parent / entry.path().filename()
+                                               : entry.path().filename());
+      }
+    }
+    if (found.empty()) {
+      err_ << "put: nothing matches " << file << '\n';
+      return false;
+    }
+    std::sort(found.begin(), found.end());
+    paths.insert(paths.end(), found.begin(), found.end());
+  }
+
+  std::set<fs::path> seen;
+  for (const auto& path : paths) {
+    const fs::path absolute = AbsoluteFolder(path);
+    if (!seen.insert(absolute).second) continue;
+    std::error_code ec;
+    if (fs::is_directory(absolute, ec)) {
+      ++plan.SkippedFolders;
+      err_ << "put: skipped the folder " << path.string()
+           << " (the module cannot make device folders)\n";
+      continue;
+    }
+    const std::string base = absolute.filename().string();
+    std::string problem = PcPathProblem(absolute.string());
+    if (problem.empty() && NarrowFromUser(base).size() >= sizeof(PanelItem::Name)) {
+      problem = "the name is too long for the module";
+    }
+    if (!problem.empty()) {
+      err_ << "put: " << path.string() << ": " << problem << '\n';
+      return false;
+    }
+    FileJob job;
+    std::memset(&job.Item, 0, sizeof job.Item);
+    const std::string narrow = NarrowFromUser(base);
+    std::memcpy(job.Item.Name, narrow.c_str(), narrow.size() + 1);
+    job.Item.Attributes = 0x20u;
+    const uint64_t size = fs::file_size(absolute, ec);
+    if (!ec) {
+      job.Item.SizeHigh = static_cast<uint32_t>(size >> 32);
+      job.Item.SizeLow = static_cast<uint32_t>(size);
+    }
+    job.Local = absolute.parent_path();
+    job.Shown = path.string();
+    plan.Jobs.push_back(job);
+  }
+  return Execute(plan);
+}
+
+bool Session::Copy(const Words& args) { return CopyWithin("cp", args, false); }
+
+bool Session::Move(const Words& args) { return CopyWithin("mv", args, true); }
+
+bool Session::CopyWithin(const std::string& command, const Words& args, bool move) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions(command, args, "", &options, &paths)) return false;
+  if (paths.size() < 2) {
+    err_ << command << ": " << command << " PATH... DEVDIR\n";
+    return false;
+  }
+  FolderKeeper keeper(panel_);
+  const FolderParts here = panel_.Home();
+  TransferPlan plan;
+  plan.Kind = TransferKind::Within;
+  plan.Command = command.c_str();
+  plan.Move = move;
+  std::string error;
+  if (!panel_.FindFolder(paths.back(), &plan.Target, &error)) {
+    err_ << command << ": " << error << '\n';
+    return false;
+  }
+  for (size_t i = 0; i + 1 < paths.size(); ++i) {
+    FolderParts folder;
+    std::string last;
+    std::vector<PanelItem> items;
+    if (!panel_.SplitPath(paths[i], &folder, &last, &error) ||
+        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+      err_ << command << ": " << error << '\n';
+      return false;
+    }
+    if (last.empty()) {
+      err_ << command << ": " << paths[i] << " names a folder, not a file\n";
+      return false;
+    }
+    if (folder == plan.Target) {
+      err_ << command << ": " << paths[i] << " is in " << FolderText(folder) << " already\n";
+      return false;
+    }
+    for (const auto& item : items) {
+      const std::string shown = ShownName(here, folder, ItemName(item));
+      if (IsFolder(item)) {
+        ++plan.SkippedFolders;
+        err_ << command << ": skipped the folder " << shown << " (the module copies files only)\n";
+      } else {
+        plan.Jobs.push_back({folder, item, {}, shown});
+      }
+    }
+  }
+  return Execute(plan);
+}
+
+bool Session::Remove(const Words& args) {
+  std::string options;
+  Words paths;
+  if (!TakeOptions("rm", args, "", &options, &paths)) return false;
+  if (paths.empty()) {
+    err_ << "rm: which files? (rm PATH...)\n";
+    return false;
+  }
+  FolderKeeper keeper(panel_);
+  const FolderParts here = panel_.Home();
+  TransferPlan plan;
+  plan.Kind = TransferKind::Remove;
+  plan.Command = "rm";
+  for (const auto& path : paths) {
+    FolderParts folder;
+    std::string last, error;
+    std::vector<PanelItem> items;
+    if (!panel_.SplitPath(path, &folder, &last, &error) ||
+        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+      err_ << "rm: " << error << '\n';
+      return false;
+    }
+    if (last.empty()) {
+      err_ << "rm: " << path << " names no entry of a folder\n";
+      return false;
+    }
+    for (const auto& item : items) {
+      plan.Jobs.push_back({folder, item, {}, ShownName(here, folder, ItemName(item))});
+    }
+  }
+  return Execute(plan);
+}
+
+bool Session::Execute(TransferPlan& plan) {
+  const EntryPoints& module = panel_.module();
+  const size_t total = plan.Jobs.size();
+  const bool toDevice = plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within;
+  // The destination folder as it was, to tell afterwards what a failure left there.
+  std::vector<PanelItem> before;
+  if (toDevice && total > 0) before = panel_.Entries(plan.Target);
+  std::error_code ec;
+  for (const auto& folder : plan.LocalFolders) {
+    fs::create_directories(folder, ec);
+    if (ec || !fs::is_directory(folder)) {
+      err_ << plan.Command << ": cannot make the PC folder " << folder.string() << ": "
+           << (ec ? ec.message() : "a file of that name is in the way") << '\n';
+      return false;
+    }
+  }
+  const fs::path previousFolder = fs::current_path(ec);
+  fs::path localFolder = previousFolder;
+  LiveProgress live(out_, liveProgress_ && !quiet_);
+
+  size_t done = 0;
+  bool failed = false, interrupted = false;
+  for (auto& job : plan.Jobs) {
+    if (Interrupted()) {
+      interrupted = true;
+      break;
+    }
+    const FolderParts& at = plan.Kind == TransferKind::Put ? plan.Target : job.Folder;
+    if (!panel_.MoveTo(at)) {
+      err_ << plan.Command << ": the module refused to enter " << FolderText(at) << '\n';
+      failed = true;
+      break;
+    }
+    if (plan.Kind == TransferKind::Put && job.Local != localFolder) {
+      // The module reads the PC folder of the files from the current directory.
+      fs::current_path(job.Local, ec);
+      if (ec) {
+        err_ << "put: cannot enter " << job.Local.string() << ": " << ec.message() << '\n';
+        failed = true;
+        break;
+      }
+      localFolder = job.Local;
+    }
+    PanelItem item = job.Item;
+    item.ItemFlags |= kItemSelected;
+    const std::string name = ItemName(item);
+    const uint64_t size = ItemSize(item);
+    const fs::path pcFile = job.Local / UserFromNarrow(name);
+    LocalState pcBefore;
+    if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
+    if (plan.Kind != TransferKind::Remove) {
+      const std::string destination =
+          plan.Kind == TransferKind::Get ? pcFile.string() : EntryText(plan.Target, name);
+      SetInterruptNotes(
+          "\n" + std::string(plan.Command) + ": stopping after " + job.Shown +
+              " (the module cannot cancel one file's copy); Ctrl-C again ends "
+              "merlo at once\n",
+          "\nmerlo: interrupted; " + destination + " may hold part of " + job.Shown + "\n");
+    }
+    const size_t boxes = ShownBoxes().size();
+    const auto started = std::chrono::steady_clock::now();
+    switch (plan.Kind) {
+      case TransferKind::Get: {
+        live.Start(job.Shown, size, pcFile);
+        const std::string destination = ModulePcPath(job.Local.string());
+        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+        live.Stop();
+        break;
+      }
+      case TransferKind::Within: {
+        const std::string destination = DevicePathText(plan.Target);
+        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+        break;
+      }
+      case TransferKind::Put:
+        module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
+        break;
+      case TransferKind::Remove:
+        module.DeleteFiles(panel_.handle(), &item, 1, 0);
+        break;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool arrived = plan.Kind == TransferKind::Remove ? ShownBoxes().size() == boxes
+                                                           : (item.ItemFlags & kItemSelected) == 0;
+    if (!arrived) {
+      failed = true;
+      if (plan.Kind == TransferKind::Get) {
+        const LocalState after = StateOf(pcFile);
+        err_ << "get: "
+             << Leftover(pcFile.string(), pcBefore.Exists,
+                         after.Size != pcBefore.Size || after.Written != pcBefore.Written,
+                         after.Exists, after.Size, size, plan.Move)
+             << '\n';
+      } else if (toDevice) {
+        panel_.Forget(plan.Target);
+        const PanelItem* was = FindEntry(before, name);
+        const PanelItem* now = FindEntry(panel_.Entries(plan.Target), name);
+        const bool changed =
+            was == nullptr || now == nullptr || ItemSize(*was) != ItemSize(*now) ||
+            std::memcmp(was->LastWriteTime, now->LastWriteTime, sizeof was->LastWriteTime) != 0;
+        err_ << plan.Command << ": "
+             << Leftover(EntryText(plan.Target, name), was != nullptr, changed, now != nullptr,
+                         now != nullptr ? ItemSize(*now) : 0, size, plan.Move)
+             << '\n';
+      }
+      break;
+    }
+    ++done;
+    if (!quiet_ && plan.Kind != TransferKind::Remove) {
+      out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
+    }
+  }
+  SetInterruptNotes("", "");
+  if (plan.Kind == TransferKind::Put) fs::current_path(previousFolder, ec);
+
+  bool anyFolder = false;
+  if (plan.Kind == TransferKind::Remove) {
+    // What the device still lists was not deleted, whatever the module said.
+    std::set<FolderParts> relisted;
+    size_t stillThere = 0;
+    for (size_t i = 0; i < done; ++i) {
+      const FileJob& job = plan.Jobs[i];
+      if (relisted.insert(job.Folder).second) panel_.Forget(job.Folder);
+      if (FindEntry(panel_.Entries(job.Folder), ItemName(job.Item)) != nullptr) {
+        err_ << "rm: " << job.Shown << " is still on the device\n";
+        ++stillThere;
+      }
+    }
+    done -= stillThere;
+    failed = failed || stillThere > 0;
+    for (const auto& job : plan.Jobs) anyFolder = anyFolder || IsFolder(job.Item);
+  }
+
+  if (interrupted) {
+    err_ << plan.Command << ": interrupted after " << done << " of " << total << '\n';
+  } else if (!quiet_) {
+    if (plan.Kind == TransferKind::Remove) {
+      out_ << "deleted " << done << " of "
+           << (anyFolder ? CountOf(total, "entry", "entries") : CountOf(total, "file", "files"));
+    } else {
+      out_ << (plan.Move ? "moved " : "copied ") << done << " of "
+           << CountOf(total, "file", "files");
+      if (plan.SkippedFolders > 0) {
+        out_ << ", skipped " << CountOf(plan.SkippedFolders, "folder", "folders");
+      }
+    }
+    out_ << '\n';
+  }
+  return !failed && !interrupted && done == total && plan.SkippedFolders == 0;
+}
+
+}  // namespace merlo

@@ -1,0 +1,38 @@
+// What get, put, cp, mv and rm hand the module: one file at a time, so that
+// the shell can report each file that arrives, stop at a Ctrl-C between two
+// files, and tell what a failure left behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "device_paths.h"
+
+namespace merlo {
+
+enum class TransferKind {
+  Get,     // device to PC (GetFiles with a PC folder)
+  Put,     // PC to device (PutFiles)
+  Within,  // device to device (GetFiles with a device folder)
+  Remove,  // deletion on the device (DeleteFiles)
+};
+
+struct FileJob {
+  FolderParts Folder;           // where the panel must be: the source's folder (put: unused)
+  PanelItem Item;               // as listed, or as built from the PC file (put)
+  std::filesystem::path Local;  // get: the PC folder it goes to; put: the one that holds it
+  std::string Shown;            // its name in progress lines and messages
+};
+
+struct TransferPlan {
+  TransferKind Kind = TransferKind::Get;
+  const char* Command = "";
+  bool Move = false;
+  std::vector<FileJob> Jobs;
+  FolderParts Target;                               // put, cp, mv: where the files go
+  std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
+  size_t SkippedFolders = 0;
+};
+
+}  // namespace merlo

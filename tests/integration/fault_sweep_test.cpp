@@ -1,0 +1,451 @@
+// The fault sweep: merlo, the module and the emulated device, run as a user runs
+// them, through every file operation and every device fault that the operation
+// reaches. A clean run of each operation counts its device calls (the library's
+// report, MERLO_DEVICE_REPORT); then each call position fails in a run of its
+// own (fail=CALL:N), and each read and write position moves short
+// (short-read=N, short-write=N). Every run is judged by what does not depend on
+// merlo's wording: its exit status, the files on disk, the module's error boxes
+// on stderr, the library's report and whether a following `ls` works.
+#if !defined(_WIN32)
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum class Way { Download, Upload, Within, Delete };
+
+struct Operation {
+  const char* Command;  // merlo's command word
+  Way Direction;
+  bool Move;
+  size_t Files;  // 1, or a batch of 3
+};
+
+std::string NameOf(const Operation& op) {
+  return std::string(op.Command) + (op.Move && op.Direction != Way::Within ? " -m" : "") +
+         (op.Files == 1 ? "" : " x3");
+}
+
+const size_t kSizes[] = {3000, 5000, 2049};  // none a whole number of 2048-byte chunks
+
+std::string Contents(size_t i) {
+  std::string bytes(kSizes[i], '\0');
+  uint32_t state = 0x2545F491u * static_cast<uint32_t>(i + 1);
+  for (char& b : bytes) {
+    state = state * 1103515245u + 12345u;
+    b = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+// The name as a test name: "put -m x3" is put_m_x3.
+std::string TagOf(const Operation& op) {
+  std::string tag;
+  for (const char c : NameOf(op)) {
+    if (std::isalnum(static_cast<unsigned char>(c))) tag += c;
+    if (c == ' ') tag += '_';
+  }
+  return tag;
+}
+
+void PrintTo(const Operation& op, std::ostream* out) { *out << NameOf(op); }
+
+std::string FileName(size_t i) { return "f" + std::to_string(i + 1) + ".bin"; }
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+}
+
+// The module's message text for an id, from the language file beside merlo.
+std::string ModuleText(int id) {
+  std::ifstream in(fs::path(MERLO_BUILD_DIR) / "MERLOEng.lng");
+  std::string line;
+  std::getline(in, line);
+  for (int i = 0; std::getline(in, line);) {
+    const size_t open = line.find('"'), close = line.rfind('"');
+    if (open == std::string::npos || close == open) continue;
+    if (i++ == id) return line.substr(open + 1, close - open - 1);
+  }
+  return "";
+}
+
+// Operation error boxes on stderr, told by the text before "%s" of the module's
+// two operation messages (copy, delete).
+size_t CountBoxes(const std::string& err) {
+  static const std::vector<std::string> leads = [] {
+    std::vector<std::string> found;
+    for (const int id : {10, 11}) {
+      const std::string text = ModuleText(id);
+      found.push_back(text.substr(0, text.find("%s")));
+    }
+    return found;
+  }();
+  size_t count = 0;
+  for (const std::string& lead : leads) {
+    if (lead.empty()) continue;
+    for (size_t at = err.find(lead); at != std::string::npos; at = err.find(lead, at + 1)) ++count;
+  }
+  return count;
+}
+
+// Sanitizer reports end the child with this status.
+constexpr int kSanitizerStatus = 86;
+
+struct Exit {
+  int Status = -1;  // exit status, or 128 + signal
+  std::string Err;
+};
+
+// Runs merlo with `args` in `folder`, `environment` added to the test's own.
+// Without `leakCheck` the leak check at exit, half of a start's cost, is left out.
+Exit RunMerlo(const std::vector<std::string>& args, const fs::path& folder,
+              const std::vector<std::string>& environment, const fs::path& errFile,
+              bool leakCheck = true) {
+  std::vector<std::string> env;
+  std::string asan = "ASAN_OPTIONS=", ubsan = "UBSAN_OPTIONS=";
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    if (entry.rfind("MERLO_DEVICE_", 0) == 0) continue;
+    if (entry.rfind("ASAN_OPTIONS=", 0) == 0) {
+      asan = entry + ":";
+    } else if (entry.rfind("UBSAN_OPTIONS=", 0) == 0) {
+      ubsan = entry + ":";
+    } else {
+      env.push_back(entry);
+    }
+  }
+  env.push_back(asan + "exitcode=" + std::to_string(kSanitizerStatus) +
+                (leakCheck ? "" : ":detect_leaks=0"));
+  env.push_back(ubsan + "exitcode=" + std::to_string(kSanitizerStatus));
+  env.insert(env.end(), environment.begin(), environment.end());
+  std::vector<char*> envp, argv;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string merlo = (fs::path(MERLO_BUILD_DIR) / "merlo").string();
+  std::vector<std::string> words = args;
+  argv.push_back(merlo.data());
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = -1;
+  const int spawned = posix_spawn(&pid, merlo.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  Exit exit;
+  if (spawned != 0) {
+    exit.Err = "posix_spawn: " + std::string(std::strerror(spawned));
+    return exit;
+  }
+  // A run that hangs is stopped after a minute and counts as killed.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int status = 0;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  exit.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  exit.Err = ReadFile(errFile);
+  return exit;
+}
+
+// The library's report: "CALL N" lines and "open-handles N".
+std::map<std::string, int> ReadReport(const fs::path& path) {
+  std::map<std::string, int> report;
+  std::ifstream in(path);
+  std::string name;
+  int count;
+  while (in >> name >> count) report[name] = count;
+  return report;
+}
+
+const char* const kCalls[] = {"CeRapiUninit", "CeFindAllFiles", "CeRapiFreeBuffer",
+                              "CeCreateFile", "CeGetFileSize",  "CeReadFile",
+                              "CeWriteFile",  "CeCloseHandle",  "CeCopyFile",
+                              "CeMoveFile",   "CeDeleteFile"};
+
+// What a fault must do to an operation.
+enum class Effect {
+  None,     // the module does not look at the call's result
+  Fails,    // the operation fails with one box
+  Listing,  // the listing comes back empty: merlo may fail, the module shows no box
+};
+
+Effect EffectOf(const Operation& op, const std::string& fault) {
+  if (fault.rfind("short-", 0) == 0) return Effect::Fails;
+  const std::string call = fault.substr(5, fault.find(':') - 5);  // "fail=CALL:N"
+  if (call == "CeRapiUninit" || call == "CeRapiFreeBuffer") return Effect::None;
+  if (call == "CeFindAllFiles") return Effect::Listing;
+  // Only an upload writes through a device handle; a download's device handle is read.
+  if (call == "CeCloseHandle") return op.Direction == Way::Upload ? Effect::Fails : Effect::None;
+  return Effect::Fails;
+}
+
+class Scene {
+ public:
+  Scene(const Operation& op, const fs::path& folder) : op_(op), folder_(folder) {
+    fs::remove_all(folder_);
+    fs::create_directories(Device() / "sub");
+    fs::create_directories(Pc());
+    for (size_t i = 0; i < op_.Files; ++i) WriteFile(Source(i), Contents(i));
+  }
+
+  fs::path Device() const { return folder_ / "device"; }
+  fs::path Pc() const { return folder_ / "pc"; }
+
+  fs::path Source(size_t i) const {
+    return (op_.Direction == Way::Upload ? Pc() : Device()) / FileName(i);
+  }
+  fs::path Destination(size_t i) const {
+    switch (op_.Direction) {
+      case Way::Download:
+        return Pc() / FileName(i);
+      case Way::Upload:
+        return Device() / FileName(i);
+      case Way::Within:
+        return Device() / "sub" / FileName(i);
+      case Way::Delete:
+        break;
+    }
+    return fs::path();
+  }
+
+  // The operation as merlo's command line, with the folder to run it in.
+  std::vector<std::string> Words() const {
+    std::vector<std::string> words = {"--device", Device().string(), op_.Command};
+    if (op_.Move && op_.Direction != Way::Within) words.push_back("-m");
+    for (size_t i = 0; i < op_.Files; ++i) words.push_back(FileName(i));
+    if (op_.Direction == Way::Download) words.push_back(Pc().string());
+    if (op_.Direction == Way::Within) words.push_back("sub");
+    return words;
+  }
+  fs::path Folder() const { return op_.Direction == Way::Upload ? Pc() : folder_; }
+
+  Exit Run(const std::string& faults) const {
+    return RunMerlo(Words(), Folder(),
+                    {"MERLO_DEVICE_FAULTS=connect-delay=0," + faults,
+                     "MERLO_DEVICE_REPORT=" + (folder_ / "report.txt").string()},
+                    folder_ / "err.txt");
+  }
+  std::map<std::string, int> Report() const { return ReadReport(folder_ / "report.txt"); }
+  Exit List() const {
+    return RunMerlo({"--device", Device().string(), "ls"}, folder_, {}, folder_ / "ls-err.txt",
+                    false);
+  }
+
+  // Whether every file is where the operation meant it to be, with no source left
+  // of a move; `lost` gets the sources that are neither intact nor copied whole.
+  bool Inspect(std::vector<std::string>* lost) const {
+    bool complete = true;
+    for (size_t i = 0; i < op_.Files; ++i) {
+      const auto holds = [&](const fs::path& p) {
+        return fs::exists(p) && ReadFile(p) == Contents(i);
+      };
+      const bool deleting = op_.Direction == Way::Delete;
+      const bool gone = !fs::exists(Source(i)), intact = holds(Source(i));
+      const bool copied = !deleting && holds(Destination(i));
+      if (!intact && !copied && !(deleting && gone)) {
+        lost->push_back(FileName(i) + (gone ? " lost" : " damaged"));
+      }
+      complete = complete && (deleting ? gone : copied && (op_.Move ? gone : intact));
+    }
+    return complete;
+  }
+
+ private:
+  Operation op_;
+  fs::path folder_;
+};
+
+// The four invariants for one run; what was broken, or nothing.
+std::vector<std::string> Judge(const Operation& op, const std::string& fault, const Scene& scene,
+                               const Exit& run) {
+  std::vector<std::string> broken;
+  if (run.Status == kSanitizerStatus || run.Status >= 128 ||
+      run.Err.find("Sanitizer") != std::string::npos ||
+      run.Err.find("runtime error:") != std::string::npos) {
+    broken.push_back("crashed or a sanitizer reported (status " + std::to_string(run.Status) + ")");
+  }
+  const bool complete = scene.Inspect(&broken);
+  const size_t boxes = CountBoxes(run.Err);
+  const bool failed = boxes > 0 || !complete;
+  const Effect effect = EffectOf(op, fault);
+  // Without a listing merlo may count a command failed that the module completed.
+  if ((run.Status != 0) != failed && !(effect == Effect::Listing && complete)) {
+    broken.push_back("exit status " + std::to_string(run.Status) + " for an operation that " +
+                     (failed ? "failed" : "succeeded"));
+  }
+  const size_t wanted = effect == Effect::Fails ? 1 : 0;
+  if (boxes != wanted) {
+    broken.push_back(std::to_string(boxes) + " boxes, not " + std::to_string(wanted));
+  }
+  if (effect == Effect::None && !complete) broken.push_back("a harmless fault failed it");
+
+  const auto report = scene.Report();
+  const auto handles = report.find("open-handles");
+  if (handles == report.end()) {
+    broken.push_back("no report from the device library");
+  } else if (handles->second != 0) {
+    broken.push_back(std::to_string(handles->second) + " handles left open");
+  }
+  const Exit ls = scene.List();
+  if (ls.Status != 0)
+    broken.push_back("a following ls failed (status " + std::to_string(ls.Status) + ")");
+  return broken;
+}
+
+fs::path SweepFolder() {
+  static const fs::path folder =
+      fs::temp_directory_path() / ("merlo-sweep-" + std::to_string(getpid()));
+  return folder;
+}
+
+std::atomic<size_t> gCombinations{0};
+
+class FaultSweep : public testing::TestWithParam<Operation> {};
+
+TEST_P(FaultSweep, NothingIsLostUnderAnyFault) {
+  const Operation op = GetParam();
+  const fs::path base = SweepFolder() / TagOf(op);
+
+  // The clean run: it succeeds, and its call counts give the fault positions.
+  const Scene clean(op, base / "clean");
+  const Exit cleanRun = clean.Run("");
+  std::vector<std::string> lost;
+  ASSERT_EQ(cleanRun.Status, 0) << cleanRun.Err;
+  ASSERT_TRUE(clean.Inspect(&lost));
+  ASSERT_EQ(CountBoxes(cleanRun.Err), 0u) << cleanRun.Err;
+  const auto counts = clean.Report();
+  ASSERT_EQ(counts.count("open-handles"), 1u) << "no report from the device library";
+  ASSERT_EQ(counts.at("open-handles"), 0);
+
+  std::vector<std::string> faults;
+  for (const char* call : kCalls) {
+    const auto it = counts.find(call);
+    for (int n = 1; it != counts.end() && n <= it->second; ++n) {
+      faults.push_back("fail=" + std::string(call) + ":" + std::to_string(n));
+    }
+  }
+  for (const auto& [kind, call] : {std::pair<const char*, const char*>{"short-read", "CeReadFile"},
+                                   {"short-write", "CeWriteFile"}}) {
+    for (int n = 1; n <= counts.at(call); ++n)
+      faults.push_back(kind + std::string("=") + std::to_string(n));
+  }
+
+  // Each fault in a scene of its own, a few runs at a time.
+  std::mutex lock;
+  std::vector<std::string> failures;
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i; (i = next++) < faults.size();) {
+      const fs::path folder = base / std::to_string(i);
+      const Scene scene(op, folder);
+      const std::vector<std::string> broken = Judge(op, faults[i], scene, scene.Run(faults[i]));
+      if (broken.empty()) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        continue;
+      }
+      std::string line = NameOf(op) + " with " + faults[i] + ":";
+      for (const std::string& b : broken) line += " " + b + ";";
+      const std::lock_guard<std::mutex> guard(lock);
+      failures.push_back(line + " (left in " + folder.string() + ")");
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 3; ++w) workers.emplace_back(work);
+  for (std::thread& t : workers) t.join();
+
+  gCombinations += faults.size();
+  std::cout << "[ sweep    ] " << NameOf(op) << ": " << faults.size() << " fault positions\n";
+  for (const std::string& failure : failures) ADD_FAILURE() << failure;
+  if (failures.empty()) {
+    std::error_code ignored;
+    fs::remove_all(base, ignored);
+  }
+}
+
+std::vector<Operation> AllOperations() {
+  const Operation single[] = {
+      {"get", Way::Download, false, 1}, {"get", Way::Download, true, 1},
+      {"put", Way::Upload, false, 1},   {"put", Way::Upload, true, 1},
+      {"cp", Way::Within, false, 1},    {"mv", Way::Within, true, 1},
+      {"rm", Way::Delete, false, 1},
+  };
+  std::vector<Operation> all;
+  for (const size_t files : {1, 3}) {
+    for (Operation op : single) {
+      op.Files = files;
+      all.push_back(op);
+    }
+  }
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, FaultSweep, testing::ValuesIn(AllOperations()),
+                         [](const testing::TestParamInfo<Operation>& info) {
+                           return TagOf(info.param);
+                         });
+
+// The size and the time of the whole sweep.
+class SweepSummary : public testing::Environment {
+ public:
+  void SetUp() override { started_ = std::chrono::steady_clock::now(); }
+  void TearDown() override {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    std::cout << "[ sweep    ] " << gCombinations.load() << " fault combinations in " << seconds
+              << " s\n";
+    std::error_code ignored;
+    if (fs::is_empty(SweepFolder(), ignored)) fs::remove_all(SweepFolder(), ignored);
+  }
+
+ private:
+  std::chrono::steady_clock::time_point started_;
+};
+
+const testing::Environment* const gSummary = testing::AddGlobalTestEnvironment(new SweepSummary);
+
+}  // namespace
+
+#endif  // !_WIN32
