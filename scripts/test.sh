@@ -1,16 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing (Debian packages, as root), builds the Linux pieces
-# with AddressSanitizer and UndefinedBehaviorSanitizer and runs their tests,
-# cross-builds the Windows pieces with mingw-w64 and runs the Windows checks
-# that need no Windows (export and import tables, the release package), and
-# prints one summary line for all of them.
+# Installs what is missing (Debian packages, as root) and runs every test:
+#
+#   Linux        the Linux pieces with AddressSanitizer and
+#                UndefinedBehaviorSanitizer, and their tests;
+#   Windows 64   the same tree cross-built for 64-bit Windows (windows64), each
+#                of its test programs run under Wine's 64-bit loader: the Win32
+#                platform layer, the module, the emulated device and merlo.exe;
+#   Windows 32   the release (windows: i686 MERLO.dll, stdcall, the package),
+#                its export and import tables and package checks, and one
+#                scripted merlo.exe session of it under 32-bit Wine;
+#   fuzzing      scripts/fuzz.sh.
+#
+# and prints one summary line for all of them.
 #
 #   scripts/test.sh          the above
-#   scripts/test.sh --wine   also runs the Windows test programs under Wine
+#   scripts/test.sh --wine   runs every 32-bit Windows test program, not only
+#                            the session (slow where 32-bit Wine runs under qemu)
 #
-# Where the kernel runs no 32-bit programs, Wine runs under qemu's user-mode
-# emulator: making its prefix takes some twenty minutes and every Windows
-# process about a minute, so the Wine run is asked for, not taken by default.
+# Wine's loader for 32-bit Windows programs is itself a 32-bit Linux program.
+# Where the kernel runs none, qemu's user-mode emulator runs it, registered
+# with binfmt_misc: about a minute for each Windows process start, which is
+# why the default run starts one 32-bit process only.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -25,17 +35,14 @@ done
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libedit-dev clang-format zip unzip
-  g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686)
-[ "$wine" = yes ] && packages+=(wine wine32:i386)
+  g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  if [ "$wine" = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-    dpkg --add-architecture i386
-  fi
   apt-get update -q >/dev/null
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null ||
     { echo "apt-get install failed"; exit 1; }
@@ -45,70 +52,174 @@ jobs=$(nproc)
 log=$(mktemp -d)
 status=0
 started=$SECONDS
+not_run=()  # parts that could not run here, with the reason
+
+# Wine: a prefix inside the build folder, made once; no debug channels; no
+# offer to install Mono or Gecko. The tests run Wine themselves through CTest
+# (CMAKE_CROSSCOMPILING_EMULATOR), with the same prefix.
+loader64=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+wine_prefixes=()
+
+# Starts a wineserver that stays for this run, with the prefix's services
+# started under it (from here, so that they hold no pipe of a test), making
+# the prefix first where there is none. The 32-bit half of a new prefix
+# (wineboot's 32-bit rundll32 registering every 32-bit library) is left out:
+# where qemu runs 32-bit programs it would take minutes, and the environment
+# variable below makes qemu refuse at once. Where the kernel runs 32-bit
+# programs itself it has no effect.
+start_wine() {
+  local prefix=$1
+  mkdir -p "$prefix"
+  wine_prefixes+=("$prefix")
+  WINEPREFIX=$prefix "$wineserver" -p </dev/null >/dev/null 2>&1
+  local init=--init
+  [ -f "$prefix/system.reg" ] && init=
+  WINEPREFIX=$prefix QEMU_CPU=no-such-cpu "$loader64" wineboot $init </dev/null \
+    >"$log/wineboot.txt" 2>&1 || { cat "$log/wineboot.txt"; return 1; }
+}
+stop_wine() {
+  local prefix
+  for prefix in "${wine_prefixes[@]}"; do WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null; done
+  wine_prefixes=()
+}
+trap 'stop_wine; rm -rf "$log"' EXIT
+
+# The 32-bit system files of a prefix whose 32-bit half was left out: Wine's
+# own 32-bit libraries and programs, as wineboot would copy them, linked in.
+fill_syswow64() {
+  local prefix=$1 pe=/usr/lib/i386-linux-gnu/wine/i386-windows
+  local sys=$prefix/drive_c/windows/syswow64
+  [ -e "$sys/kernel32.dll" ] && return 0
+  [ -d "$pe" ] || { echo "no 32-bit Wine libraries in $pe"; return 1; }
+  mkdir -p "$sys" &&
+    cp -sn "$pe"/* "$sys"/ &&
+    cp -sn "$prefix"/drive_c/windows/system32/*.nls "$sys"/
+}
+
+# Makes 32-bit Windows programs runnable: 32-bit Wine, and where the kernel
+# runs no 32-bit Linux programs, qemu's user-mode emulator registered with
+# binfmt_misc. Prints why not and fails where that cannot be done.
+enable_wine32() {
+  if ! dpkg -s wine32:i386 >/dev/null 2>&1; then
+    [ "$(id -u)" -eq 0 ] || { echo "wine32:i386 is missing and this is no root"; return 1; }
+    echo "Installing: wine32:i386"
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+    apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends wine32:i386 \
+      >/dev/null || { echo "apt-get install wine32:i386 failed"; return 1; }
+  fi
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  echo "32-bit Linux programs do not run here: running 32-bit Wine through qemu-i386"
+  [ "$(id -u)" -eq 0 ] || { echo "registering qemu-i386 needs root"; return 1; }
+  if ! dpkg -s qemu-user-static >/dev/null 2>&1; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static \
+      >/dev/null || { echo "apt-get install qemu-user-static failed"; return 1; }
+  fi
+  local binfmt=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$binfmt/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null ||
+      { echo "binfmt_misc cannot be mounted here"; return 1; }
+  fi
+  if [ ! -e "$binfmt/qemu-i386" ]; then
+    local magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    local mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" >"$binfmt/register" 2>/dev/null ||
+      { echo "qemu-i386 cannot be registered with binfmt_misc"; return 1; }
+  fi
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "32-bit Wine does not start"; return 1; }
+}
+
+# Runs CTest, keeps its output for the summary and names each skipped test
+# with the reason it gave.
+run_ctest() {
+  local name=$1 build=$2
+  shift 2
+  ctest "$@" 2>&1 | tee "$log/$name-tests.txt" || status=1
+  awk '/^[0-9]+\/[0-9]+ Test: /{test=$3}
+       /: Skipped$/{getline reason; print "  skipped " test ": " reason}' \
+    "$build/Testing/Temporary/LastTest.log" 2>/dev/null
+}
 
 echo "== Linux (sanitizers)"
 cmake --preset asan >"$log/asan-configure.txt" 2>&1 || { cat "$log/asan-configure.txt"; exit 1; }
 cmake --build --preset asan -j "$jobs" >"$log/asan-build.txt" 2>&1 || { tail -50 "$log/asan-build.txt"; exit 1; }
-ctest --preset asan -j "$jobs" 2>&1 | tee "$log/asan-tests.txt" || status=1
+run_ctest asan build/asan --preset asan -j "$jobs"
 echo "Linux part: $((SECONDS - started)) s"
 
-echo "== Windows (cross-built)"
-windows_started=$SECONDS
-cmake --preset windows >"$log/win-configure.txt" 2>&1 || { cat "$log/win-configure.txt"; exit 1; }
-cmake --build --preset windows -j "$jobs" >"$log/win-build.txt" 2>&1 || { tail -50 "$log/win-build.txt"; exit 1; }
-if [ "$wine" = yes ]; then
-  # Wine's loader for 32-bit Windows programs is itself a 32-bit Linux program.
-  # Where the kernel runs none (IA-32 emulation switched off, as on some virtual
-  # machines), qemu's user-mode emulator runs them, registered with binfmt_misc.
-  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    echo "32-bit Linux programs do not run here: running Wine through qemu-i386 (slow)"
-    if ! dpkg -s qemu-user-static >/dev/null 2>&1; then
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static \
-        >/dev/null || { echo "apt-get install qemu-user-static failed"; exit 1; }
-    fi
-    binfmt=/proc/sys/fs/binfmt_misc
-    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
-    if [ ! -e "$binfmt/qemu-i386" ]; then
-      magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-      mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-      echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" >"$binfmt/register"
-    fi
-    /usr/lib/wine/wine --version >/dev/null 2>&1 || { echo "Wine does not start"; exit 1; }
-  fi
-  # The tests run Wine with this prefix themselves (CMAKE_CROSSCOMPILING_EMULATOR);
-  # it is made once here so that no test pays for it.
-  export WINEDEBUG=-all
-  export WINEPREFIX="$root/build/windows/wineprefix"
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1
-  wineserver -w 2>/dev/null || true
-  ctest --preset windows 2>&1 | tee "$log/win-tests.txt" || status=1
-  wineserver -k 2>/dev/null || true
+echo "== Windows, 64-bit: every test program under Wine's 64-bit loader"
+part_started=$SECONDS
+cmake --preset windows64 >"$log/win64-configure.txt" 2>&1 || { cat "$log/win64-configure.txt"; exit 1; }
+cmake --build --preset windows64 -j "$jobs" >"$log/win64-build.txt" 2>&1 ||
+  { tail -50 "$log/win64-build.txt"; exit 1; }
+if start_wine "$root/build/windows64/wineprefix"; then
+  run_ctest win64 build/windows64 --preset windows64
 else
-  ctest --preset windows -LE wine 2>&1 | tee "$log/win-tests.txt" || status=1
+  echo "Wine's 64-bit loader does not start"
+  status=1
 fi
-echo "Windows part: $((SECONDS - windows_started)) s"
+stop_wine
+echo "Windows 64-bit part: $((SECONDS - part_started)) s"
+
+echo "== Windows, 32-bit: the release"
+part_started=$SECONDS
+cmake --preset windows >"$log/win32-configure.txt" 2>&1 || { cat "$log/win32-configure.txt"; exit 1; }
+cmake --build --preset windows -j "$jobs" >"$log/win32-build.txt" 2>&1 ||
+  { tail -50 "$log/win32-build.txt"; exit 1; }
+run_ctest win32 build/windows --preset windows -LE wine
+if [ "$wine" = yes ]; then
+  what="the 32-bit Windows test programs"
+  selection=(-L wine)
+else
+  what="the 32-bit merlo.exe session"
+  selection=(-L session)
+fi
+session_started=$SECONDS
+if ! reason=$(enable_wine32 2>&1); then
+  echo "$reason"
+  echo "NOT RUN: $what ($reason)"
+  not_run+=("$what: $(tail -n 1 <<<"$reason")")
+else
+  [ -n "$reason" ] && echo "$reason"
+  prefix=$root/build/windows/wineprefix
+  if start_wine "$prefix" && fill_syswow64 "$prefix"; then
+    echo "32-bit Wine prefix ready: $((SECONDS - session_started)) s"
+    run_ctest win32-wine build/windows --preset windows "${selection[@]}"
+  else
+    echo "the 32-bit Wine prefix could not be made"
+    status=1
+  fi
+  stop_wine
+  echo "${what^} (prefix included): $((SECONDS - session_started)) s"
+fi
+echo "Windows 32-bit part: $((SECONDS - part_started)) s"
 
 echo "== Fuzzing"
 bash scripts/fuzz.sh 2>&1 | tee "$log/fuzz-tests.txt" || status=1
 
-# One line for both runs, from CTest's own counts.
+# One line for all runs, from CTest's own counts; a skipped test counts as
+# skipped, not as passed.
 passed=0
 failed=0
-for f in "$log/asan-tests.txt" "$log/win-tests.txt" "$log/fuzz-tests.txt"; do
+skipped=0
+for f in "$log"/*-tests.txt; do
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$f" | tail -n 1)
   if [ -n "$line" ]; then
     total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
     bad=$(sed -E 's/.* ([0-9]+) tests failed.*/\1/' <<<"$line")
-    passed=$((passed + total - bad))
+    skip=$(grep -cE '^[[:space:]]+[0-9]+ - .* \(Skipped\)$' "$f")
+    passed=$((passed + total - bad - skip))
     failed=$((failed + bad))
+    skipped=$((skipped + skip))
   else
     status=1
   fi
 done
-rm -rf "$log"
+skipped=$((skipped + ${#not_run[@]}))
 echo
+for part in "${not_run[@]}"; do echo "NOT RUN: $part"; done
 echo "Total time: $((SECONDS - started)) s"
-echo "Tests: $passed passed, $failed failed"
+echo "Tests: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ] || status=1
 exit $status
