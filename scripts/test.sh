@@ -178,8 +178,9 @@ fi
 session_started=$SECONDS
 if ! reason=$(enable_wine32 2>&1); then
   echo "$reason"
-  echo "NOT RUN: $what ($reason)"
-  not_run+=("$what: $(tail -n 1 <<<"$reason")")
+  reason=$(tail -n 1 <<<"$reason")
+  echo "NOT RUN: $what: $reason"
+  not_run+=("$what: $reason")
 else
   [ -n "$reason" ] && echo "$reason"
   prefix=$root/build/windows/wineprefix
