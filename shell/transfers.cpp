@@ -2,6 +2,8 @@
 // hands them to the module one at a time.
 #include "transfers.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -52,21 +54,29 @@ std::string ShownName(const FolderParts& here, const FolderParts& folder, const 
   return EntryText(folder, name);
 }
 
-// A PC file as it was before a copy, to tell afterwards whether the copy changed it.
+// A PC file as it was before a copy, to tell afterwards whether the copy
+// changed it. One stat call: this is taken for every file of a batch.
 struct LocalState {
   bool Exists = false;
-  uintmax_t Size = 0;
-  fs::file_time_type Written{};
+  uint64_t Size = 0;
+  int64_t Written = 0;
+  int64_t WrittenNs = 0;
 };
 
 LocalState StateOf(const fs::path& path) {
   LocalState state;
-  std::error_code ec;
-  state.Exists = fs::is_regular_file(path, ec);
-  if (state.Exists) {
-    state.Size = fs::file_size(path, ec);
-    state.Written = fs::last_write_time(path, ec);
-  }
+#if defined(_WIN32)
+  struct _stat64 info;
+  if (_wstat64(path.wstring().c_str(), &info) != 0 || (info.st_mode & _S_IFREG) == 0) return state;
+  state.Written = info.st_mtime;
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return state;
+  state.Written = info.st_mtim.tv_sec;
+  state.WrittenNs = info.st_mtim.tv_nsec;
+#endif
+  state.Exists = true;
+  state.Size = static_cast<uint64_t>(info.st_size);
   return state;
 }
 
@@ -471,7 +481,8 @@ bool Session::Execute(TransferPlan& plan) {
         const LocalState after = StateOf(pcFile);
         err_ << "get: "
              << Leftover(pcFile.string(), pcBefore.Exists,
-                         after.Size != pcBefore.Size || after.Written != pcBefore.Written,
+                         after.Size != pcBefore.Size || after.Written != pcBefore.Written ||
+                             after.WrittenNs != pcBefore.WrittenNs,
                          after.Exists, after.Size, size, plan.Move)
              << '\n';
       } else if (toDevice) {
