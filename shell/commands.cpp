@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iomanip>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 #include "host_services.h"
@@ -239,21 +240,23 @@ bool Session::List(const Words& args) {
   }
 
   FolderKeeper keeper(panel_);
-  // What each folder shows, in the order the paths name the folders.
-  std::vector<std::pair<FolderParts, std::vector<PanelItem>>> shown;
+  // What each folder shows, in the order the paths name the folders; an
+  // entry that several paths name is shown once.
+  struct Shown {
+    FolderParts Folder;
+    std::vector<PanelItem> Items;
+    std::set<std::string> Names;
+  };
+  std::vector<Shown> shown;
   const auto add = [&](const FolderParts& folder, const std::vector<PanelItem>& items) {
-    auto group =
-        std::find_if(shown.begin(), shown.end(), [&](const auto& g) { return g.first == folder; });
+    auto group = std::find_if(shown.begin(), shown.end(),
+                              [&](const Shown& g) { return g.Folder == folder; });
     if (group == shown.end()) {
-      shown.emplace_back(folder, std::vector<PanelItem>{});
+      shown.push_back({folder, {}, {}});
       group = shown.end() - 1;
     }
     for (const auto& item : items) {
-      const std::string name = ItemName(item);
-      const bool listed =
-          std::any_of(group->second.begin(), group->second.end(),
-                      [&](const PanelItem& other) { return ItemName(other) == name; });
-      if (!listed) group->second.push_back(item);
+      if (group->Names.insert(ItemName(item)).second) group->Items.push_back(item);
     }
   };
   bool ok = true;
@@ -276,9 +279,9 @@ bool Session::List(const Words& args) {
     }
   }
   for (size_t i = 0; i < shown.size(); ++i) {
-    if (shown.size() > 1) out_ << (i > 0 ? "\n" : "") << FolderText(shown[i].first) << ":\n";
+    if (shown.size() > 1) out_ << (i > 0 ? "\n" : "") << FolderText(shown[i].Folder) << ":\n";
     std::vector<Row> rows;
-    for (const auto& item : shown[i].second) rows.push_back(RowOf(item));
+    for (const auto& item : shown[i].Items) rows.push_back(RowOf(item));
     PrintRows(std::move(rows), out_);
   }
   return ok;

@@ -510,12 +510,17 @@ bool Session::Execute(TransferPlan& plan) {
   bool anyFolder = false;
   if (plan.Kind == TransferKind::Remove) {
     // What the device still lists was not deleted, whatever the module said.
-    std::set<FolderParts> relisted;
+    std::map<FolderParts, std::set<std::string>> listed;
     size_t stillThere = 0;
     for (size_t i = 0; i < done; ++i) {
       const FileJob& job = plan.Jobs[i];
-      if (relisted.insert(job.Folder).second) panel_.Forget(job.Folder);
-      if (FindEntry(panel_.Entries(job.Folder), ItemName(job.Item)) != nullptr) {
+      auto names = listed.find(job.Folder);
+      if (names == listed.end()) {
+        panel_.Forget(job.Folder);
+        names = listed.emplace(job.Folder, std::set<std::string>{}).first;
+        for (const auto& entry : panel_.Entries(job.Folder)) names->second.insert(ItemName(entry));
+      }
+      if (names->second.count(ItemName(job.Item)) != 0) {
         err_ << "rm: " << job.Shown << " is still on the device\n";
         ++stillThere;
       }
