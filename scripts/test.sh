@@ -142,17 +142,23 @@ run_ctest() {
     "$build/Testing/Temporary/LastTest.log" 2>/dev/null
 }
 
+# Configures and builds a preset, showing the log only when that fails.
+build_preset() {
+  local preset=$1
+  cmake --preset "$preset" >"$log/$preset-configure.txt" 2>&1 ||
+    { cat "$log/$preset-configure.txt"; exit 1; }
+  cmake --build --preset "$preset" -j "$jobs" >"$log/$preset-build.txt" 2>&1 ||
+    { tail -50 "$log/$preset-build.txt"; exit 1; }
+}
+
 echo "== Linux (sanitizers)"
-cmake --preset asan >"$log/asan-configure.txt" 2>&1 || { cat "$log/asan-configure.txt"; exit 1; }
-cmake --build --preset asan -j "$jobs" >"$log/asan-build.txt" 2>&1 || { tail -50 "$log/asan-build.txt"; exit 1; }
+build_preset asan
 run_ctest asan build/asan --preset asan -j "$jobs"
 echo "Linux part: $((SECONDS - started)) s"
 
 echo "== Windows, 64-bit: every test program under Wine's 64-bit loader"
 part_started=$SECONDS
-cmake --preset windows64 >"$log/win64-configure.txt" 2>&1 || { cat "$log/win64-configure.txt"; exit 1; }
-cmake --build --preset windows64 -j "$jobs" >"$log/win64-build.txt" 2>&1 ||
-  { tail -50 "$log/win64-build.txt"; exit 1; }
+build_preset windows64
 if start_wine "$root/build/windows64/wineprefix"; then
   run_ctest win64 build/windows64 --preset windows64
 else
@@ -164,9 +170,7 @@ echo "Windows 64-bit part: $((SECONDS - part_started)) s"
 
 echo "== Windows, 32-bit: the release"
 part_started=$SECONDS
-cmake --preset windows >"$log/win32-configure.txt" 2>&1 || { cat "$log/win32-configure.txt"; exit 1; }
-cmake --build --preset windows -j "$jobs" >"$log/win32-build.txt" 2>&1 ||
-  { tail -50 "$log/win32-build.txt"; exit 1; }
+build_preset windows
 run_ctest win32 build/windows --preset windows -LE wine
 if [ "$wine" = yes ]; then
   what="the 32-bit Windows test programs"
