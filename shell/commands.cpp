@@ -192,6 +192,8 @@ bool Session::Run(const Words& words) {
   } catch (const std::exception& e) {
     err_ << words[0] << ": " << e.what() << '\n';
   }
+  // Whatever folders the command visited, and however it ended, the panel
+  // goes back to the user's folder.
   panel_.MoveTo(panel_.Home());
   out_.flush();
   ok = ok && ShownBoxes().size() == boxesBefore;
@@ -239,7 +241,6 @@ bool Session::List(const Words& args) {
     return true;
   }
 
-  FolderKeeper keeper(panel_);
   // What each folder shows, in the order the paths name the folders; an
   // entry that several paths name is shown once.
   struct Shown {
@@ -295,7 +296,6 @@ bool Session::ChangeFolder(const Words& args) {
     err_ << "cd: one folder at a time (quote a name that holds blanks)\n";
     return false;
   }
-  FolderKeeper keeper(panel_);
   FolderParts folder;
   std::string error;
   if (!panel_.FindFolder(paths.empty() ? "\\" : paths[0], &folder, &error)) {
@@ -307,7 +307,6 @@ bool Session::ChangeFolder(const Words& args) {
     return false;
   }
   panel_.SetHome(folder);
-  keeper.Dismiss();
   return true;
 }
 

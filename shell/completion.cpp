@@ -102,20 +102,21 @@ std::vector<std::string> DeviceNames(Session& session, const std::string& typed,
       separator == std::string::npos ? "" : typed.substr(0, separator + 1);
   const std::string prefix = typed.substr(folderPart.size());
   std::vector<std::string> names;
+  // Read fresh: the last command's listings may be out of date.
   Panel& panel = session.panel();
-  FolderKeeper keeper(panel);
   panel.Forget();
   FolderParts folder;
   std::string error;
-  if (!panel.FindFolder(folderPart, &folder, &error)) return names;
-  for (const auto& entry : panel.Entries(folder)) {
-    if (foldersOnly && !IsFolder(entry)) continue;
-    const std::string name = UserFromNarrow(ItemName(entry));
-    if (!StartsWith(name, prefix, true)) continue;
-    names.push_back(folderPart + name + (IsFolder(entry) ? "\\" : ""));
-    shown->push_back(name + (IsFolder(entry) ? "\\" : ""));
+  if (panel.FindFolder(folderPart, &folder, &error)) {
+    for (const auto& entry : panel.Entries(folder)) {
+      if (foldersOnly && !IsFolder(entry)) continue;
+      const std::string name = UserFromNarrow(ItemName(entry));
+      if (!StartsWith(name, prefix, true)) continue;
+      names.push_back(folderPart + name + (IsFolder(entry) ? "\\" : ""));
+      shown->push_back(name + (IsFolder(entry) ? "\\" : ""));
+    }
   }
-  panel.Forget();
+  panel.MoveTo(panel.Home());
   return names;
 }
 

@@ -176,6 +176,12 @@ bool Panel::Match(const FolderParts& folder, const std::string& last, std::vecto
   return false;
 }
 
+bool Panel::Select(const std::string& path, FolderParts* folder, std::string* last,
+                   std::vector<PanelItem>* items, std::string* error) {
+  return SplitPath(path, folder, last, error) &&
+         (last->empty() || Match(*folder, *last, items, error));
+}
+
 bool Panel::Walk(const FolderParts& top,
                  const std::function<void(const FolderParts&, const PanelItem&)>& visit,
                  const std::function<void(const FolderParts&)>& enter, std::string* error) {

@@ -4,8 +4,8 @@
 // The module knows one current folder per panel and moves it one step at a
 // time (SetDirectory with a name, "..", or "\" for the root) without asking
 // the device whether the folder exists. The shell therefore checks each step
-// against a listing, and works on a path by moving the panel there, doing the
-// work and moving it back (FolderKeeper).
+// against a listing, and works on a path by moving the panel there and doing
+// the work; after every command Session::Run moves it back to Home().
 #pragma once
 
 #include <cstdint>
@@ -97,6 +97,11 @@ class Panel {
   bool Match(const FolderParts& folder, const std::string& last, std::vector<PanelItem>* items,
              std::string* error);
 
+  // SplitPath, then, when the path names entries, Match: what a path given
+  // to get, cp, mv or rm selects.
+  bool Select(const std::string& path, FolderParts* folder, std::string* last,
+              std::vector<PanelItem>* items, std::string* error);
+
   // Calls visit for every file below a folder, depth first in listing order,
   // with the folder that holds it; enter, when given, for every folder
   // entered, the top one included. False with a message when the module
@@ -113,25 +118,6 @@ class Panel {
   FolderParts folder_;
   FolderParts home_;
   std::map<FolderParts, std::vector<PanelItem>> cache_;
-};
-
-// Returns the panel to the folder it was in when the keeper was made.
-class FolderKeeper {
- public:
-  explicit FolderKeeper(Panel& panel) : panel_(panel), saved_(panel.Folder()) {}
-  FolderKeeper(const FolderKeeper&) = delete;
-  FolderKeeper& operator=(const FolderKeeper&) = delete;
-  ~FolderKeeper() {
-    if (keep_) panel_.MoveTo(saved_);
-  }
-
-  // Leaves the panel where the work took it.
-  void Dismiss() { keep_ = false; }
-
- private:
-  Panel& panel_;
-  FolderParts saved_;
-  bool keep_ = true;
 };
 
 // Device folder text for its parts, as user text: "\" for the root, "\a\b".

@@ -131,7 +131,6 @@ bool Session::Get(const Words& args) {
   plan.Kind = TransferKind::Get;
   plan.Command = "get";
   plan.Move = options.find('m') != std::string::npos;
-  FolderKeeper keeper(panel_);
   const FolderParts here = panel_.Home();
   // A folder tree goes to pcFolder\TOP\...: one PC folder for each device folder.
   const auto addTree = [&](const FolderParts& top, std::string* error) {
@@ -154,8 +153,7 @@ bool Session::Get(const Words& args) {
     FolderParts folder;
     std::string last, error;
     std::vector<PanelItem> items;
-    if (!panel_.SplitPath(paths[i], &folder, &last, &error) ||
-        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+    if (!panel_.Select(paths[i], &folder, &last, &items, &error)) {
       // A last word meant as the PC folder that is not there is named as such.
 #if defined(_WIN32)
       const bool looksLocal = paths[i].find(':') != std::string::npos;
@@ -215,7 +213,6 @@ bool Session::Put(const Words& args) {
     err_ << "put: which files? (put [-m] FILE... [DEVDIR])\n";
     return false;
   }
-  FolderKeeper keeper(panel_);
   TransferPlan plan;
   plan.Kind = TransferKind::Put;
   plan.Command = "put";
@@ -316,7 +313,6 @@ bool Session::CopyWithin(const std::string& command, const Words& args, bool mov
     err_ << command << ": " << command << " PATH... DEVDIR\n";
     return false;
   }
-  FolderKeeper keeper(panel_);
   const FolderParts here = panel_.Home();
   TransferPlan plan;
   plan.Kind = TransferKind::Within;
@@ -331,8 +327,7 @@ bool Session::CopyWithin(const std::string& command, const Words& args, bool mov
     FolderParts folder;
     std::string last;
     std::vector<PanelItem> items;
-    if (!panel_.SplitPath(paths[i], &folder, &last, &error) ||
-        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+    if (!panel_.Select(paths[i], &folder, &last, &items, &error)) {
       err_ << command << ": " << error << '\n';
       return false;
     }
@@ -365,7 +360,6 @@ bool Session::Remove(const Words& args) {
     err_ << "rm: which files? (rm PATH...)\n";
     return false;
   }
-  FolderKeeper keeper(panel_);
   const FolderParts here = panel_.Home();
   TransferPlan plan;
   plan.Kind = TransferKind::Remove;
@@ -374,8 +368,7 @@ bool Session::Remove(const Words& args) {
     FolderParts folder;
     std::string last, error;
     std::vector<PanelItem> items;
-    if (!panel_.SplitPath(path, &folder, &last, &error) ||
-        (!last.empty() && !panel_.Match(folder, last, &items, &error))) {
+    if (!panel_.Select(path, &folder, &last, &items, &error)) {
       err_ << "rm: " << error << '\n';
       return false;
     }
