@@ -419,23 +419,25 @@ bool Session::Configure(const Words& args) {
   return true;
 }
 
-bool Session::Help(const Words& args) {
-  if (args.empty()) {
-    out_ << HelpText();
+bool PrintHelp(const Words& names, std::ostream& out, std::ostream& err) {
+  if (names.empty()) {
+    out << HelpText();
     return true;
   }
   bool ok = true;
-  for (const auto& name : args) {
+  for (const auto& name : names) {
     std::string text;
     if (HelpText(name, &text)) {
-      out_ << text;
+      out << text;
     } else {
-      err_ << "help: no command \"" << name << "\"\n";
+      err << "help: no command \"" << name << "\"\n";
       ok = false;
     }
   }
   return ok;
 }
+
+bool Session::Help(const Words& args) { return PrintHelp(args, out_, err_); }
 
 bool Session::Exit(const Words&) {
   exitRequested_ = true;

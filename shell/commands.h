@@ -38,4 +38,8 @@ const Command* FindCommand(const std::string& name);
 std::string HelpText();
 bool HelpText(const std::string& name, std::string* text);
 
+// "help" and "help COMMAND...": false, with a message on err, when a name is
+// no command.
+bool PrintHelp(const Words& names, std::ostream& out, std::ostream& err);
+
 }  // namespace merlo

@@ -14,6 +14,7 @@
 #include "module.h"
 #include "script.h"
 #include "session.h"
+#include "text.h"
 
 #if defined(_WIN32)
 #include <io.h>
@@ -42,32 +43,6 @@ void SetEnvironment(const char* name, const std::string& value) {
 #else
   setenv(name, value.c_str(), 1);
 #endif
-}
-
-std::string AbsolutePath(const std::string& path) {
-  std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec).lexically_normal();
-  if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
-  return absolute.string();
-}
-
-// "help" and "help COMMAND" need no device.
-int PrintHelp(const merlo::Words& words) {
-  if (words.size() < 2) {
-    std::cout << merlo::HelpText();
-    return merlo::kAllDone;
-  }
-  int status = merlo::kAllDone;
-  for (size_t i = 1; i < words.size(); ++i) {
-    std::string text;
-    if (merlo::HelpText(words[i], &text)) {
-      std::cout << text;
-    } else {
-      std::cerr << "merlo: help: no command \"" << words[i] << "\"\n";
-      status = merlo::kCommandFailed;
-    }
-  }
-  return status;
 }
 
 #if defined(_WIN32)
@@ -137,8 +112,11 @@ int main(int argc, char** argv) {
               << "; \"merlo --help\" tells the usage\n";
     return merlo::kUsageOrSetup;
   }
+  // Help needs no device.
   if (!command.empty() && (command.front() == "help" || command.front() == "?")) {
-    return PrintHelp(command);
+    return merlo::PrintHelp(merlo::Words(command.begin() + 1, command.end()), std::cout, std::cerr)
+               ? merlo::kAllDone
+               : merlo::kCommandFailed;
   }
   if (!batch.empty() && !command.empty()) {
     std::cerr << "merlo: -b takes the commands from its file; give no COMMAND as well\n";
@@ -151,7 +129,7 @@ int main(int argc, char** argv) {
       std::cerr << "merlo: " << device << " is no folder\n";
       return merlo::kUsageOrSetup;
     }
-    SetEnvironment("MERLO_DEVICE_ROOT", AbsolutePath(device));
+    SetEnvironment("MERLO_DEVICE_ROOT", merlo::AbsoluteLocalPath(device).string());
 #if defined(_WIN32)
     std::string error;
     if (!LoadEmulatedDevice(&error)) {
@@ -169,7 +147,8 @@ int main(int argc, char** argv) {
     }
 #endif
   }
-  if (!registry.empty()) SetEnvironment("MERLO_REGISTRY_FILE", AbsolutePath(registry));
+  if (!registry.empty())
+    SetEnvironment("MERLO_REGISTRY_FILE", merlo::AbsoluteLocalPath(registry).string());
 
   std::ifstream batchFile;
   if (!batch.empty() && batch != "-") {
@@ -181,7 +160,7 @@ int main(int argc, char** argv) {
   }
 
   modulePath = modulePath.empty() ? merlo::ExecutableFolder() + merlo::DefaultModuleName()
-                                  : AbsolutePath(modulePath);
+                                  : merlo::AbsoluteLocalPath(modulePath).string();
   std::string error;
   if (!merlo::LoadModuleTexts(merlo::FolderOf(modulePath) + "MERLOEng.lng", &error)) {
     std::cerr << "merlo: " << error << "; the module's texts will be empty\n";
@@ -224,7 +203,8 @@ int main(int argc, char** argv) {
     if (editor.interactive()) {
       if (!quiet) {
         std::cout << "merlo on "
-                  << (device.empty() ? std::string("the device") : AbsolutePath(device))
+                  << (device.empty() ? std::string("the device")
+                                     : merlo::AbsoluteLocalPath(device).string())
                   << "; \"help\" lists the commands.\n";
       }
       status = merlo::RunInteractive(session, editor, std::cout);

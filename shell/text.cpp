@@ -122,6 +122,13 @@ std::string ModulePcPath(const std::string& absolutePath) {
 
 #endif
 
+std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec).lexically_normal();
+  if (!absolute.has_filename() && absolute.has_relative_path()) absolute = absolute.parent_path();
+  return absolute;
+}
+
 std::vector<std::string> SplitDevicePath(const std::string& path) {
   std::vector<std::string> parts;
   std::string part;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ bool HasNarrowForm(const std::string& text);
 // expects a PC path: on Linux "Z:" stands for the root and "\" separates
 // ("/home/me" is "Z:\home\me", "/" is "Z:\"); on Windows the path unchanged.
 std::string ModulePcPath(const std::string& absolutePath);
+
+// An absolute, normal form of a local path, without a trailing separator.
+std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path);
 
 // The parts of a device path; "\" and "/" both separate, empty parts drop out.
 std::vector<std::string> SplitDevicePath(const std::string& path);

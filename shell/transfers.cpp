@@ -23,14 +23,6 @@ namespace merlo {
 
 namespace {
 
-// An absolute, normal form of a local folder, without a trailing separator.
-fs::path AbsoluteFolder(const fs::path& folder) {
-  std::error_code ec;
-  fs::path path = fs::absolute(folder, ec).lexically_normal();
-  if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
-  return path;
-}
-
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path) {
   if (!HasNarrowForm(path)) return "it holds characters the module's narrow text cannot carry";
@@ -120,7 +112,7 @@ bool Session::Get(const Words& args) {
     target = paths.back();
     paths.pop_back();
   }
-  const fs::path pcFolder = AbsoluteFolder(target);
+  const fs::path pcFolder = AbsoluteLocalPath(target);
   if (const std::string problem = PcPathProblem(pcFolder.string()); !problem.empty()) {
     err_ << "get: the module cannot be given the PC folder " << pcFolder.string() << ": " << problem
          << '\n';
@@ -266,7 +258,7 @@ bool Session::Put(const Words& args) {
 
   std::set<fs::path> seen;
   for (const auto& path : paths) {
-    const fs::path absolute = AbsoluteFolder(path);
+    const fs::path absolute = AbsoluteLocalPath(path);
     if (!seen.insert(absolute).second) continue;
     std::error_code ec;
     if (fs::is_directory(absolute, ec)) {
