@@ -151,21 +151,6 @@ std::string DevicePathText(const std::vector<std::string>& parts) {
   return text;
 }
 
-std::vector<std::string> ResolveDevicePath(const std::vector<std::string>& current,
-                                           const std::string& path) {
-  const bool absolute = !path.empty() && (path[0] == '\\' || path[0] == '/');
-  std::vector<std::string> parts = absolute ? std::vector<std::string>{} : current;
-  for (const auto& part : SplitDevicePath(path)) {
-    if (part == ".") continue;
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-      continue;
-    }
-    parts.push_back(part);
-  }
-  return parts;
-}
-
 bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive) {
   const auto same = [caseSensitive](char a, char b) {
     if (caseSensitive) return a == b;
@@ -221,12 +206,7 @@ std::string FormatLocalTime(int64_t seconds) {
   return text;
 }
 
-namespace {
-
-// Words at blanks, quotes grouping; with atSemicolons, a ";" outside quotes
-// also ends the command.
-std::optional<std::vector<std::vector<std::string>>> Split(const std::string& line,
-                                                           bool atSemicolons) {
+std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line) {
   std::vector<std::vector<std::string>> commands;
   std::vector<std::string> words;
   std::string word;
@@ -249,7 +229,7 @@ std::optional<std::vector<std::vector<std::string>>> Split(const std::string& li
       inWord = true;
     } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
       endWord();
-    } else if (c == ';' && atSemicolons) {
+    } else if (c == ';') {
       endWord();
       if (!words.empty()) commands.push_back(std::move(words));
       words.clear();
@@ -262,18 +242,6 @@ std::optional<std::vector<std::vector<std::string>>> Split(const std::string& li
   endWord();
   if (!words.empty()) commands.push_back(std::move(words));
   return commands;
-}
-
-}  // namespace
-
-std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line) {
-  return Split(line, true);
-}
-
-std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line) {
-  auto commands = Split(line, false);
-  if (!commands) return std::nullopt;
-  return commands->empty() ? std::vector<std::string>{} : std::move(commands->front());
 }
 
 std::string QuoteWord(const std::string& word) {

@@ -36,12 +36,6 @@ std::vector<std::string> SplitDevicePath(const std::string& path);
 // Device folder text for its parts: "\" for none, "\a\b" for {a, b}.
 std::string DevicePathText(const std::vector<std::string>& parts);
 
-// Resolves a device path typed by the user against the current folder: an
-// absolute path ("\x") starts at the root, "." stays and ".." goes up (never
-// above the root). Returns the resulting parts.
-std::vector<std::string> ResolveDevicePath(const std::vector<std::string>& current,
-                                           const std::string& path);
-
 // Matches a name against a pattern with "*" (any run) and "?" (one character).
 // With caseSensitive false, ASCII and Latin-1 letters compare without case.
 bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive = true);
@@ -59,14 +53,10 @@ std::string FormatFileTime(uint32_t low, uint32_t high);
 // Seconds since 1970-01-01 UTC as local "YYYY-MM-DD HH:MM".
 std::string FormatLocalTime(int64_t unixSeconds);
 
-// Splits a command line into words at blanks. Double or single quotes group a
-// run that holds blanks; a backslash is an ordinary character (it separates
-// device folders). Returns nothing when a quote is left open.
-std::optional<std::vector<std::string>> SplitCommandLine(const std::string& line);
-
 // Splits a line into commands at each ";" outside quotes, and each command
-// into words as SplitCommandLine does. Empty commands drop out. Returns
-// nothing when a quote is left open.
+// into words at blanks. Double or single quotes group a run that holds blanks
+// or ";"; a backslash is an ordinary character (it separates device folders).
+// Empty commands drop out. Returns nothing when a quote is left open.
 std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line);
 
 // A word as the parser reads it back: unchanged when it holds nothing

@@ -29,18 +29,10 @@ TEST(NarrowText, PcPathsTakeTheDriveLetterForm) {
   EXPECT_EQ(ModulePcPath("/d\xC3\xA9j\xC3\xA0"), "Z:\\d\xE9j\xE0");
 }
 
-TEST(DevicePaths, SplitJoinAndResolve) {
+TEST(DevicePaths, SplitAndJoin) {
   EXPECT_EQ(SplitDevicePath("\\a\\\\b/c\\"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(DevicePathText({}), "\\");
   EXPECT_EQ(DevicePathText({"My Documents", "x"}), "\\My Documents\\x");
-
-  const std::vector<std::string> here{"a", "b"};
-  EXPECT_EQ(ResolveDevicePath(here, "backup"), (std::vector<std::string>{"a", "b", "backup"}));
-  EXPECT_EQ(ResolveDevicePath(here, "\\backup"), (std::vector<std::string>{"backup"}));
-  EXPECT_EQ(ResolveDevicePath(here, "..\\c"), (std::vector<std::string>{"a", "c"}));
-  EXPECT_EQ(ResolveDevicePath(here, "../../../.."), std::vector<std::string>{});
-  EXPECT_EQ(ResolveDevicePath(here, "\\"), std::vector<std::string>{});
-  EXPECT_EQ(ResolveDevicePath(here, "."), here);
 }
 
 TEST(Wildcards, StarAndQuestionMark) {
@@ -78,14 +70,16 @@ TEST(Dates, FileTimesAreShownInLocalTime) {
   EXPECT_EQ(FormatLocalTime(1700000000).size(), 16u);
 }
 
-TEST(CommandLines, QuotesGroupAndBackslashesStay) {
-  EXPECT_EQ(*SplitCommandLine("  cd \"My Documents\"  "),
-            (std::vector<std::string>{"cd", "My Documents"}));
-  EXPECT_EQ(*SplitCommandLine("cp a\\b 'x y'z \\backup"),
-            (std::vector<std::string>{"cp", "a\\b", "x yz", "\\backup"}));
-  EXPECT_EQ(*SplitCommandLine("rm \"\""), (std::vector<std::string>{"rm", ""}));
-  EXPECT_TRUE(SplitCommandLine("")->empty());
-  EXPECT_FALSE(SplitCommandLine("cd \"My Documents").has_value());
+TEST(CommandLines, QuotesGroupBackslashesStayAndSemicolonsSeparate) {
+  using Commands = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(*SplitCommands("  cd \"My Documents\"  "), (Commands{{"cd", "My Documents"}}));
+  EXPECT_EQ(*SplitCommands("cp a\\b 'x y'z \\backup"),
+            (Commands{{"cp", "a\\b", "x yz", "\\backup"}}));
+  EXPECT_EQ(*SplitCommands("rm \"\""), (Commands{{"rm", ""}}));
+  EXPECT_EQ(*SplitCommands("cd Temp;ls ';' ;; pwd"),
+            (Commands{{"cd", "Temp"}, {"ls", ";"}, {"pwd"}}));
+  EXPECT_TRUE(SplitCommands("")->empty());
+  EXPECT_FALSE(SplitCommands("cd \"My Documents").has_value());
 }
 
 TEST(LanguageFile, TextsInOrderAfterTheLanguageLine) {
