@@ -36,7 +36,7 @@ LineEditor::LineEditor(Completer) : interactive_(IsTerminal(stdin)) {}
 LineEditor::~LineEditor() = default;
 
 LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line) {
-  if (interactive_) std::cout << prompt << std::flush;
+  std::cout << prompt << std::flush;
   if (!std::getline(std::cin, *line)) {
     // A Ctrl-C at the console ends the read as if the input had ended.
     if (Interrupted()) {
@@ -171,11 +171,6 @@ LineEditor::~LineEditor() {
 }
 
 LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line) {
-  if (!interactive_) {
-    if (!std::getline(std::cin, *line)) return Result::End;
-    if (!line->empty() && line->back() == '\r') line->pop_back();
-    return Result::Line;
-  }
   std::cout << std::flush;
   editor_->prompt = prompt;
   int count = 0;

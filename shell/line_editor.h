@@ -33,7 +33,8 @@ class LineEditor {
     Interrupted,  // Ctrl-C while it was typed: the line is dropped
     End,          // the end of the input
   };
-  // Shows the prompt (at a terminal) and reads one line, without its line end.
+  // At a terminal (interactive()): shows the prompt and reads one line,
+  // without its line end. Scripts and piped input are read by the script runner.
   Result Read(const std::string& prompt, std::string* line);
 
   // Adds a line to the history and saves the history file at once.
