@@ -394,6 +394,8 @@ bool Session::Execute(TransferPlan& plan) {
   const fs::path previousFolder = fs::current_path(ec);
   fs::path localFolder = previousFolder;
   LiveProgress live(out_, liveProgress_ && !quiet_);
+  const std::string deviceDestination =
+      plan.Kind == TransferKind::Within ? DevicePathText(plan.Target) : std::string();
 
   size_t done = 0;
   bool failed = false, interrupted = false;
@@ -444,11 +446,9 @@ bool Session::Execute(TransferPlan& plan) {
         live.Stop();
         break;
       }
-      case TransferKind::Within: {
-        const std::string destination = DevicePathText(plan.Target);
-        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+      case TransferKind::Within:
+        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, deviceDestination.c_str(), 0);
         break;
-      }
       case TransferKind::Put:
         module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
         break;
