@@ -73,6 +73,14 @@ bool ParseCount(const std::string& text, uint32_t* n, bool* andLater) {
   return true;
 }
 
+// The call of that name; Call::Count for none.
+Call CallNamed(const std::string& name) {
+  for (const CallName& c : kCallNames) {
+    if (name == c.name) return c.call;
+  }
+  return Call::Count;
+}
+
 bool Matches(const CallRule& rule, uint32_t count) {
   return count == rule.n || (rule.andLater && count > rule.n);
 }
@@ -127,10 +135,7 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
     } else if (key == "fail" && hasValue) {
       size_t colon = value.find(':');
       std::string name = Trim(value.substr(0, colon));
-      CallRule rule{Call::Count, 1, true};
-      for (const CallName& c : kCallNames) {
-        if (name == c.name) rule.call = c.call;
-      }
+      CallRule rule{CallNamed(name), 1, true};
       ok = rule.call != Call::Count;
       if (ok && colon != std::string::npos) {
         ok = ParseCount(Trim(value.substr(colon + 1)), &rule.n, &rule.andLater);
@@ -143,10 +148,7 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
     } else if (key == "slow" && hasValue) {
       const size_t colon = value.find(':');
       const std::string name = Trim(value.substr(0, colon));
-      Call call = Call::Count;
-      for (const CallName& c : kCallNames) {
-        if (name == c.name) call = c.call;
-      }
+      const Call call = CallNamed(name);
       int64_t ms = 0;
       ok = call != Call::Count && colon != std::string::npos &&
            ParseInt(Trim(value.substr(colon + 1)), false, &ms);
