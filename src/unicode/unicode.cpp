@@ -27,7 +27,7 @@ struct Utf8Reader {
   size_t position = 0;
   bool AtEnd() const { return position >= text.size(); }
   char32_t Next() {
-    char32_t code;
+    char32_t code = 0;
     const size_t n = DecodeUtf8(text.data() + position, text.size() - position, &code);
     if (n == 0) return 0x110000 + static_cast<unsigned char>(text[position++]);
     position += n;
@@ -40,7 +40,7 @@ struct Utf16Reader {
   size_t position = 0;
   bool AtEnd() const { return position >= text.size(); }
   char32_t Next() {
-    char32_t code;
+    char32_t code = 0;
     bool paired = true;
     const size_t n = DecodeUtf16(text.data() + position, text.size() - position, &code, &paired);
     // An unpaired surrogate equals only itself.
@@ -210,7 +210,7 @@ ptrdiff_t Utf8ToUtf16(const char* text, size_t length, char16_t* out, size_t cap
       ++i;
       continue;
     }
-    char32_t code;
+    char32_t code = 0;
     const size_t n = DecodeUtf8(text + i, length - i, &code);
     const size_t units = code >= 0x10000 ? 2 : 1;
     if (n == 0 || written + units >= capacity) {
@@ -245,7 +245,7 @@ size_t Utf16ToUtf8(const char16_t* text, size_t length, char* out, size_t capaci
       ++i;
       continue;
     }
-    char32_t code;
+    char32_t code = 0;
     bool paired;
     const size_t n = DecodeUtf16(text + i, length - i, &code, &paired);
     char buffer[4];
@@ -267,7 +267,7 @@ bool ToUtf16(std::string_view utf8, std::u16string* out) {
   out->reserve(utf8.size());
   size_t i = 0;
   while (i < utf8.size()) {
-    char32_t code;
+    char32_t code = 0;
     const size_t n = DecodeUtf8(utf8.data() + i, utf8.size() - i, &code);
     if (n == 0) return false;
     if (code >= 0x10000) {
@@ -286,7 +286,7 @@ bool ToUtf8(std::u16string_view utf16, std::string* out) {
   out->reserve(utf16.size());
   size_t i = 0;
   while (i < utf16.size()) {
-    char32_t code;
+    char32_t code = 0;
     bool paired;
     const size_t n = DecodeUtf16(utf16.data() + i, utf16.size() - i, &code, &paired);
     if (!paired) return false;
@@ -300,7 +300,7 @@ bool ToUtf8(std::u16string_view utf16, std::string* out) {
 bool IsValidUtf8(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
-    char32_t code;
+    char32_t code = 0;
     const size_t n = DecodeUtf8(text.data() + i, text.size() - i, &code);
     if (n == 0) return false;
     i += n;
@@ -363,7 +363,7 @@ size_t CharacterStart(std::string_view utf8, size_t position) {
          (static_cast<unsigned char>(utf8[start]) & 0xC0) == 0x80) {
     --start;
   }
-  char32_t code;
+  char32_t code = 0;
   const size_t n = DecodeUtf8(utf8.data() + start, utf8.size() - start, &code);
   return (n != 0 && start + n > position) ? start : position;
 }
