@@ -10,6 +10,7 @@
 
 #include "host_services.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace fs = std::filesystem;
 
@@ -75,24 +76,24 @@ struct Row {
   bool Folder = false;
   uint64_t Size = 0;
   std::string Name;  // user text
+  std::string Key;   // the name case aside, for sorting
 };
 
 Row RowOf(const PanelItem& item) {
   const std::string name = ItemName(item);
   return {name == ".." ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
-          IsFolder(item), ItemSize(item), UserFromNarrow(name)};
+          IsFolder(item), ItemSize(item), UserFromNarrow(name), ""};
 }
 
 bool RowBefore(const Row& a, const Row& b) {
   if ((a.Name == "..") != (b.Name == "..")) return a.Name == "..";
   if (a.Folder != b.Folder) return a.Folder;
-  std::string x = a.Name, y = b.Name;
-  std::transform(x.begin(), x.end(), x.begin(), [](unsigned char c) { return std::tolower(c); });
-  std::transform(y.begin(), y.end(), y.begin(), [](unsigned char c) { return std::tolower(c); });
-  return x != y ? x < y : a.Name < b.Name;
+  // Case aside first, so that "b" and "B" sit together.
+  return a.Key != b.Key ? a.Key < b.Key : a.Name < b.Name;
 }
 
 void PrintRows(std::vector<Row> rows, std::ostream& out) {
+  for (auto& row : rows) row.Key = unicode::FoldKey(row.Name);
   std::sort(rows.begin(), rows.end(), RowBefore);
   size_t folders = 0, files = 0;
   uint64_t bytes = 0;
@@ -351,7 +352,7 @@ bool Session::LocalList(const Words& args) {
     const bool isFolder = entry.is_directory(entryError);
     const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
     rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
-                    entryError ? 0 : size, entry.path().filename().string()});
+                    entryError ? 0 : size, entry.path().filename().string(), ""});
   }
   if (ec) {
     err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';

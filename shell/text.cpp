@@ -1,58 +1,16 @@
 #include "text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 
+#include "unicode/unicode.h"
+
 namespace merlo {
-
-namespace {
-
-// Length of the UTF-8 sequence that starts at text[i] and its code point, or
-// 0 when the bytes there are no valid sequence.
-[[maybe_unused]] size_t DecodeUtf8(const std::string& text, size_t i, uint32_t* codePoint) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  size_t length = 0;
-  uint32_t value = 0;
-  if (lead < 0x80) {
-    *codePoint = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    value = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    value = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kSmallest[length] || value > 0x10FFFF) return 0;
-  *codePoint = value;
-  return length;
-}
-
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  // Latin-1 capitals 0xC0 to 0xDE, except the multiplication sign 0xD7.
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  return c;
-}
-
-}  // namespace
 
 #if defined(_WIN32)
 
+// Windows: the module's narrow text is in the process's code page.
 std::string NarrowFromUser(const std::string& text) { return text; }
 std::string UserFromNarrow(const std::string& text) { return text; }
 bool HasNarrowForm(const std::string&) { return true; }
@@ -61,51 +19,10 @@ std::string ModulePcPath(const std::string& absolutePath) { return absolutePath;
 
 #else
 
-std::string NarrowFromUser(const std::string& text) {
-  std::string narrow;
-  narrow.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = DecodeUtf8(text, i, &codePoint);
-    if (length == 0) {
-      narrow.push_back(text[i]);
-      ++i;
-      continue;
-    }
-    narrow.push_back(codePoint <= 0xFF ? static_cast<char>(codePoint) : '?');
-    i += length;
-  }
-  return narrow;
-}
-
-std::string UserFromNarrow(const std::string& text) {
-  std::string user;
-  user.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      user.push_back(c);
-    } else {
-      user.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      user.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return user;
-}
-
-bool HasNarrowForm(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = DecodeUtf8(text, i, &codePoint);
-    if (length == 0) {
-      ++i;
-      continue;
-    }
-    if (codePoint > 0xFF) return false;
-    i += length;
-  }
-  return true;
-}
+// Linux: user text and the module's narrow text are both UTF-8.
+std::string NarrowFromUser(const std::string& text) { return text; }
+std::string UserFromNarrow(const std::string& text) { return text; }
+bool HasNarrowForm(const std::string& text) { return unicode::IsValidUtf8(text); }
 
 std::string ModulePcPath(const std::string& absolutePath) {
   std::string path = "Z:";
@@ -121,6 +38,39 @@ std::string ModulePcPath(const std::string& absolutePath) {
 }
 
 #endif
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (HasNarrowForm(text)) return "";
+#if defined(_WIN32)
+  return "it holds characters that the module's narrow text cannot carry";
+#else
+  return "it is not valid UTF-8 (the bytes shown as \\x..), which the module cannot carry";
+#endif
+}
+
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (size_t i = 0; i < text.size();) {
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
+    if (length != 0) {
+      shown.append(text, i, length);
+      i += length;
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(text[i++]);
+    shown += "\\x";
+    shown += kHex[byte >> 4];
+    shown += kHex[byte & 0xF];
+  }
+  return shown;
+}
+
+bool HasReplacement(const std::string& narrowName) {
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
+}
 
 std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path) {
   std::error_code ec;
@@ -151,37 +101,34 @@ std::string DevicePathText(const std::vector<std::string>& parts) {
   return text;
 }
 
-bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive) {
-  const auto same = [caseSensitive](char a, char b) {
-    if (caseSensitive) return a == b;
-    return FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
-  };
-  // Greedy match with one backtrack point: the last "*" seen.
-  size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+bool SameDeviceName(const std::string& a, const std::string& b) {
+  return unicode::EqualCaseless(a, b);
 }
 
-bool SameNameCaseless(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return FoldCase(static_cast<unsigned char>(x)) ==
-                  FoldCase(static_cast<unsigned char>(y));
-         });
+std::string DeviceNameKey(const std::string& name) { return unicode::FoldKey(name); }
+
+bool MatchDeviceName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, true);
 }
+
+#if defined(_WIN32)
+
+// Windows: the PC's file systems tell no case apart.
+bool SamePcName(const std::string& a, const std::string& b) { return unicode::EqualCaseless(a, b); }
+std::string PcNameKey(const std::string& name) { return unicode::FoldKey(name); }
+bool MatchPcName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, true);
+}
+
+#else
+
+bool SamePcName(const std::string& a, const std::string& b) { return a == b; }
+std::string PcNameKey(const std::string& name) { return name; }
+bool MatchPcName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, false);
+}
+
+#endif
 
 bool HasWildcards(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 

@@ -352,7 +352,17 @@ struct CompletionCase {
   const char* Choices;  // or, joined by blanks, the choices shown
 };
 
-class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {};
+class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    device.Folders["\\a\\b"] = {{"\xC3\xA9"
+                                 "1.txt"},
+                                {"\xC3\xA8"
+                                 "2.txt"},
+                                {"R\xC3\xA9sum\xC3\xA9.txt"}};
+  }
+};
 
 TEST_P(CompletionTest, QuotesWhatItInsertsAndNeverEscapes) {
   fs::current_path(scratch_);
@@ -383,7 +393,20 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"cd ", "cd ", "My Documents\\ a\\"},
         CompletionCase{"ls; put loc", "ls; put \"local file.txt\" ", ""},
         CompletionCase{"lcd l", "lcd lfolder/", ""}, CompletionCase{"pwd x", "pwd x", ""},
-        CompletionCase{"get \\a\\x", "get \\a\\x.txt ", ""}));
+        CompletionCase{"get \\a\\x", "get \\a\\x.txt ", ""},
+        // By characters, without regard to case, and "/" as a device separator.
+        CompletionCase{"get a\\b\\r", "get a\\b\\R\xC3\xA9sum\xC3\xA9.txt ", ""},
+        CompletionCase{"get a\\b\\\xC3\x88",
+                       "get a\\b\\\xC3\xA8"
+                       "2.txt ",
+                       ""},
+        CompletionCase{"ls a\\b\\", "ls a\\b\\",
+                       "R\xC3\xA9sum\xC3\xA9.txt \xC3\xA8"
+                       "2.txt \xC3\xA9"
+                       "1.txt"},
+        CompletionCase{"get /a/b/R", "get /a/b/R\xC3\xA9sum\xC3\xA9.txt ", ""},
+        CompletionCase{"cd /a/", "cd /a/b/", ""},
+        CompletionCase{"cd /", "cd /", "My Documents\\ a\\"}));
 
 }  // namespace
 }  // namespace merlo
