@@ -143,9 +143,15 @@ struct LineEditor::Editor {
     return CC_REFRESH;
   }
 
+  // The choices in columns, each as wide as the terminal shows the widest.
   static void ShowChoices(const std::vector<std::string>& choices) {
-    size_t widest = 0;
-    for (const auto& choice : choices) widest = std::max(widest, choice.size());
+    std::vector<size_t> widths;
+    for (const auto& choice : choices) {
+      const std::wstring wide = WideFromUserText(choice);
+      const int width = wcswidth(wide.c_str(), wide.size());
+      widths.push_back(width >= 0 ? static_cast<size_t>(width) : wide.size());
+    }
+    const size_t widest = *std::max_element(widths.begin(), widths.end());
     winsize size{};
     const size_t width =
         ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
@@ -156,7 +162,7 @@ struct LineEditor::Editor {
       if ((i + 1) % columns == 0 || i + 1 == choices.size()) {
         std::cout << '\n';
       } else {
-        std::cout << std::string(widest + 2 - choices[i].size(), ' ');
+        std::cout << std::string(widest + 2 - widths[i], ' ');
       }
     }
     std::cout << std::flush;

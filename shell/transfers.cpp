@@ -194,7 +194,7 @@ bool Session::Get(const Words& args) {
       const bool looksLocal = paths[i].find_first_of("/:") != std::string::npos;
 #endif
       if (i + 1 == paths.size() && paths.size() >= 2 && looksLocal) {
-        error = "there is no PC folder " + paths[i];
+        error = "there is no PC folder " + Printable(paths[i]);
       }
       err_ << "get: " << error << '\n';
       return false;
