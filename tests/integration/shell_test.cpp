@@ -405,6 +405,8 @@ struct LanguageCase {
   const char* PcFile;  // on the PC, sent with put
 };
 
+void PrintTo(const LanguageCase& c, std::ostream* out) { *out << c.Label; }
+
 class ShellLanguageTest : public ShellTest, public ::testing::WithParamInterface<LanguageCase> {};
 
 TEST_P(ShellLanguageTest, NamesTravelWholeBothWays) {

@@ -39,6 +39,8 @@ struct PlanCase {
   std::vector<std::string> Said;  // when it fails: what the message names
 };
 
+void PrintTo(const PlanCase& c, std::ostream* out) { *out << c.Label; }
+
 class PlanTest : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PlanTest, OneSourcePerDestinationAndEachEntryOnce) {
