@@ -336,6 +336,32 @@ TEST_F(SessionTest, RmCountsWhatTheDeviceNoLongerLists) {
   EXPECT_NE(boxes_.str().find("\\a"), std::string::npos);
 }
 
+// A name is never widened into a pattern: "ł" is one character, and a name
+// that the module shows with U+FFFD (a character it could not convert) is
+// refused, never passed on to reach another entry.
+TEST_F(SessionTest, NamesAreTakenAsTheyAreOrRefused) {
+  device.Folders["\\a\\b"] = {
+      {"x1.txt"}, {"x\xC5\x82.txt"}, {"xy.txt"}, {"u\xEF\xBF\xBD.txt"}, {"\xEF\xBF\xBD", true}};
+  ASSERT_TRUE(Run("rm a\\b\\x\xC5\x82.txt"));
+  ASSERT_EQ(device.Folders["\\a\\b"].size(), 4u);
+  EXPECT_EQ(device.Folders["\\a\\b"][1].Name, "xy.txt");
+  EXPECT_NE(out_.str().find("deleted 1 of 1 file"), std::string::npos);
+
+  ASSERT_TRUE(Run("ls a\\b"));
+  EXPECT_NE(out_.str().find("u\xEF\xBF\xBD.txt"), std::string::npos);
+  const size_t calls = device.CallFolders.size();
+  for (const char* line : {"rm a\\b\\*", "get a\\b\\u\xEF\xBF\xBD.txt", "cd a\\b\\\xEF\xBF\xBD",
+                           "ls a\\b\\\xEF\xBF\xBD\\"}) {
+    EXPECT_FALSE(Run(line)) << line;
+  }
+  EXPECT_EQ(device.CallFolders.size(), calls);
+  EXPECT_EQ(device.Folders["\\a\\b"].size(), 4u);
+  EXPECT_NE(err_.str().find("rm: a\\b\\u\xEF\xBF\xBD.txt: the module could not convert"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(session_.DeviceFolder(), "\\");
+}
+
 TEST_F(SessionTest, UnknownCommandsAndExit) {
   EXPECT_FALSE(Run("frobnicate"));
   EXPECT_NE(err_.str().find("unknown command"), std::string::npos);
