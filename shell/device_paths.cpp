@@ -82,6 +82,11 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
 }
 
 bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string* error) {
+  // A name the module's text cannot hold reaches no entry, or the wrong one.
+  if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
+    return false;
+  }
   const std::string narrow = NarrowFromUser(path);
   const bool absolute = !narrow.empty() && (narrow[0] == '\\' || narrow[0] == '/');
   FolderParts current = absolute ? FolderParts{} : home_;
@@ -136,6 +141,10 @@ bool Panel::SplitPath(const std::string& path, FolderParts* folder, std::string*
   if (parts.empty() || endsInSeparator || parts.back() == "." || parts.back() == "..") {
     last->clear();
     return FindFolder(path, folder, error);
+  }
+  if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
+    *error = path + ": " + problem;
+    return false;
   }
   const size_t separator = path.find_last_of("\\/");
   *last = NarrowFromUser(parts.back());

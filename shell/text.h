@@ -22,6 +22,20 @@ std::string UserFromNarrow(const std::string& text);
 // True when every character of the user text has a narrow form.
 bool HasNarrowForm(const std::string& text);
 
+// Why the user text has no narrow form, naming what the module's text cannot
+// hold ("ł cannot be written in code page 1252"), or empty when it has
+// one. A name without one is refused: it would reach another file.
+std::string NarrowFormProblem(const std::string& text);
+
+// The module's narrow text as the user is told of it: "UTF-8" (Linux), "code page
+// 1252", "code page 65001 (UTF-8)" (Windows).
+std::string NarrowTextName();
+
+// A PC path from user text. On Windows the path is made from the text's wide
+// form (a plain std::string would be read in the C runtime's locale); its
+// string() is UTF-8 again.
+std::filesystem::path PathFromUser(const std::string& text);
+
 // A PC folder (absolute, in the local file system's own form) as the module
 // expects a PC path: on Linux "Z:" stands for the root and "\" separates
 // ("/home/me" is "Z:\home\me", "/" is "Z:\"); on Windows the path unchanged.
