@@ -45,8 +45,9 @@ set(lines
   "get Отчёт.txt"
   "get Отчёт.txt \"${backup_w}\""
   "put \"notes é.txt\""
-  "put \"${home_w}\\notes é.txt\" \\"
   "-rm caf${latin1_e}.txt"
+  "cd .."
+  "put \"${home_w}\\notes é.txt\""
   "lcd \"${backup_w}\""
   "lls")
 list(JOIN lines "\r\n" script)
