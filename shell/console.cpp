@@ -1,8 +1,8 @@
 #include "console.h"
 
 #if defined(_WIN32)
+#include <algorithm>
 #include <iostream>
-#include <streambuf>
 
 #include "platform/win32/windows_api.h"
 // After windows.h.
@@ -15,11 +15,9 @@ namespace merlo {
 
 namespace {
 
-// A stream buffer that writes UTF-8 text to a console as UTF-16. A character
-// whose bytes are split between two writes waits for the rest.
-class ConsoleBuffer : public std::streambuf {
+class WideBuffer : public std::streambuf {
  public:
-  explicit ConsoleBuffer(HANDLE console) : console_(console) {}
+  explicit WideBuffer(std::function<void(const std::wstring&)> write) : write_(std::move(write)) {}
 
  protected:
   int_type overflow(int_type c) override {
@@ -51,24 +49,30 @@ class ConsoleBuffer : public std::streambuf {
     }
     if (back < end) {
       const auto lead = static_cast<unsigned char>(pending_[end - 1 - back]);
-      const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      const size_t length = lead >= 0xF8   ? 1
+                            : lead >= 0xF0 ? 4
+                            : lead >= 0xE0 ? 3
+                            : lead >= 0xC0 ? 2
+                                           : 1;
       if (length > back + 1) end -= back + 1;
     }
-    const std::wstring wide = WideFromUtf8(pending_.substr(0, end));
+    if (end == 0) return;
+    write_(WideFromUtf8(pending_.substr(0, end)));
     pending_.erase(0, end);
-    for (size_t at = 0; at < wide.size();) {
-      DWORD written = 0;
-      const DWORD count = static_cast<DWORD>(std::min<size_t>(wide.size() - at, 8192));
-      if (!WriteConsoleW(console_, wide.data() + at, count, &written, nullptr) || written == 0) {
-        break;
-      }
-      at += written;
-    }
   }
 
-  HANDLE console_;
+  std::function<void(const std::wstring&)> write_;
   std::string pending_;
 };
+
+void WriteToConsole(HANDLE console, const std::wstring& text) {
+  for (size_t at = 0; at < text.size();) {
+    DWORD written = 0;
+    const DWORD count = static_cast<DWORD>(std::min<size_t>(text.size() - at, 8192));
+    if (!WriteConsoleW(console, text.data() + at, count, &written, nullptr) || written == 0) break;
+    at += written;
+  }
+}
 
 // The console behind a standard handle, or null when it is none.
 HANDLE ConsoleOf(DWORD which) {
@@ -80,6 +84,10 @@ HANDLE ConsoleOf(DWORD which) {
 }
 
 }  // namespace
+
+std::unique_ptr<std::streambuf> WideTextBuffer(std::function<void(const std::wstring&)> write) {
+  return std::make_unique<WideBuffer>(std::move(write));
+}
 
 std::wstring WideFromUtf8(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -115,27 +123,32 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 void UseConsoleText() {
   // Kept for the whole run: the streams use them until the process ends.
-  static ConsoleBuffer* out = nullptr;
-  static ConsoleBuffer* err = nullptr;
-  if (const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE); console != nullptr && out == nullptr) {
+  static std::unique_ptr<std::streambuf> out, err;
+  if (const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE); console != nullptr && !out) {
     std::cout.flush();
-    out = new ConsoleBuffer(console);
-    std::cout.rdbuf(out);
+    out = WideTextBuffer([console](const std::wstring& text) { WriteToConsole(console, text); });
+    std::cout.rdbuf(out.get());
   }
-  if (const HANDLE console = ConsoleOf(STD_ERROR_HANDLE); console != nullptr && err == nullptr) {
-    err = new ConsoleBuffer(console);
-    std::cerr.rdbuf(err);
+  if (const HANDLE console = ConsoleOf(STD_ERROR_HANDLE); console != nullptr && !err) {
+    err = WideTextBuffer([console](const std::wstring& text) { WriteToConsole(console, text); });
+    std::cerr.rdbuf(err.get());
   }
 }
 
-bool ReadConsoleLine(std::string* line) {
+bool ReadConsoleLine(std::string* line, bool* interrupted) {
+  *interrupted = false;
   const HANDLE console = ConsoleOf(STD_INPUT_HANDLE);
   if (console == nullptr) return false;
   std::wstring wide;
   for (;;) {
     wchar_t buffer[1024];
     DWORD got = 0;
-    if (!ReadConsoleW(console, buffer, 1024, &got, nullptr) || got == 0) return false;
+    SetLastError(ERROR_SUCCESS);
+    if (!ReadConsoleW(console, buffer, 1024, &got, nullptr) || got == 0) {
+      // A Ctrl-C ends the read with nothing, before its handler may have run.
+      *interrupted = GetLastError() == ERROR_OPERATION_ABORTED;
+      return false;
+    }
     wide.append(buffer, got);
     if (wide.back() == L'\n') break;
   }

@@ -8,6 +8,12 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <functional>
+#include <memory>
+#include <streambuf>
+#endif
+
 namespace merlo {
 
 // The program's arguments as UTF-8, its own name first.
@@ -19,8 +25,14 @@ void UseConsoleText();
 
 #if defined(_WIN32)
 // Reads one line typed at the console, without its line end. False at the
-// end of the input (Ctrl-Z) or when the read was broken off (Ctrl-C).
-bool ReadConsoleLine(std::string* line);
+// end of the input (Ctrl-Z), and when a Ctrl-C broke the read off, which
+// sets interrupted.
+bool ReadConsoleLine(std::string* line, bool* interrupted);
+
+// A stream buffer that hands the UTF-8 text written to it on to write as
+// UTF-16, at each line end, each flush and every 4 KiB; a character whose
+// bytes are split between two writes waits for the rest.
+std::unique_ptr<std::streambuf> WideTextBuffer(std::function<void(const std::wstring&)> write);
 
 // UTF-8 and UTF-16 as Windows' own calls convert them; what is no valid
 // UTF-8 becomes U+FFFD.

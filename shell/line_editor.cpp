@@ -38,9 +38,9 @@ LineEditor::~LineEditor() = default;
 
 LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line) {
   std::cout << prompt << std::flush;
-  if (!ReadConsoleLine(line)) {
-    // A Ctrl-C at the console ends the read as if the input had ended.
-    if (Interrupted()) {
+  bool brokenOff = false;
+  if (!ReadConsoleLine(line, &brokenOff)) {
+    if (brokenOff || Interrupted()) {
       std::cout << '\n';
       return Result::Interrupted;
     }

@@ -4,8 +4,10 @@
 // cannot hold is refused by name and never becomes "?" or a look-alike.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
+#include "console.h"
 #include "platform/win32/windows_api.h"
 #include "text.h"
 
@@ -59,6 +61,22 @@ TEST(ShellNarrowText, PcPathsComeFromTheWideForm) {
       merlo::PathFromUser("C:\\Sauvegarde \xC3\xA9t\xC3\xA9\\\xD0\x9E.txt").wstring();
   EXPECT_EQ(wide, L"C:\\Sauvegarde \u00E9t\u00E9\\\u041E.txt");
   EXPECT_EQ(merlo::PathFromUser("\xD0\x9E").string(), "\xD0\x9E");
+}
+
+// What merlo.exe writes reaches the console as whole characters, however
+// the bytes of one are split between writes.
+TEST(ShellConsole, OutputReachesTheConsoleAsWholeCharacters) {
+  std::wstring shown;
+  const auto buffer = merlo::WideTextBuffer([&](const std::wstring& text) { shown += text; });
+  std::ostream out(buffer.get());
+  out << "\xD0\x9E\xD1" << std::flush;
+  EXPECT_EQ(shown, L"\u041E");
+  out << "\x82 \xF0\x9F" << std::flush << "\x98\x80 \xE8\xA1" << std::flush << "\xA8\n";
+  EXPECT_EQ(shown, L"\u041E\u0442 \U0001F600 \u8868\n");
+  out << "\xFF";
+  EXPECT_EQ(shown.size(), 8u) << "written before a line end or a flush";
+  out << std::flush;
+  EXPECT_EQ(shown.back(), L'\uFFFD');
 }
 
 }  // namespace
