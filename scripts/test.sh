@@ -130,7 +130,7 @@ echo "Linux part: $((SECONDS - started)) s"
 echo "== Windows, 64-bit: every test program under Wine's 64-bit loader"
 part_started=$SECONDS
 build_preset windows64
-run_ctest win64 build/windows64 --preset windows64
+run_ctest win64 build/windows64 --preset windows64 -j "$jobs"
 echo "Windows 64-bit part: $((SECONDS - part_started)) s"
 
 echo "== Windows, 32-bit: the release"
