@@ -116,7 +116,7 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
 int64_t LocalModificationTime(const fs::path& path) {
 #if defined(_WIN32)
   struct _stat64 info;
-  if (_stat64(path.string().c_str(), &info) != 0) return 0;
+  if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;
 #else
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return 0;
@@ -325,7 +325,7 @@ bool Session::LocalChangeFolder(const Words& args) {
     return false;
   }
   std::error_code ec;
-  fs::current_path(args[0], ec);
+  fs::current_path(PathFromUser(args[0]), ec);
   if (ec) {
     err_ << "lcd: " << args[0] << ": " << ec.message() << '\n';
     return false;
@@ -344,7 +344,7 @@ bool Session::LocalList(const Words& args) {
   std::string options;
   Words paths;
   if (!TakeOptions("lls", args, "", &options, &paths)) return false;
-  const fs::path folder = paths.empty() ? fs::path(".") : fs::path(paths[0]);
+  const fs::path folder = paths.empty() ? fs::path(".") : PathFromUser(paths[0]);
   std::error_code ec;
   std::vector<Row> rows;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
@@ -373,6 +373,7 @@ bool Session::Info(const Words&) {
        << "current folder:  " << text(info.CurrentFolder) << '\n'
        << "format:          " << text(info.Format) << '\n'
        << "title:           " << text(info.Title) << '\n'
+       << "narrow text:     " << NarrowTextName() << '\n'
        << "other fields:    8=" << info.Field8 << " 24=" << info.Field24 << " 32=" << info.Field32
        << " 36=" << info.Field36 << " 40=" << info.Field40 << " 44=" << info.Field44
        << " 48=" << info.Field48 << " 52=" << info.Field52 << " 56=" << info.Field56

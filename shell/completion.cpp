@@ -169,7 +169,7 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry :
-       fs::directory_iterator(folderPart.empty() ? fs::path(".") : fs::path(folderPart), ec)) {
+       fs::directory_iterator(folderPart.empty() ? fs::path(".") : PathFromUser(folderPart), ec)) {
     const std::string name = entry.path().filename().string();
     if (!StartsWith(name, prefix, false) || (name[0] == '.' && prefix.empty())) continue;
     std::error_code typeError;

@@ -88,6 +88,7 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
 }
 
 bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string* error) {
+  // A name the module's text cannot hold reaches no entry, or the wrong one.
   if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
     *error = Printable(path) + ": " + problem;
     return false;

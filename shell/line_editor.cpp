@@ -13,6 +13,7 @@
 #if defined(_WIN32)
 #include <io.h>
 
+#include "console.h"
 #include "platform/win32/windows_api.h"
 #else
 #include <histedit.h>
@@ -38,16 +39,14 @@ LineEditor::~LineEditor() = default;
 
 LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line) {
   std::cout << prompt << std::flush;
-  if (!std::getline(std::cin, *line)) {
-    // A Ctrl-C at the console ends the read as if the input had ended.
-    if (Interrupted()) {
-      std::cin.clear();
+  bool brokenOff = false;
+  if (!ReadConsoleLine(line, &brokenOff)) {
+    if (brokenOff || Interrupted()) {
       std::cout << '\n';
       return Result::Interrupted;
     }
     return Result::End;
   }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
   return Result::Line;
 }
 

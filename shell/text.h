@@ -22,9 +22,19 @@ std::string UserFromNarrow(const std::string& text);
 // True when the whole user text has a narrow form: the module can carry it.
 bool HasNarrowForm(const std::string& text);
 
-// Why a user text cannot reach the module, as the end of a sentence that
-// names it; empty when it can.
+// Why the user text has no narrow form, naming what the module's text cannot
+// hold ("ł cannot be written in code page 1252"), or empty when it has
+// one. A name without one is refused: it would reach another file.
 std::string NarrowFormProblem(const std::string& text);
+
+// The module's narrow text as the user is told of it: "UTF-8" (Linux), "code page
+// 1252", "code page 65001 (UTF-8)" (Windows).
+std::string NarrowTextName();
+
+// A PC path from user text. On Windows the path is made from the text's wide
+// form (a plain std::string would be read in the C runtime's locale); its
+// string() is UTF-8 again.
+std::filesystem::path PathFromUser(const std::string& text);
 
 // A text for messages: bytes that are no valid UTF-8 appear as "\xE9".
 std::string Printable(const std::string& text);

@@ -149,8 +149,8 @@ bool Session::Get(const Words& args) {
   }
   fs::path target = ".";
   std::error_code ec;
-  if (paths.size() >= 2 && fs::is_directory(fs::path(paths.back()), ec)) {
-    target = paths.back();
+  if (paths.size() >= 2 && fs::is_directory(PathFromUser(paths.back()), ec)) {
+    target = PathFromUser(paths.back());
     paths.pop_back();
   }
   const fs::path pcFolder = AbsoluteLocalPath(target);
@@ -170,7 +170,8 @@ bool Session::Get(const Words& args) {
     const size_t base = top.size() - 1;
     const auto localFor = [&](const FolderParts& folder) {
       fs::path local = pcFolder;
-      for (size_t i = base; i < folder.size(); ++i) local /= UserFromNarrow(folder[i]);
+      for (size_t i = base; i < folder.size(); ++i)
+        local /= PathFromUser(UserFromNarrow(folder[i]));
       return local;
     };
     return panel_.Walk(
@@ -254,7 +255,7 @@ bool Session::Put(const Words& args) {
   // The last word names the device folder when it names one and no PC file.
   if (files.size() >= 2 && !HasWildcards(files.back())) {
     std::error_code ec;
-    const fs::path last(files.back());
+    const fs::path last = PathFromUser(files.back());
     if (!fs::exists(last, ec) || fs::is_directory(last, ec)) {
       FolderParts folder;
       std::string error;
@@ -271,7 +272,7 @@ bool Session::Put(const Words& args) {
   // Local wildcards are expanded here, within the folder the pattern names.
   std::vector<fs::path> paths;
   for (const auto& file : files) {
-    const fs::path path(file);
+    const fs::path path = PathFromUser(file);
     std::error_code ec;
     if (!HasWildcards(path.filename().string())) {
       if (!fs::exists(path, ec)) {
@@ -469,7 +470,7 @@ bool Session::Execute(TransferPlan& plan) {
     item.ItemFlags |= kItemSelected;
     const std::string name = ItemName(item);
     const uint64_t size = ItemSize(item);
-    const fs::path pcFile = job.Local / UserFromNarrow(name);
+    const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
     LocalState pcBefore;
     if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
     if (plan.Kind != TransferKind::Remove) {

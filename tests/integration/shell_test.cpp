@@ -262,9 +262,14 @@ TEST_F(ShellTest, ScriptsStopAtTheFirstFailure) {
   EXPECT_CONTAINS(stopped[1].out, "merlo \\> cd Nope");  // -b shows each command
   EXPECT_EQ(stopped[1].out.find("rm a.txt"), std::string::npos);
 
-  const Outcome goesOn = Script("-cd Nope\nrm a.txt\n");
-  EXPECT_EQ(goesOn.status, 0) << goesOn.err;
-  EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+  // Also as Notepad saves a script: a byte order mark first, CR LF line ends.
+  for (const std::string script :
+       {"-cd Nope\nrm a.txt\n", "\xEF\xBB\xBF-cd Nope\r\nrm a.txt\r\n"}) {
+    WriteFile(device_ / "a.txt", "a");
+    const Outcome goesOn = Script(script);
+    EXPECT_EQ(goesOn.status, 0) << goesOn.err;
+    EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+  }
 }
 
 TEST_F(ShellTest, ALibraryWithoutTheEntryPointsIsRefused) {
