@@ -783,11 +783,20 @@ TEST_F(ShellTest, AtATerminalTabCompletesByCharacters) {
   terminal.Type("cd accents\r");
   terminal.Await("merlo \\accents> ");
   terminal.Type("get \t");
-  terminal.Await("è2.txt  é1.txt");  // the choices: é and è share their first byte
+  terminal.Await("è2.txt  é1.txt");         // the choices: é and è share their first byte
+  terminal.Await("merlo \\accents> get ");  // and the line as it was
   terminal.Type("\x03");
   terminal.Await("merlo \\accents> ");
+  // A typed byte that is no UTF-8 stays that byte, and is refused: it is
+  // never taken for the character of the same value (é).
+  WriteFile(pc_ / "café.txt", "UTF-8 name");
+  WriteFile(pc_ / "caf\xE9.txt", "Latin-1 name");
+  terminal.Type("put " + pc_.string() + "/caf\xE9.txt\r");
+  terminal.Await("caf\\xE9.txt: it is not valid UTF-8");
+  terminal.Await("merlo \\accents> ");
+  EXPECT_FALSE(fs::exists(device_ / "accents" / "café.txt"));
   terminal.Type("exit\r");
-  EXPECT_EQ(terminal.Status(), 0);
+  EXPECT_EQ(terminal.Status(), 1);  // that of the refused put
 }
 #endif
 
