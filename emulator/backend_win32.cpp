@@ -335,6 +335,10 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   }
 
   const bool everything = MatchesEverything(last);
+  // Wine shows a Unix link to a file as a plain file: there every entry is
+  // checked (a file and a link to a file can be told apart only by where they lead).
+  static const bool checkEveryEntry =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
   size_t capacity = 64, count = 0;
   DeviceFindRecord* array =
       static_cast<DeviceFindRecord*>(std::malloc(capacity * sizeof(DeviceFindRecord)));
@@ -347,7 +351,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     const char16_t* name16 = reinterpret_cast<const char16_t*>(name);
     if (!IsDeviceName(name16, length)) continue;  // also "." and ".."
     if (!everything && !MatchesName(last, name16, length)) continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || checkEveryEntry) {
       search.resize(folderLength);
       search.append(name, length);
       if (!FinalWithin(root, search)) continue;
@@ -405,6 +409,12 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   DWORD how = disposition;
   if (entry.exists) {
     if (disposition == kCreateNew) return kInvalidDeviceHandle;
+    // A read-only file is not written, whoever asks (the file system may let
+    // a privileged user through).
+    if ((entry.attributes & FILE_ATTRIBUTE_READONLY) &&
+        (WantsWrite(access) || disposition == kCreateAlways || disposition == kTruncateExisting)) {
+      return kInvalidDeviceHandle;
+    }
     if (disposition == kOpenAlways) how = OPEN_EXISTING;
   } else {
     if (disposition == kOpenExisting || disposition == kTruncateExisting) {
@@ -594,7 +604,16 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   if (dst.exists) {
     // Only the entry itself under another spelling: a change of case.
     if (dst.path != src.path || dst.asked == src.name) return false;
-    to = JoinName(dst.folder, dst.asked);
+    // By way of a name of its own: some file systems take a move onto the
+    // same entry under another case for a move onto itself, and change nothing.
+    static volatile LONG counter = 0;
+    const std::wstring step =
+        JoinName(dst.folder, L".rename-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(InterlockedIncrement(&counter)) + L".tmp");
+    if (!MoveFileW(src.path.c_str(), step.c_str())) return false;
+    if (MoveFileW(step.c_str(), JoinName(dst.folder, dst.asked).c_str())) return true;
+    MoveFileW(step.c_str(), src.path.c_str());
+    return false;
   }
   return MoveFileW(src.path.c_str(), to.c_str()) != 0;
 }
