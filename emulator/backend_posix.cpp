@@ -226,13 +226,27 @@ bool SharingClash(dev_t dev, ino_t ino, uint32_t access, uint32_t share) {
   return false;
 }
 
-// Whether a handle that does not share deletion holds the file open.
-bool HeldOpen(dev_t dev, ino_t ino) {
-  ScopedLock lock(gFilesLock);
-  for (const OpenFile& f : gFiles) {
-    if (f.fd >= 0 && f.dev == dev && f.ino == ino && !(f.share & kShareDelete)) return true;
+// Whether the file at `path` is held open so that it may not be deleted or
+// renamed: by a handle of this library that does not share deletion, or, when
+// no handle here has it open, by the PC side (whose lock, as TakeShareLock
+// takes it, cannot tell whether deletion is shared; a Windows file held open
+// seldom shares it).
+bool HeldOpen(const std::string& path, dev_t dev, ino_t ino) {
+  bool openHere = false;
+  {
+    ScopedLock lock(gFilesLock);
+    for (const OpenFile& f : gFiles) {
+      if (f.fd < 0 || f.dev != dev || f.ino != ino) continue;
+      if (!(f.share & kShareDelete)) return true;
+      openHere = true;
+    }
   }
-  return false;
+  if (openHere) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool locked = !TakeShareLock(fd, 0);
+  close(fd);
+  return locked;
 }
 
 // Whether the handle table has room for one more. The first with gFilesLock held.
@@ -746,7 +760,7 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
     if (dst.folder != src.folder || dst.name != src.name || dst.asked == src.name) return false;
     to = JoinName(dst.folder, dst.asked);
   }
-  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.st.st_dev, src.st.st_ino)) {
+  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
     return false;
   }
   if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -765,7 +779,7 @@ bool DevDeleteFile(const DeviceChar* path) {
   if (S_ISDIR(entry.st.st_mode)) return false;  // a folder, or a link that leads to one
   if (!entry.isLink) {
     if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return false;
-    if (HeldOpen(entry.st.st_dev, entry.st.st_ino)) return false;
+    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) return false;
   }
   return unlink(entry.path.c_str()) == 0;
 }

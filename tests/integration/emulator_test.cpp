@@ -922,7 +922,8 @@ TEST_F(EmulatorTest, OpenFilesHoldTheLockOfThePcFileLayer) {
 }
 
 TEST_F(EmulatorTest, AFileHeldOpenOnThePcIsLeftAlone) {
-  // Held from outside, the file is neither opened, nor truncated, nor copied to or from.
+  // Held from outside, the file is neither opened, nor truncated, nor copied to or
+  // from, nor deleted, nor moved.
   PutFile(root_ / "f.txt", "content");
   PutFile(root_ / "other.txt", "other");
   {
@@ -933,6 +934,8 @@ TEST_F(EmulatorTest, AFileHeldOpenOnThePcIsLeftAlone) {
     EXPECT_EQ(Rapi().CeCopyFile(u"\\other.txt", u"\\f.txt", 0), 0);
     EXPECT_EQ(Rapi().CeCopyFile(u"\\f.txt", u"\\third.txt", 0), 0);
     EXPECT_FALSE(fs::exists(root_ / "third.txt"));
+    EXPECT_EQ(Rapi().CeDeleteFile(u"\\f.txt"), 0);
+    EXPECT_EQ(Rapi().CeMoveFile(u"\\f.txt", u"\\moved.txt"), 0);
   }
   EXPECT_EQ(ReadAll(root_ / "f.txt"), "content");
   DeviceHandle h = Open(u"\\f.txt", kWrite, kCreateAlways);
