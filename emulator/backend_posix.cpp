@@ -59,6 +59,27 @@ bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
+bool IsAscii(const char* text) {
+  for (; *text != 0; ++text) {
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
+  }
+  return true;
+}
+
+// The characters of valid UTF-8: its bytes that are no continuation bytes.
+size_t Characters(const char* text) {
+  size_t n = 0;
+  for (; *text != 0; ++text) n += (static_cast<unsigned char>(*text) & 0xC0) != 0x80 ? 1 : 0;
+  return n;
+}
+
+bool AsciiEqualCaseless(const char* a, const char* b) {
+  const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+  for (; *a != 0 && fold(*a) == fold(*b); ++a, ++b) {
+  }
+  return *a == 0 && *b == 0;
+}
+
 // Looks a device name up in a folder as the device does: the entry of that
 // exact name when there is one, else one whose name differs only in case (the
 // first in byte order when several do). 1 with the name on disk in *found and
@@ -75,11 +96,20 @@ int LookUp(const std::string& folder, const std::u16string& name, std::string* f
   if (errno != ENOENT) return -1;
   DIR* dir = opendir(folder.c_str());
   if (dir == nullptr) return -1;
+  // Two ASCII names are compared as they stand (their case pairs are A-Z and
+  // a-z only): most names of a large folder cost no conversion.
+  // Simple case folding maps one character to one: a name of another length
+  // in characters is passed over before any conversion.
+  const bool asciiName = IsAscii(utf8.c_str());
+  const size_t characters = Characters(utf8.c_str());
   bool any = false;
   std::u16string candidate;
   while (struct dirent* de = readdir(dir)) {
-    if (IsDotOrDotDot(de->d_name) || !unicode::ToUtf16(de->d_name, &candidate) ||
-        !unicode::EqualCaseless(candidate, name)) {
+    if (IsDotOrDotDot(de->d_name) || Characters(de->d_name) != characters) continue;
+    if (asciiName && IsAscii(de->d_name)) {
+      if (!AsciiEqualCaseless(de->d_name, utf8.c_str())) continue;
+    } else if (!unicode::ToUtf16(de->d_name, &candidate) ||
+               !unicode::EqualCaseless(candidate, name)) {
       continue;
     }
     if (!any || std::strcmp(de->d_name, found->c_str()) < 0) *found = de->d_name;
@@ -196,13 +226,27 @@ bool SharingClash(dev_t dev, ino_t ino, uint32_t access, uint32_t share) {
   return false;
 }
 
-// Whether a handle that does not share deletion holds the file open.
-bool HeldOpen(dev_t dev, ino_t ino) {
-  ScopedLock lock(gFilesLock);
-  for (const OpenFile& f : gFiles) {
-    if (f.fd >= 0 && f.dev == dev && f.ino == ino && !(f.share & kShareDelete)) return true;
+// Whether the file at `path` is held open so that it may not be deleted or
+// renamed: by a handle of this library that does not share deletion, or, when
+// no handle here has it open, by the PC side (whose lock, as TakeShareLock
+// takes it, cannot tell whether deletion is shared; a Windows file held open
+// seldom shares it).
+bool HeldOpen(const std::string& path, dev_t dev, ino_t ino) {
+  bool openHere = false;
+  {
+    ScopedLock lock(gFilesLock);
+    for (const OpenFile& f : gFiles) {
+      if (f.fd < 0 || f.dev != dev || f.ino != ino) continue;
+      if (!(f.share & kShareDelete)) return true;
+      openHere = true;
+    }
   }
-  return false;
+  if (openHere) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool locked = !TakeShareLock(fd, 0);
+  close(fd);
+  return locked;
 }
 
 // Whether the handle table has room for one more. The first with gFilesLock held.
@@ -716,7 +760,7 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
     if (dst.folder != src.folder || dst.name != src.name || dst.asked == src.name) return false;
     to = JoinName(dst.folder, dst.asked);
   }
-  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.st.st_dev, src.st.st_ino)) {
+  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
     return false;
   }
   if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -735,7 +779,7 @@ bool DevDeleteFile(const DeviceChar* path) {
   if (S_ISDIR(entry.st.st_mode)) return false;  // a folder, or a link that leads to one
   if (!entry.isLink) {
     if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return false;
-    if (HeldOpen(entry.st.st_dev, entry.st.st_ino)) return false;
+    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) return false;
   }
   return unlink(entry.path.c_str()) == 0;
 }

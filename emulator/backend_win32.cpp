@@ -21,32 +21,53 @@ std::wstring Wide(const std::u16string& text) {
 
 // ---- The root ---------------------------------------------------------------
 
+// Where an existing file or folder is, links followed: its final path, and
+// its name on its volume. Wine gives no final path longer than MAX_PATH; the
+// name on the volume has no such limit, and stands in for it there.
+struct Place {
+  std::wstring final;  // empty when the system gives none
+  std::wstring name;
+  DWORD volume = 0;
+};
+
 Mutex gRootLock;
-std::wstring gRoot;       // "\\?\C:\dir" form, no trailing backslash; empty: none
-std::wstring gRootFinal;  // the root as GetFinalPathNameByHandleW names it
+std::wstring gRoot;  // "\\?\C:\dir" form, no trailing backslash; empty: none
+Place gRootPlace;
 
 struct RootInfo {
   std::wstring path;
-  std::wstring final;
+  Place place;
 };
 
 RootInfo Root() {
   ScopedLock lock(gRootLock);
-  return RootInfo{gRoot, gRootFinal};
+  return RootInfo{gRoot, gRootPlace};
 }
 
-// The final path of an existing file or folder, links followed.
-bool FinalPath(const std::wstring& path, std::wstring* final) {
+void TrimBackslashes(std::wstring* path) {
+  while (path->size() > 1 && path->back() == L'\\') path->pop_back();
+}
+
+bool PlaceOf(const std::wstring& path, Place* place) {
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  wchar_t buffer[4096];
-  DWORD n = GetFinalPathNameByHandleW(h, buffer, 4096, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  std::vector<wchar_t> buffer(sizeof(FILE_NAME_INFO) / sizeof(wchar_t) + 32768);
+  DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), DWORD(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  place->final.assign(buffer.data(), n > 0 && n < buffer.size() ? n : 0);
+  TrimBackslashes(&place->final);
+  BY_HANDLE_FILE_INFORMATION information;
+  bool ok = GetFileInformationByHandle(h, &information) &&
+            GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(),
+                                         DWORD(buffer.size() * sizeof(wchar_t)));
   CloseHandle(h);
-  if (n == 0 || n >= 4096) return false;
-  *final = std::wstring(buffer, n);
-  while (final->size() > 1 && final->back() == L'\\') final->pop_back();
+  if (!ok) return false;
+  const FILE_NAME_INFO* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  place->name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  TrimBackslashes(&place->name);
+  place->volume = information.dwVolumeSerialNumber;
   return true;
 }
 
@@ -54,13 +75,22 @@ bool SameTextNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
   return CompareStringOrdinal(a, int(n), b, int(n), TRUE) == CSTR_EQUAL;
 }
 
+// True when `path` is `root` or lies below it.
+bool PathWithin(const std::wstring& root, const std::wstring& path) {
+  size_t n = root.size();
+  if (n > 0 && root.back() == L'\\') --n;  // a volume's root: "\\"
+  return path.size() >= n && SameTextNoCase(path.c_str(), root.c_str(), n) &&
+         (path.size() == n || path[n] == L'\\');
+}
+
 // True when the existing `path`, links followed, is the root or lies below it.
 bool FinalWithin(const RootInfo& root, const std::wstring& path) {
-  std::wstring final;
-  if (!FinalPath(path, &final)) return false;
-  size_t n = root.final.size();
-  return final.size() >= n && SameTextNoCase(final.c_str(), root.final.c_str(), n) &&
-         (final.size() == n || final[n] == L'\\');
+  Place place;
+  if (!PlaceOf(path, &place)) return false;
+  if (!place.final.empty() && !root.place.final.empty()) {
+    return PathWithin(root.place.final, place.final);
+  }
+  return place.volume == root.place.volume && PathWithin(root.place.name, place.name);
 }
 
 std::wstring JoinName(const std::wstring& folder, const std::wstring& name) {
@@ -245,7 +275,8 @@ bool WriteFileNamedBy(const char* variable, const std::string& contents) {
 }
 
 bool SetDeviceRootFromEnvironment() {
-  std::wstring root, final;
+  std::wstring root;
+  Place place;
   DWORD n = GetEnvironmentVariableW(L"MERLO_DEVICE_ROOT", nullptr, 0);
   if (n > 1) {
     std::wstring value(n, L'\0');
@@ -265,15 +296,15 @@ bool SetDeviceRootFromEnvironment() {
       }
       DWORD attributes = GetFileAttributesW(root.c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          !FinalPath(root, &final)) {
+          !PlaceOf(root, &place)) {
         root.clear();
-        final.clear();
+        place = Place();
       }
     }
   }
   ScopedLock lock(gRootLock);
   gRoot = root;
-  gRootFinal = final;
+  gRootPlace = place;
   return !root.empty();
 }
 
@@ -335,6 +366,10 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   }
 
   const bool everything = MatchesEverything(last);
+  // Wine shows a Unix link to a file as a plain file: there every entry is
+  // checked (a file and a link to a file can be told apart only by where they lead).
+  static const bool checkEveryEntry =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
   size_t capacity = 64, count = 0;
   DeviceFindRecord* array =
       static_cast<DeviceFindRecord*>(std::malloc(capacity * sizeof(DeviceFindRecord)));
@@ -347,7 +382,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     const char16_t* name16 = reinterpret_cast<const char16_t*>(name);
     if (!IsDeviceName(name16, length)) continue;  // also "." and ".."
     if (!everything && !MatchesName(last, name16, length)) continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || checkEveryEntry) {
       search.resize(folderLength);
       search.append(name, length);
       if (!FinalWithin(root, search)) continue;
@@ -405,6 +440,12 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   DWORD how = disposition;
   if (entry.exists) {
     if (disposition == kCreateNew) return kInvalidDeviceHandle;
+    // A read-only file is not written, whoever asks (the file system may let
+    // a privileged user through).
+    if ((entry.attributes & FILE_ATTRIBUTE_READONLY) &&
+        (WantsWrite(access) || disposition == kCreateAlways || disposition == kTruncateExisting)) {
+      return kInvalidDeviceHandle;
+    }
     if (disposition == kOpenAlways) how = OPEN_EXISTING;
   } else {
     if (disposition == kOpenExisting || disposition == kTruncateExisting) {
@@ -566,13 +607,14 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   HANDLE to = ok ? CreateCopyFile(dst.folder, &copyPath) : INVALID_HANDLE_VALUE;
   ok = to != INVALID_HANDLE_VALUE;
   LARGE_INTEGER size{};
-  FILETIME written{};
+  FILETIME accessed{}, written{};
   if (ok) {
-    ok = GetFileSizeEx(from, &size) && GetFileTime(from, nullptr, nullptr, &written) &&
+    ok = GetFileSizeEx(from, &size) && GetFileTime(from, nullptr, &accessed, &written) &&
          CopyContents(from, to, breakOff ? uint64_t(size.QuadPart) / 2 : UINT64_MAX) && !breakOff;
   }
-  // As CopyFile: the last-write time and the read-only attribute travel along.
-  if (ok) ok = SetFileTime(to, nullptr, nullptr, &written) != 0;
+  // As CopyFile: the times and the read-only attribute travel along (the
+  // last-access time too, as on Linux, where it goes with the last-write time).
+  if (ok) ok = SetFileTime(to, nullptr, &accessed, &written) != 0;
   if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
   CloseHandle(from);
   if (ok) {
@@ -594,7 +636,16 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   if (dst.exists) {
     // Only the entry itself under another spelling: a change of case.
     if (dst.path != src.path || dst.asked == src.name) return false;
-    to = JoinName(dst.folder, dst.asked);
+    // By way of a name of its own: some file systems take a move onto the
+    // same entry under another case for a move onto itself, and change nothing.
+    static volatile LONG counter = 0;
+    const std::wstring step =
+        JoinName(dst.folder, L".rename-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(InterlockedIncrement(&counter)) + L".tmp");
+    if (!MoveFileW(src.path.c_str(), step.c_str())) return false;
+    if (MoveFileW(step.c_str(), JoinName(dst.folder, dst.asked).c_str())) return true;
+    MoveFileW(step.c_str(), src.path.c_str());
+    return false;
   }
   return MoveFileW(src.path.c_str(), to.c_str()) != 0;
 }
