@@ -122,7 +122,9 @@ std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUse
 // Linux: user text and the module's narrow text are both UTF-8.
 std::string NarrowFromUser(const std::string& text) { return text; }
 std::string UserFromNarrow(const std::string& text) { return text; }
-bool HasNarrowForm(const std::string& text) { return unicode::IsValidUtf8(text); }
+bool HasNarrowForm(const std::string& text) {
+  return unicode::IsValidUtf8(text) && !HasReplacement(text);
+}
 
 std::string ModulePcPath(const std::string& absolutePath) {
   std::string path = "Z:";
@@ -142,10 +144,15 @@ std::string ModulePcPath(const std::string& absolutePath) {
 #if !defined(_WIN32)
 
 std::string NarrowFormProblem(const std::string& text) {
-  return HasNarrowForm(text) ? ""
-                             : "it is not valid UTF-8 (the bytes shown as \\x..), which the "
-                               "module's text (" +
-                                   NarrowTextName() + ") cannot carry";
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  if (HasReplacement(text)) {
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  return "";
 }
 
 std::string NarrowTextName() { return "UTF-8"; }

@@ -107,8 +107,9 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
   std::map<std::string, const FileJob*> destinations;
   std::vector<FileJob> kept;
   kept.reserve(plan->Jobs.size());
-  for (auto& job : plan->Jobs) {
+  for (const auto& job : plan->Jobs) {
     const std::string name = ItemName(job.Item);
+    const std::string pcPath = (job.Local / PathFromUser(UserFromNarrow(name))).string();
     if (fromDevice) {
       bool unreachable = HasReplacement(name);
       for (const auto& part : job.Folder) unreachable = unreachable || HasReplacement(part);
@@ -118,12 +119,11 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
       }
     }
     // The same entry, named twice, is taken once: the first time.
-    const std::string source = fromDevice ? DeviceNameKey(DevicePathText(job.Folder) + "\\" + name)
-                                          : PcNameKey((job.Local / UserFromNarrow(name)).string());
+    const std::string source =
+        fromDevice ? DeviceNameKey(DevicePathText(job.Folder) + "\\" + name) : PcNameKey(pcPath);
     if (!sources.insert(source).second) continue;
     if (plan->Kind != TransferKind::Remove) {
-      const std::string destination =
-          toDevice ? EntryText(plan->Target, name) : (job.Local / UserFromNarrow(name)).string();
+      const std::string destination = toDevice ? EntryText(plan->Target, name) : pcPath;
       const std::string key = toDevice ? DeviceNameKey(destination) : PcNameKey(destination);
       const auto [other, added] = destinations.emplace(key, &job);
       if (!added) {

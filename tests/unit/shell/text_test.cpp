@@ -27,6 +27,9 @@ TEST(NarrowText, Utf8PassesAndInvalidBytesAreRefusedByName) {
     EXPECT_FALSE(HasNarrowForm(text)) << text;
     EXPECT_NE(NarrowFormProblem(text).find("UTF-8"), std::string::npos);
   }
+  // U+FFFD stands for what could not be converted: the module takes it for no name.
+  EXPECT_FALSE(HasNarrowForm("u\xEF\xBF\xBD.txt"));
+  EXPECT_NE(NarrowFormProblem("u\xEF\xBF\xBD.txt").find("U+FFFD"), std::string::npos);
   EXPECT_EQ(Printable("caf\xE9 \xC3\xA9.txt"), "caf\\xE9 \xC3\xA9.txt");
   EXPECT_TRUE(HasReplacement("a\xEF\xBF\xBD.txt"));
   EXPECT_FALSE(HasReplacement("a?.txt"));
