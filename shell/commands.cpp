@@ -352,7 +352,7 @@ bool Session::LocalList(const Words& args) {
     const bool isFolder = entry.is_directory(entryError);
     const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
     rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
-                    entryError ? 0 : size, entry.path().filename().string(), ""});
+                    entryError ? 0 : size, Printable(entry.path().filename().string()), ""});
   }
   if (ec) {
     err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';

@@ -484,6 +484,10 @@ TEST_F(ShellTest, NamesThatAreNoUtf8AreRefusedBeforeAnythingIsDone) {
   EXPECT_EQ(ReadFile(pc_ / "café.txt"), "UTF-8 name");
   EXPECT_EQ(ReadFile(device_ / "café.txt"), "on the device");
   EXPECT_TRUE(fs::is_empty(pc_ / "dossier\xE9"));
+  // lls shows such a name as the messages name it.
+  const Outcome lls = Command({"lls", pc_.string()});
+  EXPECT_EQ(lls.status, 0) << lls.err;
+  EXPECT_CONTAINS(lls.out, "  caf\\xE9.txt\n");
 }
 #endif
 
