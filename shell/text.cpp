@@ -227,7 +227,6 @@ bool MatchDeviceName(const std::string& pattern, const std::string& name) {
 #if defined(_WIN32)
 
 // Windows: the PC's file systems tell no case apart.
-bool SamePcName(const std::string& a, const std::string& b) { return unicode::EqualCaseless(a, b); }
 std::string PcNameKey(const std::string& name) { return unicode::FoldKey(name); }
 bool MatchPcName(const std::string& pattern, const std::string& name) {
   return unicode::Match(pattern, name, true);
@@ -235,7 +234,6 @@ bool MatchPcName(const std::string& pattern, const std::string& name) {
 
 #else
 
-bool SamePcName(const std::string& a, const std::string& b) { return a == b; }
 std::string PcNameKey(const std::string& name) { return name; }
 bool MatchPcName(const std::string& pattern, const std::string& name) {
   return unicode::Match(pattern, name, false);

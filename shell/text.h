@@ -63,7 +63,6 @@ std::string DevicePathText(const std::vector<std::string>& parts);
 // PC's file system does (exactly on Linux, without regard to case on
 // Windows). The keys are equal exactly when the names compare equal.
 bool SameDeviceName(const std::string& a, const std::string& b);
-bool SamePcName(const std::string& a, const std::string& b);
 std::string DeviceNameKey(const std::string& name);
 std::string PcNameKey(const std::string& name);
 
