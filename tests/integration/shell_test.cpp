@@ -495,7 +495,8 @@ TEST_F(ShellTest, NamesThatAreNoUtf8AreRefusedBeforeAnythingIsDone) {
 // both are named, and the command fails.
 TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
   WriteFile(device_ / "a" / "x.txt", "a's");
-  WriteFile(device_ / "b" / "X.TXT", "b's");
+  WriteFile(device_ / "b" / "x.txt", "b's");
+  WriteFile(device_ / "c" / "X.TXT", "c's");
   WriteFile(device_ / "a" / "sub" / "y.txt", "a's y");
   WriteFile(device_ / "b" / "sub" / "y.txt", "b's y");
   WriteFile(pc_ / "one" / "x.txt", "one's");
@@ -506,14 +507,13 @@ TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
     std::vector<std::string> Words;
     std::string First, Second;
   } cases[] = {
-      {{"get", "-m", "a\\x.txt", "b\\sub\\y.txt", "a\\sub\\y.txt", out.string()},
-       "b\\sub\\y.txt",
-       "a\\sub\\y.txt"},
+      {{"get", "-m", "a\\x.txt", "b\\x.txt", out.string()}, "a\\x.txt", "b\\x.txt"},
       {{"get", "-r", "-m", "a\\sub", "b\\sub", out.string()}, "a\\sub\\y.txt", "b\\sub\\y.txt"},
       {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string()},
        (pc_ / "one" / "x.txt").string(),
        (pc_ / "two" / "x.txt").string()},
-      {{"mv", "a\\x.txt", "b\\X.TXT", "backup"}, "a\\x.txt", "b\\X.TXT"},
+      // One name on the device.
+      {{"mv", "a\\x.txt", "c\\X.TXT", "backup"}, "a\\x.txt", "c\\X.TXT"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = Command(c.Words);
@@ -524,15 +524,16 @@ TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
   EXPECT_TRUE(fs::is_empty(out));
   EXPECT_TRUE(fs::is_empty(device_ / "backup"));
   EXPECT_EQ(ReadFile(device_ / "a" / "x.txt"), "a's");
-  EXPECT_EQ(ReadFile(device_ / "b" / "X.TXT"), "b's");
+  EXPECT_EQ(ReadFile(device_ / "b" / "x.txt"), "b's");
+  EXPECT_EQ(ReadFile(device_ / "c" / "X.TXT"), "c's");
   EXPECT_EQ(ReadFile(device_ / "b" / "sub" / "y.txt"), "b's y");
   EXPECT_EQ(ReadFile(pc_ / "one" / "x.txt"), "one's");
   EXPECT_FALSE(fs::exists(device_ / "x.txt"));
 #if !defined(_WIN32)
   // Names that differ in case are two names on a Linux PC.
-  const Outcome apart = Command({"get", "a\\x.txt", "b\\X.TXT", out.string()});
+  const Outcome apart = Command({"get", "a\\x.txt", "c\\X.TXT", out.string()});
   EXPECT_EQ(apart.status, 0) << apart.err;
-  EXPECT_EQ(ReadFile(out / "x.txt") + ReadFile(out / "X.TXT"), "a'sb's");
+  EXPECT_EQ(ReadFile(out / "x.txt") + ReadFile(out / "X.TXT"), "a'sc's");
 #endif
 }
 
