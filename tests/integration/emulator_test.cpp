@@ -1430,7 +1430,6 @@ TEST_F(EmulatorTest, AFailedCopyKeepsTheTarget) {
       {"broken-copy=1", u"\\Target.bin"},
       {"broken-copy=1", u"\\tARGET.BIN"},
       {"broken-copy=1", u"\\fresh.bin"},
-      {"fail=CeCopyFile:1", u"\\Target.bin"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.faults) + " " + ToUtf8(row.target));
