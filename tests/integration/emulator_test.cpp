@@ -760,6 +760,10 @@ TEST_F(EmulatorTest, LinksThatLeadOutsideAreRefused) {
   Close(h);
   EXPECT_NE(Rapi().CeCopyFile(u"\\in-file", u"\\copy.txt", 0), 0);
   EXPECT_EQ(ReadAll(root_ / "copy.txt"), "inner");
+  // A copy onto a link writes what it leads to.
+  PutFile(root_ / "newer.txt", "newest!");
+  EXPECT_NE(Rapi().CeCopyFile(u"\\newer.txt", u"\\in-file", 0), 0);
+  EXPECT_EQ(ReadAll(root_ / "in" / "inner.txt"), "newest!");
 }
 
 TEST_F(EmulatorTest, ARootThatIsALinkStillConfines) {
