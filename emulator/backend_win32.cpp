@@ -591,6 +591,14 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
                      (dst.attributes & FILE_ATTRIBUTE_READONLY))) {
     return false;
   }
+  // An existing target is replaced where it is: a link, by what it leads to
+  // (inside the root, as Resolve has made sure), as on Linux.
+  std::wstring targetPath = dst.path, targetFolder = dst.folder;
+  Place place;
+  if (dst.exists && PlaceOf(dst.path, &place) && !place.final.empty()) {
+    targetPath = place.final;
+    targetFolder = place.final.substr(0, place.final.rfind(L'\\'));
+  }
   HANDLE from = CreateFileW(src.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (from == INVALID_HANDLE_VALUE) return false;
@@ -599,12 +607,12 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
     // The existing target must not be open anywhere else: it is about to be
     // replaced, as a writer that shares nothing would find it.
     HANDLE old =
-        CreateFileW(dst.path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ok = old != INVALID_HANDLE_VALUE && !SameFile(from, old);
     if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
   }
   std::wstring copyPath;
-  HANDLE to = ok ? CreateCopyFile(dst.folder, &copyPath) : INVALID_HANDLE_VALUE;
+  HANDLE to = ok ? CreateCopyFile(targetFolder, &copyPath) : INVALID_HANDLE_VALUE;
   ok = to != INVALID_HANDLE_VALUE;
   LARGE_INTEGER size{};
   FILETIME accessed{}, written{};
@@ -618,9 +626,9 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
   CloseHandle(from);
   if (ok) {
-    ok = MoveFileExW(copyPath.c_str(), dst.path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    ok = MoveFileExW(copyPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     if (ok && (src.attributes & FILE_ATTRIBUTE_READONLY)) {
-      SetFileAttributesW(dst.path.c_str(), FILE_ATTRIBUTE_READONLY);
+      SetFileAttributesW(targetPath.c_str(), FILE_ATTRIBUTE_READONLY);
     }
   }
   // Nothing half-copied stays; the old target is untouched.
