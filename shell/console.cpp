@@ -122,16 +122,22 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 void UseConsoleText() {
-  // Kept for the whole run: the streams use them until the process ends.
-  static std::unique_ptr<std::streambuf> out, err;
-  if (const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE); console != nullptr && !out) {
+  // Never freed: the streams use them until the process ends, their last
+  // flush included.
+  static std::streambuf* out = nullptr;
+  static std::streambuf* err = nullptr;
+  if (const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE); console != nullptr && out == nullptr) {
     std::cout.flush();
-    out = WideTextBuffer([console](const std::wstring& text) { WriteToConsole(console, text); });
-    std::cout.rdbuf(out.get());
+    out = WideTextBuffer([console](const std::wstring& text) {
+            WriteToConsole(console, text);
+          }).release();
+    std::cout.rdbuf(out);
   }
-  if (const HANDLE console = ConsoleOf(STD_ERROR_HANDLE); console != nullptr && !err) {
-    err = WideTextBuffer([console](const std::wstring& text) { WriteToConsole(console, text); });
-    std::cerr.rdbuf(err.get());
+  if (const HANDLE console = ConsoleOf(STD_ERROR_HANDLE); console != nullptr && err == nullptr) {
+    err = WideTextBuffer([console](const std::wstring& text) {
+            WriteToConsole(console, text);
+          }).release();
+    std::cerr.rdbuf(err);
   }
 }
 

@@ -23,18 +23,6 @@ namespace {
 // that honour that; the system's ANSI code page on older ones.
 UINT NarrowCodePage() { return AreFileApisANSI() ? GetACP() : GetOEMCP(); }
 
-// The first character of the text that is no valid UTF-8 (a surrogate's
-// form included), or npos.
-size_t FirstInvalidUtf8(const std::string& text) {
-  for (size_t i = 0; i < text.size();) {
-    char32_t code = 0;
-    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
-    if (length == 0) return i;
-    i += length;
-  }
-  return std::string::npos;
-}
-
 // Wide text in a code page other than UTF-8. False when a character has no
 // form there: what it became then (a "|", or the code page's own default
 // where the code page takes none of its own) is no name of any file.
@@ -87,9 +75,17 @@ std::string UserFromNarrow(const std::string& text) {
 bool HasNarrowForm(const std::string& text) { return NarrowFormProblem(text).empty(); }
 
 std::string NarrowFormProblem(const std::string& text) {
-  if (FirstInvalidUtf8(text) != std::string::npos) return "it is no valid UTF-8";
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
   const UINT codePage = NarrowCodePage();
-  if (codePage == CP_UTF8) return "";
+  if (codePage == CP_UTF8) {
+    // U+FFFD is what the module makes of a character it cannot convert.
+    if (text.find("\xEF\xBF\xBD") == std::string::npos) return "";
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
   std::string narrow;
   if (ToCodePage(codePage, WideFromUtf8(text), &narrow)) return "";
   // Name the first character that has no form.
@@ -181,6 +177,11 @@ std::string Printable(const std::string& text) {
 }
 
 bool HasReplacement(const std::string& narrowName) {
+#if defined(_WIN32)
+  // In a code page other than UTF-8 the module lists such a character as
+  // "?", which no name holds.
+  if (NarrowCodePage() != CP_UTF8) return narrowName.find('?') != std::string::npos;
+#endif
   // U+FFFD in UTF-8.
   return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
 }

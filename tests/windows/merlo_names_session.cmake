@@ -4,7 +4,7 @@
 # (UTF-8 with a byte order mark, CR LF line ends) in a folder with an accented
 # name. It enters the device's Cyrillic folder, copies a file from it into
 # the current PC folder and into "Sauvegarde été", copies "notes é.txt" back,
-# and lists both sides. A name that is no valid UTF-8 is refused. A second
+# and lists both sides. A name that is not valid UTF-8 is refused. A second
 # run takes its command and a PC folder from the command line. Then the files
 # on both sides are checked: the same bytes under the exact names.
 # Arguments: RUN (the command that runs a Windows program), MERLO_EXE, WORK_DIR.
@@ -34,7 +34,8 @@ windows_path("${backup}" backup_w)
 
 # As Notepad saves a script: a byte order mark, CR LF line ends. The rm names
 # a device file with a Latin-1 byte, which is no UTF-8: refused, and the
-# device's café.txt stays.
+# device's café.txt stays; the ls names U+FFFD, which the module makes of
+# what it cannot convert: refused too.
 string(ASCII 239 187 191 bom)
 string(ASCII 233 latin1_e)
 set(lines
@@ -46,6 +47,7 @@ set(lines
   "get Отчёт.txt \"${backup_w}\""
   "put \"notes é.txt\""
   "-rm caf${latin1_e}.txt"
+  "-ls \"x�*\""
   "cd .."
   "put \"${home_w}\\notes é.txt\""
   "lcd \"${backup_w}\""
@@ -77,9 +79,13 @@ foreach(shown "narrow text:     code page 65001 (UTF-8)" "José\\Documents" "О�
     list(APPEND failures "the output does not show ${shown}")
   endif()
 endforeach()
-string(FIND "${err}" "is no valid UTF-8" at)
+string(FIND "${err}" "caf\\xE9.txt: it is not valid UTF-8" at)
 if(at EQUAL -1)
   list(APPEND failures "the name that is no UTF-8 was not refused as such")
+endif()
+string(FIND "${err}" "x�*: it holds U+FFFD" at)
+if(at EQUAL -1)
+  list(APPEND failures "the name with U+FFFD was not refused as such")
 endif()
 
 # Command and PC folder from the command line.

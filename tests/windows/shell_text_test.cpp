@@ -14,6 +14,10 @@
 namespace merlo_windows_test {
 namespace {
 
+constexpr const char* kNotUtf8 =
+    "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (code page 1252) "
+    "cannot carry";
+
 struct Case {
   const char* User;    // UTF-8
   const char* Narrow;  // in the code page; null: refused
@@ -30,8 +34,9 @@ TEST(ShellNarrowText, ConvertsWhatTheCodePageHoldsAndRefusesTheRest) {
       {"x\xC5\x82.txt", nullptr, "\xC5\x82 cannot be written in code page 1252"},
       // A best fit would make it "A".
       {"\xC4\x80.txt", nullptr, "\xC4\x80 cannot be written in code page 1252"},
-      {"caf\xE9.txt", nullptr, "it is no valid UTF-8"},
-      {"\xED\xA0\x80", nullptr, "it is no valid UTF-8"},  // a surrogate's form
+      {"caf\xE9.txt", nullptr, kNotUtf8},
+      {"\xED\xA0\x80", nullptr, kNotUtf8},  // a surrogate's form
+      {"x\xEF\xBF\xBD", nullptr, "\xEF\xBF\xBD cannot be written in code page 1252"},
   };
   const Case oem[] = {
       {"caf\xC3\xA9.txt", "caf\x82.txt", ""},
@@ -49,6 +54,9 @@ TEST(ShellNarrowText, ConvertsWhatTheCodePageHoldsAndRefusesTheRest) {
     }
   };
   EXPECT_EQ(merlo::NarrowTextName(), "code page 1252");
+  // The module lists what the code page cannot hold as "?".
+  EXPECT_TRUE(merlo::HasReplacement("??? ?????????"));
+  EXPECT_FALSE(merlo::HasReplacement("caf\xE9.txt"));
   for (const auto& c : ansi) check(c);
   SetFileApisToOEM();
   EXPECT_EQ(merlo::NarrowTextName(), "code page 437, the OEM one");
