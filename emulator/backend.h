@@ -33,20 +33,32 @@ void CloseCompletionEvent(int32_t event);
 // An event value that was valid once and is closed by now.
 int32_t MakeClosedEvent();
 
-// Files. Paths are device paths; each call refuses what leaves the root.
+// Files. Paths are device paths; each call refuses what leaves the root. Every
+// part of a path names the entry whose name it is without regard to case (the
+// exact name first, then one that differs only in case), as on the device; an
+// entry that is written keeps its name as it stands.
 DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
                            DeviceFindRecord** records);
 void DevFreeBuffer(void* buffer);
 DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
                            uint32_t disposition, uint32_t attributes);
 bool DevGetFileSize(DeviceHandle file, uint64_t* size);
-// Reads / writes up to `count` bytes; `done` gets what moved.
+// Reads / writes `count` bytes, fewer only at the end of the file (reads) or on
+// failure; `done` gets what moved.
 bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done);
 bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done);
 bool DevCloseHandle(DeviceHandle file);
-bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists);
+// Copies into a new file beside the target and puts it in the target's place
+// only when it is whole: a copy that fails leaves an existing target as it
+// was. `breakOff` makes it fail after half the file (a fault for tests).
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
+                 bool breakOff);
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target);
 bool DevDeleteFile(const DeviceChar* path);
+
+// The device's handle table: at most this many files are open at once; a
+// CeCreateFile beyond it fails.
+constexpr size_t kMaxOpenHandles = 512;
 
 // Windows constants the calls understand.
 constexpr uint32_t kAccessRead = 0x80000000u;   // GENERIC_READ

@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 #include "backend.h"
 #include "device_path.h"
 #include "lock.h"
+#include "unicode/unicode.h"
 
 namespace emu {
 namespace {
@@ -48,25 +51,103 @@ bool CanonicalWithin(const std::string& root, const std::string& path, std::stri
   return true;
 }
 
-std::string Join(const std::string& root, const std::vector<std::u16string>& parts, size_t count,
-                 bool* ok) {
-  std::string path = root;
-  std::string name;
-  *ok = true;
-  for (size_t i = 0; i < count; ++i) {
-    if (!Utf16ToUtf8(parts[i], &name)) {
-      *ok = false;
-      return std::string();
-    }
-    if (path.empty() || path.back() != '/') path.push_back('/');
-    path += name;
+std::string JoinName(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+bool IsDotOrDotDot(const char* name) {
+  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
+}
+
+bool IsAscii(const char* text) {
+  for (; *text != 0; ++text) {
+    if (static_cast<unsigned char>(*text) >= 0x80) return false;
   }
-  return path;
+  return true;
+}
+
+// The characters of valid UTF-8: its bytes that are no continuation bytes.
+size_t Characters(const char* text) {
+  size_t n = 0;
+  for (; *text != 0; ++text) n += (static_cast<unsigned char>(*text) & 0xC0) != 0x80 ? 1 : 0;
+  return n;
+}
+
+bool AsciiEqualCaseless(const char* a, const char* b) {
+  const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+  for (; *a != 0 && fold(*a) == fold(*b); ++a, ++b) {
+  }
+  return *a == 0 && *b == 0;
+}
+
+// Looks a device name up in a folder as the device does: the entry of that
+// exact name when there is one, else one whose name differs only in case (the
+// first in byte order when several do). 1 with the name on disk in *found and
+// the entry's lstat in *st; 0 when there is none; -1 when the folder cannot be
+// searched. The common case, the exact name, costs one lstat.
+int LookUp(const std::string& folder, const std::u16string& name, std::string* found,
+           struct stat* st) {
+  std::string utf8;
+  if (!unicode::ToUtf8(name, &utf8)) return -1;
+  if (lstat(JoinName(folder, utf8).c_str(), st) == 0) {
+    *found = std::move(utf8);
+    return 1;
+  }
+  if (errno != ENOENT) return -1;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return -1;
+  // Two ASCII names are compared as they stand (their case pairs are A-Z and
+  // a-z only): most names of a large folder cost no conversion.
+  // Simple case folding maps one character to one: a name of another length
+  // in characters is passed over before any conversion.
+  const bool asciiName = IsAscii(utf8.c_str());
+  const size_t characters = Characters(utf8.c_str());
+  bool any = false;
+  std::u16string candidate;
+  while (struct dirent* de = readdir(dir)) {
+    if (IsDotOrDotDot(de->d_name) || Characters(de->d_name) != characters) continue;
+    if (asciiName && IsAscii(de->d_name)) {
+      if (!AsciiEqualCaseless(de->d_name, utf8.c_str())) continue;
+    } else if (!unicode::ToUtf16(de->d_name, &candidate) ||
+               !unicode::EqualCaseless(candidate, name)) {
+      continue;
+    }
+    if (!any || std::strcmp(de->d_name, found->c_str()) < 0) *found = de->d_name;
+    any = true;
+  }
+  closedir(dir);
+  if (!any) return 0;
+  if (lstat(JoinName(folder, *found).c_str(), st) == 0) return 1;
+  return errno == ENOENT ? 0 : -1;
+}
+
+// The canonical path of the folder that the first `count` parts name, each
+// looked up without regard to case; a link on the way must stay inside the root.
+bool ResolveFolder(const std::string& root, const std::vector<std::u16string>& parts, size_t count,
+                   std::string* folder) {
+  *folder = root;
+  std::string name;
+  struct stat st;
+  for (size_t i = 0; i < count; ++i) {
+    if (LookUp(*folder, parts[i], &name, &st) != 1) return false;
+    std::string next = JoinName(*folder, name);
+    if (S_ISLNK(st.st_mode)) {
+      if (!CanonicalWithin(root, next, folder)) return false;
+    } else if (S_ISDIR(st.st_mode)) {
+      *folder = std::move(next);
+    } else {
+      return false;
+    }
+  }
+  return true;
 }
 
 // One device entry, resolved to a place inside the root.
 struct Entry {
-  std::string path;  // where to operate: the link's target when followed, else the entry
+  std::string folder;  // canonical path of the folder that holds it
+  std::string name;    // its name on disk; the name asked for when it does not exist
+  std::string asked;   // the name as the caller spelled it
+  std::string path;    // where to operate: the link's target when followed, else the entry
   bool exists = false;
   bool isLink = false;  // the entry is a symbolic link (that stays inside the root)
   struct stat st;       // of the entry, links followed (valid when exists)
@@ -79,21 +160,18 @@ bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
   std::vector<std::u16string> parts;
   if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
   std::string root = Root();
-  if (root.empty()) return false;
-  bool ok;
-  std::string parent = Join(root, parts, parts.size() - 1, &ok);
-  std::string leaf;
-  if (!ok || !Utf16ToUtf8(parts.back(), &leaf)) return false;
-  std::string folder;
-  if (!CanonicalWithin(root, parent, &folder)) return false;
-  std::string full = folder == "/" ? "/" + leaf : folder + "/" + leaf;
+  if (root.empty() || !ResolveFolder(root, parts, parts.size() - 1, &entry->folder)) return false;
+  if (!unicode::ToUtf8(parts.back(), &entry->asked)) return false;
   struct stat st;
-  if (lstat(full.c_str(), &st) != 0) {
-    if (errno != ENOENT) return false;
-    entry->path = full;
+  int found = LookUp(entry->folder, parts.back(), &entry->name, &st);
+  if (found < 0) return false;
+  if (found == 0) {
+    entry->name = entry->asked;
+    entry->path = JoinName(entry->folder, entry->name);
     entry->exists = false;
     return true;
   }
+  std::string full = JoinName(entry->folder, entry->name);
   entry->exists = true;
   entry->isLink = S_ISLNK(st.st_mode);
   if (entry->isLink) {
@@ -148,13 +226,41 @@ bool SharingClash(dev_t dev, ino_t ino, uint32_t access, uint32_t share) {
   return false;
 }
 
-// Whether a handle that does not share deletion holds the file open.
-bool HeldOpen(dev_t dev, ino_t ino) {
-  ScopedLock lock(gFilesLock);
+// Whether the file at `path` is held open so that it may not be deleted or
+// renamed: by a handle of this library that does not share deletion, or, when
+// no handle here has it open, by the PC side (whose lock, as TakeShareLock
+// takes it, cannot tell whether deletion is shared; a Windows file held open
+// seldom shares it).
+bool HeldOpen(const std::string& path, dev_t dev, ino_t ino) {
+  bool openHere = false;
+  {
+    ScopedLock lock(gFilesLock);
+    for (const OpenFile& f : gFiles) {
+      if (f.fd < 0 || f.dev != dev || f.ino != ino) continue;
+      if (!(f.share & kShareDelete)) return true;
+      openHere = true;
+    }
+  }
+  if (openHere) return false;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  const bool locked = !TakeShareLock(fd, 0);
+  close(fd);
+  return locked;
+}
+
+// Whether the handle table has room for one more. The first with gFilesLock held.
+bool HandleFreeLocked() {
+  if (gFiles.size() < kMaxOpenHandles) return true;
   for (const OpenFile& f : gFiles) {
-    if (f.fd >= 0 && f.dev == dev && f.ino == ino && !(f.share & kShareDelete)) return true;
+    if (f.fd < 0) return true;
   }
   return false;
+}
+
+bool HandleFree() {
+  ScopedLock lock(gFilesLock);
+  return HandleFreeLocked();
 }
 
 DeviceHandle AddHandle(const OpenFile& file) {
@@ -164,7 +270,7 @@ DeviceHandle AddHandle(const OpenFile& file) {
       return DeviceHandle(i + 1);
     }
   }
-  if (gFiles.size() >= 0x7FFFFFF0u) return kInvalidDeviceHandle;
+  if (gFiles.size() >= kMaxOpenHandles) return kInvalidDeviceHandle;
   gFiles.push_back(file);
   return DeviceHandle(gFiles.size());
 }
@@ -222,10 +328,6 @@ DeviceFindRecord* NewArray(size_t capacity) {
   void* block = std::malloc(bytes);
   if (block != nullptr) AdviseHugePages(block, bytes);
   return static_cast<DeviceFindRecord*>(block);
-}
-
-bool IsDotOrDotDot(const char* name) {
-  return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
 }  // namespace
@@ -327,10 +429,8 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
   std::string root = Root();
   if (root.empty()) return 0;
-  bool ok;
-  std::string folderPath = Join(root, folderParts, folderParts.size(), &ok);
   std::string folder;
-  if (!ok || !CanonicalWithin(root, folderPath, &folder)) return 0;
+  if (!ResolveFolder(root, folderParts, folderParts.size(), &folder)) return 0;
   int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return 0;
   DIR* dir = fdopendir(dfd);
@@ -374,10 +474,11 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     }
     DeviceFindRecord* r = &array[count];
     std::memset(r, 0, sizeof *r);
-    int units = Utf8ToUtf16(name, std::strlen(name), r->Name, kMaxNameUnits);
+    ptrdiff_t units =
+        unicode::Utf8ToUtf16(name, std::strlen(name), r->Name, sizeof r->Name / sizeof r->Name[0]);
     // Names the device could not hold are not listed.
     if (units <= 0 || !IsDeviceName(r->Name, size_t(units))) continue;
-    if (!everything && !MatchWildcard(last.data(), last.size(), r->Name, size_t(units))) continue;
+    if (!everything && !MatchesName(last, r->Name, size_t(units))) continue;
 
     unsigned char type = de->d_type;
     struct stat st;
@@ -406,7 +507,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
       if (flags & kFindCreationTime) PutTime(r->CreationTime, st.st_ctim);
       if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, st.st_atim);
       if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, st.st_mtim);
-      if (flags & kFindObjectId) r->ObjectId = uint32_t(st.st_ino);
+      if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, r->Name, size_t(units));
     }
     if (!(flags & kFindName)) std::memset(r->Name, 0, sizeof r->Name);
     ++count;
@@ -444,6 +545,7 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   } else if (!creates) {
     return kInvalidDeviceHandle;
   }
+  if (!HandleFree()) return kInvalidDeviceHandle;  // before anything is created or truncated
   int oflags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (!entry.exists) oflags |= O_CREAT | O_EXCL;
@@ -472,12 +574,15 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     ScopedLock lock(gFilesLock);
     bool truncate =
         entry.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
-    if (!SharingClash(st.st_dev, st.st_ino, access, share) &&
+    if (!SharingClash(st.st_dev, st.st_ino, access, share) && HandleFreeLocked() &&
         (!truncate || ftruncate(fd, 0) == 0)) {
       handle = AddHandle(file);
     }
   }
-  if (handle == kInvalidDeviceHandle) close(fd);
+  if (handle == kInvalidDeviceHandle) {
+    if (!entry.exists) unlink(entry.path.c_str());  // made by this call
+    close(fd);
+  }
   return handle;
 }
 
@@ -540,19 +645,26 @@ bool DevCloseHandle(DeviceHandle file) {
 }
 
 namespace {
-bool CopyContents(int from, int to) {
+// Copies up to `limit` bytes; false on an error.
+bool CopyContents(int from, int to, uint64_t limit) {
+  uint64_t copied = 0;
   // copy_file_range first; plain read/write where the file systems refuse it.
-  while (true) {
-    ssize_t n = copy_file_range(from, nullptr, to, nullptr, size_t(1) << 30, 0);
-    if (n > 0) continue;
+  while (copied < limit) {
+    ssize_t n = copy_file_range(from, nullptr, to, nullptr,
+                                size_t(std::min<uint64_t>(limit - copied, uint64_t(1) << 30)), 0);
+    if (n > 0) {
+      copied += uint64_t(n);
+      continue;
+    }
     if (n == 0) return true;
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) return false;
     break;
   }
   std::vector<char> buffer(1 << 16);
-  while (true) {
-    ssize_t n = read(from, buffer.data(), buffer.size());
+  while (copied < limit) {
+    ssize_t n =
+        read(from, buffer.data(), size_t(std::min<uint64_t>(limit - copied, buffer.size())));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -566,11 +678,31 @@ bool CopyContents(int from, int to) {
       }
       off += w;
     }
+    copied += uint64_t(n);
   }
+  return true;
+}
+
+// A new file in `folder` for a copy to grow in; its path in *path.
+int CreateCopyFile(const std::string& folder, std::string* path) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = JoinName(
+        folder, ".copy-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp");
+    int fd = open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 }  // namespace
 
-bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists) {
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
+                 bool breakOff) {
   Entry src, dst;
   if (!Resolve(existing, true, &src) || !src.exists || !S_ISREG(src.st.st_mode)) return false;
   if (!Resolve(target, true, &dst)) return false;
@@ -580,58 +712,65 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   }
   int from = open(src.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (from < 0) return false;
-  struct stat fromSt;
-  if (fstat(from, &fromSt) != 0 || !S_ISREG(fromSt.st_mode)) {
-    close(from);
-    return false;
-  }
-  int to = open(
-      dst.path.c_str(),
-      O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (dst.exists ? 0 : O_CREAT | O_EXCL), 0666);
-  if (to < 0) {
-    close(from);
-    return false;
-  }
-  const bool created = !dst.exists;  // the open above made it
-  struct stat toSt;
-  bool ok = fstat(to, &toSt) == 0 && S_ISREG(toSt.st_mode) &&
-            !(toSt.st_dev == fromSt.st_dev && toSt.st_ino == fromSt.st_ino);
+  // The existing target is held, locked as a writer that shares nothing, until
+  // the copy takes its place: no one else may have it open meanwhile.
+  int old = -1;
+  if (dst.exists) old = open(dst.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  struct stat fromSt, oldSt;
+  bool ok = fstat(from, &fromSt) == 0 && S_ISREG(fromSt.st_mode) &&
+            (!dst.exists || (old >= 0 && fstat(old, &oldSt) == 0 && S_ISREG(oldSt.st_mode) &&
+                             !(oldSt.st_dev == fromSt.st_dev && oldSt.st_ino == fromSt.st_ino)));
   if (ok) {
     ScopedLock lock(gFilesLock);
-    ok = TakeShareLock(from, kShareRead) && TakeShareLock(to, 0) &&
+    ok = TakeShareLock(from, kShareRead) &&
          !SharingClash(fromSt.st_dev, fromSt.st_ino, kAccessRead, kShareRead) &&
-         !SharingClash(toSt.st_dev, toSt.st_ino, kAccessWrite, 0) &&
-         (created || ftruncate(to, 0) == 0);
+         (!dst.exists ||
+          (TakeShareLock(old, 0) && !SharingClash(oldSt.st_dev, oldSt.st_ino, kAccessWrite, 0)));
   }
-  const bool truncated = ok && !created;
-  if (ok) ok = CopyContents(from, to);
+  std::string copyPath;
+  int to = ok ? CreateCopyFile(FolderOf(dst.path), &copyPath) : -1;
+  ok = to >= 0;
+  if (ok) {
+    const uint64_t size = uint64_t(fromSt.st_size);
+    ok = CopyContents(from, to, breakOff ? size / 2 : UINT64_MAX) && !breakOff;
+  }
   if (ok) {
     // As CopyFile: the last-write time and the read-only attribute travel along.
     struct timespec times[2] = {fromSt.st_atim, fromSt.st_mtim};
     futimens(to, times);
-    if (ReadOnly(fromSt)) fchmod(to, toSt.st_mode & 07555);
+    if (ReadOnly(fromSt)) fchmod(to, 0444);
+    ok = rename(copyPath.c_str(), dst.path.c_str()) == 0;
   }
+  if (to >= 0) {
+    close(to);
+    if (!ok) unlink(copyPath.c_str());  // nothing half-copied stays; the old target is untouched
+  }
+  if (old >= 0) close(old);
   close(from);
-  close(to);
-  if (!ok && (created || truncated)) unlink(dst.path.c_str());  // no half-copied target stays
   return ok;
 }
 
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   Entry src, dst;
   if (!Resolve(existing, false, &src) || !src.exists) return false;
-  if (!Resolve(target, false, &dst) || dst.exists) return false;
-  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.st.st_dev, src.st.st_ino)) {
+  if (!Resolve(target, false, &dst)) return false;
+  std::string to = dst.path;
+  if (dst.exists) {
+    // Only the entry itself under another spelling: a change of case.
+    if (dst.folder != src.folder || dst.name != src.name || dst.asked == src.name) return false;
+    to = JoinName(dst.folder, dst.asked);
+  }
+  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
     return false;
   }
-  if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, dst.path.c_str(), RENAME_NOREPLACE) == 0) {
+  if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
   }
   if (errno != EINVAL && errno != ENOSYS) return false;
   // File systems without RENAME_NOREPLACE.
   struct stat st;
-  if (lstat(dst.path.c_str(), &st) == 0 || errno != ENOENT) return false;
-  return rename(src.path.c_str(), dst.path.c_str()) == 0;
+  if (lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+  return rename(src.path.c_str(), to.c_str()) == 0;
 }
 
 bool DevDeleteFile(const DeviceChar* path) {
@@ -640,7 +779,7 @@ bool DevDeleteFile(const DeviceChar* path) {
   if (S_ISDIR(entry.st.st_mode)) return false;  // a folder, or a link that leads to one
   if (!entry.isLink) {
     if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return false;
-    if (HeldOpen(entry.st.st_dev, entry.st.st_ino)) return false;
+    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) return false;
   }
   return unlink(entry.path.c_str()) == 0;
 }

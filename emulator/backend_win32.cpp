@@ -3,11 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "backend.h"
 #include "device_path.h"
 #include "lock.h"
+#include "unicode/unicode.h"
 #include "windows_include.h"
 
 namespace emu {
@@ -19,32 +21,53 @@ std::wstring Wide(const std::u16string& text) {
 
 // ---- The root ---------------------------------------------------------------
 
+// Where an existing file or folder is, links followed: its final path, and
+// its name on its volume. Wine gives no final path longer than MAX_PATH; the
+// name on the volume has no such limit, and stands in for it there.
+struct Place {
+  std::wstring final;  // empty when the system gives none
+  std::wstring name;
+  DWORD volume = 0;
+};
+
 Mutex gRootLock;
-std::wstring gRoot;       // "\\?\C:\dir" form, no trailing backslash; empty: none
-std::wstring gRootFinal;  // the root as GetFinalPathNameByHandleW names it
+std::wstring gRoot;  // "\\?\C:\dir" form, no trailing backslash; empty: none
+Place gRootPlace;
 
 struct RootInfo {
   std::wstring path;
-  std::wstring final;
+  Place place;
 };
 
 RootInfo Root() {
   ScopedLock lock(gRootLock);
-  return RootInfo{gRoot, gRootFinal};
+  return RootInfo{gRoot, gRootPlace};
 }
 
-// The final path of an existing file or folder, links followed.
-bool FinalPath(const std::wstring& path, std::wstring* final) {
+void TrimBackslashes(std::wstring* path) {
+  while (path->size() > 1 && path->back() == L'\\') path->pop_back();
+}
+
+bool PlaceOf(const std::wstring& path, Place* place) {
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  wchar_t buffer[4096];
-  DWORD n = GetFinalPathNameByHandleW(h, buffer, 4096, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  std::vector<wchar_t> buffer(sizeof(FILE_NAME_INFO) / sizeof(wchar_t) + 32768);
+  DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), DWORD(buffer.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  place->final.assign(buffer.data(), n > 0 && n < buffer.size() ? n : 0);
+  TrimBackslashes(&place->final);
+  BY_HANDLE_FILE_INFORMATION information;
+  bool ok = GetFileInformationByHandle(h, &information) &&
+            GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(),
+                                         DWORD(buffer.size() * sizeof(wchar_t)));
   CloseHandle(h);
-  if (n == 0 || n >= 4096) return false;
-  *final = std::wstring(buffer, n);
-  while (final->size() > 1 && final->back() == L'\\') final->pop_back();
+  if (!ok) return false;
+  const FILE_NAME_INFO* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  place->name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  TrimBackslashes(&place->name);
+  place->volume = information.dwVolumeSerialNumber;
   return true;
 }
 
@@ -52,26 +75,96 @@ bool SameTextNoCase(const wchar_t* a, const wchar_t* b, size_t n) {
   return CompareStringOrdinal(a, int(n), b, int(n), TRUE) == CSTR_EQUAL;
 }
 
-// True when the existing `path`, links followed, is the root or lies below it.
-bool FinalWithin(const RootInfo& root, const std::wstring& path) {
-  std::wstring final;
-  if (!FinalPath(path, &final)) return false;
-  size_t n = root.final.size();
-  return final.size() >= n && SameTextNoCase(final.c_str(), root.final.c_str(), n) &&
-         (final.size() == n || final[n] == L'\\');
+// True when `path` is `root` or lies below it.
+bool PathWithin(const std::wstring& root, const std::wstring& path) {
+  size_t n = root.size();
+  if (n > 0 && root.back() == L'\\') --n;  // a volume's root: "\\"
+  return path.size() >= n && SameTextNoCase(path.c_str(), root.c_str(), n) &&
+         (path.size() == n || path[n] == L'\\');
 }
 
-std::wstring Join(const std::wstring& root, const std::vector<std::u16string>& parts,
-                  size_t count) {
-  std::wstring path = root;
-  for (size_t i = 0; i < count; ++i) {
-    if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
-    path += Wide(parts[i]);
+// True when the existing `path`, links followed, is the root or lies below it.
+bool FinalWithin(const RootInfo& root, const std::wstring& path) {
+  Place place;
+  if (!PlaceOf(path, &place)) return false;
+  if (!place.final.empty() && !root.place.final.empty()) {
+    return PathWithin(root.place.final, place.final);
   }
-  return path;
+  return place.volume == root.place.volume && PathWithin(root.place.name, place.name);
+}
+
+std::wstring JoinName(const std::wstring& folder, const std::wstring& name) {
+  std::wstring path = folder;
+  if (path.empty() || path.back() != L'\\') path.push_back(L'\\');
+  return path + name;
+}
+
+std::u16string_view View(const wchar_t* text) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(text), wcslen(text));
+}
+
+// Looks a device name up in a folder as the device does: the entry whose name
+// equals it but for case (Unicode simple case folding). The file system's own
+// caseless lookup finds it in one call; a name it finds only by another rule
+// (a short name, a case rule of its own) does not count, and then the folder
+// is searched (the exact name first, else the first in unit order). 1 with the
+// name on disk in *found and its attributes; 0 when there is none; -1 on an error.
+int LookUp(const std::wstring& folder, const std::u16string& name, std::wstring* found,
+           DWORD* attributes) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileExW(JoinName(folder, Wide(name)).c_str(), FindExInfoBasic, &data,
+                                 FindExSearchNameMatch, nullptr, 0);
+  if (find != INVALID_HANDLE_VALUE) {
+    FindClose(find);
+    if (unicode::EqualCaseless(View(data.cFileName), name)) {
+      *found = data.cFileName;
+      *attributes = data.dwFileAttributes;
+      return 1;
+    }
+  } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+    return -1;
+  }
+  find = FindFirstFileExW(JoinName(folder, L"*").c_str(), FindExInfoBasic, &data,
+                          FindExSearchNameMatch, nullptr, 0);
+  if (find == INVALID_HANDLE_VALUE) return -1;
+  bool any = false, exact = false;
+  do {
+    std::u16string_view candidate = View(data.cFileName);
+    if (!IsDeviceName(candidate.data(), candidate.size()) ||
+        !unicode::EqualCaseless(candidate, name)) {
+      continue;
+    }
+    const bool same = candidate == name;
+    if (!any || (same && !exact) || (!exact && candidate < View(found->c_str()))) {
+      *found = data.cFileName;
+      *attributes = data.dwFileAttributes;
+      exact = same;
+    }
+    any = true;
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return any ? 1 : 0;
+}
+
+// The folder that the first `count` parts name, each looked up without regard
+// to case, inside the root with links followed.
+bool ResolveFolder(const RootInfo& root, const std::vector<std::u16string>& parts, size_t count,
+                   std::wstring* folder) {
+  *folder = root.path;
+  std::wstring name;
+  DWORD attributes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (LookUp(*folder, parts[i], &name, &attributes) != 1) return false;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    *folder = JoinName(*folder, name);
+  }
+  return FinalWithin(root, *folder);
 }
 
 struct Entry {
+  std::wstring folder;  // the folder that holds it
+  std::wstring name;    // its name on disk; the name asked for when it does not exist
+  std::wstring asked;   // the name as the caller spelled it
   std::wstring path;
   bool exists = false;
   DWORD attributes = 0;
@@ -84,24 +177,27 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   std::vector<std::u16string> parts;
   if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
   RootInfo root = Root();
-  if (root.path.empty()) return false;
-  std::wstring parent = Join(root.path, parts, parts.size() - 1);
-  if (!FinalWithin(root, parent)) return false;
-  entry->path = Join(parent, parts, 0);
-  if (entry->path.back() != L'\\') entry->path.push_back(L'\\');
-  entry->path += Wide(parts.back());
-  DWORD attributes = GetFileAttributesW(entry->path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+  if (root.path.empty() || !ResolveFolder(root, parts, parts.size() - 1, &entry->folder)) {
+    return false;
+  }
+  entry->asked = Wide(parts.back());
+  int found = LookUp(entry->folder, parts.back(), &entry->name, &entry->attributes);
+  if (found < 0) return false;
+  if (found == 0) {
+    entry->name = entry->asked;
+    entry->path = JoinName(entry->folder, entry->name);
     entry->exists = false;
     return true;
   }
+  entry->path = JoinName(entry->folder, entry->name);
   // Every existing entry, not only those marked as reparse points: Wine shows a
   // Unix link to a file as a plain file.
   if (!FinalWithin(root, entry->path)) return false;
-  entry->exists = true;
+  // The attributes of what a link leads to.
+  DWORD attributes = GetFileAttributesW(entry->path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   entry->attributes = attributes;
+  entry->exists = true;
   return true;
 }
 
@@ -109,6 +205,13 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
 
 Mutex gFilesLock;
 std::vector<HANDLE> gFiles;  // handle = index + 1; INVALID_HANDLE_VALUE: free
+
+// Handles in use. Call with gFilesLock held.
+size_t OpenHandles() {
+  size_t n = 0;
+  for (HANDLE h : gFiles) n += h != INVALID_HANDLE_VALUE ? 1 : 0;
+  return n;
+}
 
 HANDLE HandleOf(DeviceHandle handle) {
   ScopedLock lock(gFilesLock);
@@ -119,12 +222,6 @@ HANDLE HandleOf(DeviceHandle handle) {
 void PutTime(uint32_t field[2], const FILETIME& t) {
   field[0] = t.dwLowDateTime;
   field[1] = t.dwHighDateTime;
-}
-
-uint32_t NameId(const wchar_t* name) {
-  uint32_t hash = 2166136261u;  // FNV-1a of the name's units
-  for (; *name; ++name) hash = (hash ^ uint32_t(*name)) * 16777619u;
-  return hash;
 }
 
 DWORD WINAPI ThreadMain(LPVOID p);
@@ -156,7 +253,7 @@ bool ReadEnvironment(const char* name, std::string* utf8) {
   DWORD got = GetEnvironmentVariableW(wideName.c_str(), reinterpret_cast<wchar_t*>(&value[0]), n);
   if (got >= n) return false;
   value.resize(got);
-  return Utf16ToUtf8(value, utf8);
+  return unicode::ToUtf8(value, utf8);
 }
 
 bool WriteFileNamedBy(const char* variable, const std::string& contents) {
@@ -178,7 +275,8 @@ bool WriteFileNamedBy(const char* variable, const std::string& contents) {
 }
 
 bool SetDeviceRootFromEnvironment() {
-  std::wstring root, final;
+  std::wstring root;
+  Place place;
   DWORD n = GetEnvironmentVariableW(L"MERLO_DEVICE_ROOT", nullptr, 0);
   if (n > 1) {
     std::wstring value(n, L'\0');
@@ -198,15 +296,15 @@ bool SetDeviceRootFromEnvironment() {
       }
       DWORD attributes = GetFileAttributesW(root.c_str());
       if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          !FinalPath(root, &final)) {
+          !PlaceOf(root, &place)) {
         root.clear();
-        final.clear();
+        place = Place();
       }
     }
   }
   ScopedLock lock(gRootLock);
   gRoot = root;
-  gRootFinal = final;
+  gRootPlace = place;
   return !root.empty();
 }
 
@@ -254,12 +352,8 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
   RootInfo root = Root();
   if (root.path.empty()) return 0;
-  std::wstring folder = Join(root.path, folderParts, folderParts.size());
-  DWORD folderAttributes = GetFileAttributesW(folder.c_str());
-  if (folderAttributes == INVALID_FILE_ATTRIBUTES ||
-      !(folderAttributes & FILE_ATTRIBUTE_DIRECTORY) || !FinalWithin(root, folder)) {
-    return 0;
-  }
+  std::wstring folder;
+  if (!ResolveFolder(root, folderParts, folderParts.size(), &folder)) return 0;
   std::wstring search = folder;
   if (search.back() != L'\\') search.push_back(L'\\');
   const size_t folderLength = search.size();
@@ -272,6 +366,10 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   }
 
   const bool everything = MatchesEverything(last);
+  // Wine shows a Unix link to a file as a plain file: there every entry is
+  // checked (a file and a link to a file can be told apart only by where they lead).
+  static const bool checkEveryEntry =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
   size_t capacity = 64, count = 0;
   DeviceFindRecord* array =
       static_cast<DeviceFindRecord*>(std::malloc(capacity * sizeof(DeviceFindRecord)));
@@ -283,8 +381,8 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     if (length == 0 || length > kMaxNameUnits) continue;
     const char16_t* name16 = reinterpret_cast<const char16_t*>(name);
     if (!IsDeviceName(name16, length)) continue;  // also "." and ".."
-    if (!everything && !MatchWildcard(last.data(), last.size(), name16, length)) continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    if (!everything && !MatchesName(last, name16, length)) continue;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || checkEveryEntry) {
       search.resize(folderLength);
       search.append(name, length);
       if (!FinalWithin(root, search)) continue;
@@ -310,7 +408,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     if (flags & kFindCreationTime) PutTime(r->CreationTime, data.ftCreationTime);
     if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, data.ftLastAccessTime);
     if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, data.ftLastWriteTime);
-    if (flags & kFindObjectId) r->ObjectId = NameId(name);
+    if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, name16, length);
     if (flags & kFindName) std::memcpy(r->Name, name, length * sizeof(wchar_t));
   }
   if (!failed && find != INVALID_HANDLE_VALUE && GetLastError() != ERROR_NO_MORE_FILES) {
@@ -337,12 +435,34 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   const DWORD kAttributeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY;
+  // The entry is found by the device's own rule (Resolve): an existing one is
+  // opened by its name on disk, which stays as it is; a new one must be new.
+  DWORD how = disposition;
+  if (entry.exists) {
+    if (disposition == kCreateNew) return kInvalidDeviceHandle;
+    // A read-only file is not written, whoever asks (the file system may let
+    // a privileged user through).
+    if ((entry.attributes & FILE_ATTRIBUTE_READONLY) &&
+        (WantsWrite(access) || disposition == kCreateAlways || disposition == kTruncateExisting)) {
+      return kInvalidDeviceHandle;
+    }
+    if (disposition == kOpenAlways) how = OPEN_EXISTING;
+  } else {
+    if (disposition == kOpenExisting || disposition == kTruncateExisting) {
+      return kInvalidDeviceHandle;
+    }
+    how = CREATE_NEW;
+  }
   DWORD desired = 0;
   if (WantsRead(access)) desired |= GENERIC_READ;
   if (WantsWrite(access)) desired |= GENERIC_WRITE;
+  {
+    ScopedLock lock(gFilesLock);
+    if (OpenHandles() >= kMaxOpenHandles) return kInvalidDeviceHandle;
+  }
   HANDLE h = CreateFileW(entry.path.c_str(), desired,
                          share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE), nullptr,
-                         disposition, attributes & kAttributeBits, nullptr);
+                         how, attributes & kAttributeBits, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kInvalidDeviceHandle;
   if (GetFileType(h) != FILE_TYPE_DISK) {
     CloseHandle(h);
@@ -354,6 +474,10 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
       gFiles[i] = h;
       return DeviceHandle(i + 1);
     }
+  }
+  if (gFiles.size() >= kMaxOpenHandles) {  // filled meanwhile by another thread
+    CloseHandle(h);
+    return kInvalidDeviceHandle;
   }
   gFiles.push_back(h);
   return DeviceHandle(gFiles.size());
@@ -371,9 +495,16 @@ bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done
   *done = 0;
   HANDLE h = HandleOf(file);
   if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD moved = 0;
-  if (!ReadFile(h, buffer, count, &moved, nullptr)) return false;
-  *done = moved;
+  // As many bytes as asked, fewer only at the end of the file.
+  char* p = static_cast<char*>(buffer);
+  uint32_t total = 0;
+  while (total < count) {
+    DWORD moved = 0;
+    if (!ReadFile(h, p + total, count - total, &moved, nullptr)) return false;
+    if (moved == 0) break;
+    total += moved;
+  }
+  *done = total;
   return true;
 }
 
@@ -381,10 +512,16 @@ bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_
   *done = 0;
   HANDLE h = HandleOf(file);
   if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD moved = 0;
-  BOOL ok = WriteFile(h, buffer, count, &moved, nullptr);
-  *done = moved;
-  return ok != 0;
+  const char* p = static_cast<const char*>(buffer);
+  uint32_t total = 0;
+  bool ok = true;
+  while (ok && total < count) {
+    DWORD moved = 0;
+    ok = WriteFile(h, p + total, count - total, &moved, nullptr) != 0 && moved > 0;
+    total += moved;
+  }
+  *done = total;
+  return ok;
 }
 
 bool DevCloseHandle(DeviceHandle file) {
@@ -400,20 +537,125 @@ bool DevCloseHandle(DeviceHandle file) {
   return true;
 }
 
-bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists) {
+namespace {
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
+         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+         x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// A new file in `folder` for a copy to grow in; its path in *path.
+HANDLE CreateCopyFile(const std::wstring& folder, std::wstring* path) {
+  static volatile LONG counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = JoinName(folder, L".copy-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(InterlockedIncrement(&counter)) + L".tmp");
+    HANDLE h = CreateFileW(path->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return h;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// Copies up to `limit` bytes; false on an error.
+bool CopyContents(HANDLE from, HANDLE to, uint64_t limit) {
+  std::vector<char> buffer(1 << 16);
+  uint64_t copied = 0;
+  while (copied < limit) {
+    DWORD want = DWORD(limit - copied < buffer.size() ? limit - copied : buffer.size());
+    DWORD got = 0;
+    if (!ReadFile(from, buffer.data(), want, &got, nullptr)) return false;
+    if (got == 0) return true;
+    for (DWORD off = 0; off < got;) {
+      DWORD wrote = 0;
+      if (!WriteFile(to, buffer.data() + off, got - off, &wrote, nullptr) || wrote == 0) {
+        return false;
+      }
+      off += wrote;
+    }
+    copied += got;
+  }
+  return true;
+}
+}  // namespace
+
+bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
+                 bool breakOff) {
   Entry src, dst;
   if (!Resolve(existing, &src) || !src.exists || (src.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return false;
   }
   if (!Resolve(target, &dst)) return false;
-  return CopyFileW(src.path.c_str(), dst.path.c_str(), failIfExists ? TRUE : FALSE) != 0;
+  if (dst.exists && (failIfExists || (dst.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+                     (dst.attributes & FILE_ATTRIBUTE_READONLY))) {
+    return false;
+  }
+  // An existing target is replaced where it is: a link, by what it leads to
+  // (inside the root, as Resolve has made sure), as on Linux.
+  std::wstring targetPath = dst.path, targetFolder = dst.folder;
+  Place place;
+  if (dst.exists && PlaceOf(dst.path, &place) && !place.final.empty()) {
+    targetPath = place.final;
+    targetFolder = place.final.substr(0, place.final.rfind(L'\\'));
+  }
+  HANDLE from = CreateFileW(src.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  if (dst.exists) {
+    // The existing target must not be open anywhere else: it is about to be
+    // replaced, as a writer that shares nothing would find it.
+    HANDLE old =
+        CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ok = old != INVALID_HANDLE_VALUE && !SameFile(from, old);
+    if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
+  }
+  std::wstring copyPath;
+  HANDLE to = ok ? CreateCopyFile(targetFolder, &copyPath) : INVALID_HANDLE_VALUE;
+  ok = to != INVALID_HANDLE_VALUE;
+  LARGE_INTEGER size{};
+  FILETIME accessed{}, written{};
+  if (ok) {
+    ok = GetFileSizeEx(from, &size) && GetFileTime(from, nullptr, &accessed, &written) &&
+         CopyContents(from, to, breakOff ? uint64_t(size.QuadPart) / 2 : UINT64_MAX) && !breakOff;
+  }
+  // As CopyFile: the times and the read-only attribute travel along (the
+  // last-access time too, as on Linux, where it goes with the last-write time).
+  if (ok) ok = SetFileTime(to, nullptr, &accessed, &written) != 0;
+  if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
+  CloseHandle(from);
+  if (ok) {
+    ok = MoveFileExW(copyPath.c_str(), targetPath.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (ok && (src.attributes & FILE_ATTRIBUTE_READONLY)) {
+      SetFileAttributesW(targetPath.c_str(), FILE_ATTRIBUTE_READONLY);
+    }
+  }
+  // Nothing half-copied stays; the old target is untouched.
+  if (!ok && to != INVALID_HANDLE_VALUE) DeleteFileW(copyPath.c_str());
+  return ok;
 }
 
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   Entry src, dst;
   if (!Resolve(existing, &src) || !src.exists) return false;
-  if (!Resolve(target, &dst) || dst.exists) return false;
-  return MoveFileW(src.path.c_str(), dst.path.c_str()) != 0;
+  if (!Resolve(target, &dst)) return false;
+  std::wstring to = dst.path;
+  if (dst.exists) {
+    // Only the entry itself under another spelling: a change of case.
+    if (dst.path != src.path || dst.asked == src.name) return false;
+    // By way of a name of its own: some file systems take a move onto the
+    // same entry under another case for a move onto itself, and change nothing.
+    static volatile LONG counter = 0;
+    const std::wstring step =
+        JoinName(dst.folder, L".rename-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(InterlockedIncrement(&counter)) + L".tmp");
+    if (!MoveFileW(src.path.c_str(), step.c_str())) return false;
+    if (MoveFileW(step.c_str(), JoinName(dst.folder, dst.asked).c_str())) return true;
+    MoveFileW(step.c_str(), src.path.c_str());
+    return false;
+  }
+  return MoveFileW(src.path.c_str(), to.c_str()) != 0;
 }
 
 bool DevDeleteFile(const DeviceChar* path) {

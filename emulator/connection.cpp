@@ -110,8 +110,7 @@ DeviceResult BeginConnection(ConnectRecord* record) {
       s->event = plan.eventValue;
       break;
     case EventFault::Closed:
-      s->event = MakeClosedEvent();
-      break;
+      break;  // made once the thread is started: its handle must not take the number
   }
   record->CompletionEvent = s->event;
   s->record = record;
@@ -126,6 +125,10 @@ DeviceResult BeginConnection(ConnectRecord* record) {
       return kEFail;
     }
     s->hasThread = true;
+  }
+  if (plan.eventFault == EventFault::Closed) {
+    s->event = MakeClosedEvent();  // the thread does not read it: nothing is signalled
+    record->CompletionEvent = s->event;
   }
   Push(std::move(session));
   {

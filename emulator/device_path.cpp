@@ -1,5 +1,7 @@
 #include "device_path.h"
 
+#include "unicode/unicode.h"
+
 namespace emu {
 namespace {
 
@@ -61,7 +63,15 @@ bool Split(const DeviceChar* path, bool lastMayHoldWildcards, std::vector<std::u
   }
 }
 
-char16_t FoldCase(char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 32) : c; }
+// FNV-1a over the folded characters of a text.
+uint32_t HashFolded(uint32_t hash, const char16_t* text, size_t length) {
+  for (size_t i = 0; i < length;) {
+    char32_t code = 0;
+    i += unicode::DecodeUtf16(text + i, length - i, &code);
+    hash = (hash ^ uint32_t(unicode::FoldCase(code))) * 16777619u;
+  }
+  return hash;
+}
 
 }  // namespace
 
@@ -91,99 +101,21 @@ bool MatchesEverything(const std::u16string& pattern) {
   return true;
 }
 
-bool MatchWildcard(const char16_t* pattern, size_t patternLength, const char16_t* name,
-                   size_t nameLength) {
-  // Greedy matching with one backtrack point: the most recent "*".
-  size_t p = 0, n = 0;
-  size_t starP = SIZE_MAX, starN = 0;
-  while (n < nameLength) {
-    if (p < patternLength && pattern[p] == u'*') {
-      starP = p++;
-      starN = n;
-    } else if (p < patternLength &&
-               (pattern[p] == u'?' || FoldCase(pattern[p]) == FoldCase(name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != SIZE_MAX) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < patternLength && pattern[p] == u'*') ++p;
-  return p == patternLength;
+bool MatchesName(const std::u16string& pattern, const char16_t* name, size_t length) {
+  return MatchesEverything(pattern) ||
+         unicode::Match(pattern, std::u16string_view(name, length), /*caseless=*/true);
 }
 
-bool Utf16ToUtf8(const std::u16string& text, std::string* out) {
-  out->clear();
-  out->reserve(text.size() * 3);
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (IsHighSurrogate(char16_t(c))) {
-      if (i + 1 >= text.size() || !IsLowSurrogate(text[i + 1])) return false;
-      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[++i]) - 0xDC00);
-    } else if (IsLowSurrogate(char16_t(c))) {
-      return false;
-    }
-    if (c < 0x80) {
-      out->push_back(char(c));
-    } else if (c < 0x800) {
-      out->push_back(char(0xC0 | (c >> 6)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out->push_back(char(0xE0 | (c >> 12)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    } else {
-      out->push_back(char(0xF0 | (c >> 18)));
-      out->push_back(char(0x80 | ((c >> 12) & 0x3F)));
-      out->push_back(char(0x80 | ((c >> 6) & 0x3F)));
-      out->push_back(char(0x80 | (c & 0x3F)));
-    }
+uint32_t ObjectIdOf(const std::vector<std::u16string>& folder, const char16_t* name,
+                    size_t length) {
+  uint32_t hash = 2166136261u;
+  for (const std::u16string& part : folder) {
+    hash = (hash ^ uint32_t(u'\\')) * 16777619u;
+    hash = HashFolded(hash, part.data(), part.size());
   }
-  return true;
-}
-
-int Utf8ToUtf16(const char* text, size_t length, char16_t* out, size_t capacity) {
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text);
-  size_t i = 0, o = 0;
-  while (i < length) {
-    uint32_t b = s[i];
-    if (b < 0x80) {
-      if (o >= capacity) return -1;
-      out[o++] = char16_t(b);
-      ++i;
-      continue;
-    }
-    size_t extra;
-    uint32_t c, min;
-    if ((b & 0xE0) == 0xC0) {
-      extra = 1, c = b & 0x1F, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      extra = 2, c = b & 0x0F, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      extra = 3, c = b & 0x07, min = 0x10000;
-    } else {
-      return -1;
-    }
-    for (size_t k = 1; k <= extra; ++k) {
-      if (i + k >= length || (s[i + k] & 0xC0) != 0x80) return -1;
-      c = (c << 6) | (s[i + k] & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return -1;
-    i += extra + 1;
-    if (c < 0x10000) {
-      if (o >= capacity) return -1;
-      out[o++] = char16_t(c);
-    } else {
-      if (o + 2 > capacity) return -1;
-      c -= 0x10000;
-      out[o++] = char16_t(0xD800 + (c >> 10));
-      out[o++] = char16_t(0xDC00 + (c & 0x3FF));
-    }
-  }
-  return int(o);
+  hash = (hash ^ uint32_t(u'\\')) * 16777619u;
+  hash = HashFolded(hash, name, length);
+  return hash == 0 ? 1 : hash;
 }
 
 bool LastPart(const DeviceChar* path, std::u16string* last) {

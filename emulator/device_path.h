@@ -1,5 +1,6 @@
 // Device paths of the emulated device: parsing, the names the device refuses,
-// wildcard matching, and UTF-16 <-> UTF-8 conversions. Shared by both platforms.
+// and the identity of an entry. Shared by both platforms; text conversion, case
+// folding and wildcards come from the text library (unicode/unicode.h).
 //
 // A device path is UTF-16 text: an optional single leading "\" and then names
 // separated by single "\" ("\a\b", "a\b"; "\" alone is the root). Refused:
@@ -10,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,18 +38,15 @@ bool IsDeviceName(const char16_t* name, size_t length);
 // True when the pattern matches every name ("*", "**", "*.*").
 bool MatchesEverything(const std::u16string& pattern);
 
-// "*" matches any run of units (also none), "?" any one unit; other units match
-// themselves, ASCII letters without regard to case.
-bool MatchWildcard(const char16_t* pattern, size_t patternLength, const char16_t* name,
-                   size_t nameLength);
+// True when `name` is `pattern`'s name, as the device compares names: by
+// Unicode simple case folding, "*" standing for any run of characters and "?"
+// for any one.
+bool MatchesName(const std::u16string& pattern, const char16_t* name, size_t length);
 
-// UTF-16 to UTF-8; false on an unpaired surrogate.
-bool Utf16ToUtf8(const std::u16string& text, std::string* out);
-
-// UTF-8 (strict: no overlong forms, no encoded surrogates) to UTF-16 in a buffer
-// of `capacity` units. Returns the number of units written (no terminator is
-// written), or -1 when the text is not valid UTF-8 or does not fit.
-int Utf8ToUtf16(const char* text, size_t length, char16_t* out, size_t capacity);
+// The device's object identifier of an entry: a hash of its device path with
+// case folded, so that the same entry has the same identifier on every
+// platform and under every spelling of its path. Never 0.
+uint32_t ObjectIdOf(const std::vector<std::u16string>& folder, const char16_t* name, size_t length);
 
 // The last part of a device path (for per-name faults), or false when refused.
 bool LastPart(const DeviceChar* path, std::u16string* last);

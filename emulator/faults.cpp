@@ -6,6 +6,7 @@
 #include "backend.h"
 #include "device_path.h"
 #include "lock.h"
+#include "unicode/unicode.h"
 
 namespace emu {
 namespace {
@@ -141,8 +142,11 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
         ok = ParseCount(Trim(value.substr(colon + 1)), &rule.n, &rule.andLater);
       }
       if (ok) plan->fails.push_back(rule);
-    } else if ((key == "short-read" || key == "short-write") && hasValue) {
-      CallRule rule{key == "short-read" ? Call::CeReadFile : Call::CeWriteFile, 1, false};
+    } else if ((key == "short-read" || key == "short-write" || key == "broken-copy") && hasValue) {
+      CallRule rule{key == "short-read"    ? Call::CeReadFile
+                    : key == "short-write" ? Call::CeWriteFile
+                                           : Call::CeCopyFile,
+                    1, false};
       ok = ParseCount(value, &rule.n, &rule.andLater);
       if (ok) plan->shortMoves.push_back(rule);
     } else if (key == "slow" && hasValue) {
@@ -157,10 +161,9 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
       if (!hasValue) {
         plan->refuseAllDeletes = true;
       } else {
-        char16_t units[kMaxNameUnits + 1];
-        int n = Utf8ToUtf16(value.data(), value.size(), units, kMaxNameUnits);
-        ok = n > 0;
-        if (ok) plan->refusedDeleteNames.emplace_back(units, size_t(n));
+        std::u16string name;
+        ok = unicode::ToUtf16(value, &name) && IsDeviceName(name.data(), name.size());
+        if (ok) plan->refusedDeleteNames.push_back(std::move(name));
       }
     } else {
       ok = false;
@@ -213,7 +216,7 @@ bool DeleteRefused(const DeviceChar* path) {
   std::u16string last;
   if (!LastPart(path, &last)) return false;
   for (const std::u16string& name : gPlan.refusedDeleteNames) {
-    if (name == last) return true;
+    if (unicode::EqualCaseless(name, last)) return true;
   }
   return false;
 }

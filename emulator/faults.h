@@ -38,11 +38,15 @@
 //   short-write=N[+]      bytes than asked (half, rounded down: 1 byte asked moves 0) and
 //                         still returns success, with the smaller count. Counted with the
 //                         same counters as fail= (CeReadFile, CeWriteFile).
+//   broken-copy=N[+]      the N-th (and with "+" every later) CeCopyFile breaks off after
+//                         half the file, as when the device runs out of room, and fails;
+//                         an existing target stays as it was.
 //   slow=CALL:MS          every call of CALL waits MS milliseconds before it works: a
 //                         slow device, for tests of what a user sees meanwhile.
 //   refuse-delete         every CeDeleteFile fails.
 //   refuse-delete=NAME    CeDeleteFile fails for an entry whose last path part is NAME
-//                         (UTF-8, compared exactly; may be given more than once).
+//                         (UTF-8, compared without regard to case, as the device
+//                         compares names; may be given more than once).
 //
 // Example: MERLO_DEVICE_FAULTS="connect-delay=50,fail=CeCreateFile:2,short-write=3"
 //
@@ -101,7 +105,7 @@ struct FaultPlan {
   int32_t eventValue = 0;
   uint32_t connectDelayMs = 5;
   std::vector<CallRule> fails;
-  std::vector<CallRule> shortMoves;                  // call is CeReadFile or CeWriteFile
+  std::vector<CallRule> shortMoves;  // CeReadFile, CeWriteFile; CeCopyFile breaks off
   std::vector<std::pair<Call, uint32_t>> slowCalls;  // call, milliseconds
   bool refuseAllDeletes = false;
   std::vector<std::u16string> refusedDeleteNames;

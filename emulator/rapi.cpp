@@ -136,8 +136,9 @@ RAPI_EXPORT DeviceBool MERLO_STDCALL CeCloseHandle(DeviceHandle file) {
 RAPI_EXPORT DeviceBool MERLO_STDCALL CeCopyFile(const DeviceChar* existing,
                                                 const DeviceChar* target, DeviceBool failIfExists) {
   try {
-    if (CountCall(Call::CeCopyFile).fail) return 0;
-    return emu::DevCopyFile(existing, target, failIfExists != 0) ? 1 : 0;
+    Verdict verdict = CountCall(Call::CeCopyFile);
+    if (verdict.fail) return 0;
+    return emu::DevCopyFile(existing, target, failIfExists != 0, verdict.shortMove) ? 1 : 0;
   } catch (...) {
     return 0;
   }

@@ -7,20 +7,21 @@
 #                of its test programs run under Wine's 64-bit loader: the Win32
 #                platform layer, the module, the emulated device and merlo.exe;
 #   Windows 32   the release (windows: i686 MERLO.dll, stdcall, the package),
-#                its export and import tables and package checks, and one
-#                scripted merlo.exe session of it under 32-bit Wine;
+#                its export and import tables and package checks, and under
+#                32-bit Wine every 32-bit test program where the kernel runs
+#                32-bit programs itself, else one scripted merlo.exe session;
 #   fuzzing      scripts/fuzz.sh.
 #
 # and prints one summary line for all of them.
 #
 #   scripts/test.sh          the above
-#   scripts/test.sh --wine   runs every 32-bit Windows test program, not only
-#                            the session (slow where 32-bit Wine runs under qemu)
+#   scripts/test.sh --wine   runs every 32-bit Windows test program, even
+#                            where 32-bit Wine runs under qemu (slow)
 #
 # Wine's loader for 32-bit Windows programs is itself a 32-bit Linux program.
 # Where the kernel runs none, qemu's user-mode emulator runs it, registered
 # with binfmt_misc: about a minute for each Windows process start, which is
-# why the default run starts one 32-bit process only.
+# why the default run then starts one 32-bit process only.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -54,49 +55,19 @@ status=0
 started=$SECONDS
 not_run=()  # parts that could not run here, with the reason
 
-# Wine: a prefix inside the build folder, made once; no debug channels; no
-# offer to install Mono or Gecko. The tests run Wine themselves through CTest
-# (CMAKE_CROSSCOMPILING_EMULATOR), with the same prefix.
-loader64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-export WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-wine_prefixes=()
-
-# Starts a wineserver that stays for this run, with the prefix's services
-# started under it (from here, so that they hold no pipe of a test), making
-# the prefix first where there is none. The 32-bit half of a new prefix
-# (wineboot's 32-bit rundll32 registering every 32-bit library) is left out:
-# where qemu runs 32-bit programs it would take minutes, and the environment
-# variable below makes qemu refuse at once. Where the kernel runs 32-bit
-# programs itself it has no effect.
-start_wine() {
-  local prefix=$1
-  mkdir -p "$prefix"
-  wine_prefixes+=("$prefix")
-  WINEPREFIX=$prefix "$wineserver" -p </dev/null >/dev/null 2>&1
-  local init=--init
-  [ -f "$prefix/system.reg" ] && init=
-  WINEPREFIX=$prefix QEMU_CPU=no-such-cpu "$loader64" wineboot $init </dev/null \
-    >"$log/wineboot.txt" 2>&1 || { cat "$log/wineboot.txt"; return 1; }
-}
+# Wine: each Windows build has a prefix of its own inside its build folder.
+# CTest runs every Windows program through cmake/wine.sh, and a CTest fixture
+# (wine_start, wine_stop) makes the prefix, starts its wineserver and services
+# and stops them again. Should this script be broken off, the servers end by
+# themselves a minute after their last program, or here:
 stop_wine() {
-  local prefix
-  for prefix in "${wine_prefixes[@]}"; do WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null; done
-  wine_prefixes=()
+  local build
+  for build in windows64 windows; do
+    [ -d "$root/build/$build/wineprefix" ] &&
+      WINEPREFIX=$root/build/$build/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
+  done
 }
 trap 'stop_wine; rm -rf "$log"' EXIT
-
-# The 32-bit system files of a prefix whose 32-bit half was left out: Wine's
-# own 32-bit libraries and programs, as wineboot would copy them, linked in.
-fill_syswow64() {
-  local prefix=$1 pe=/usr/lib/i386-linux-gnu/wine/i386-windows
-  local sys=$prefix/drive_c/windows/syswow64
-  [ -e "$sys/kernel32.dll" ] && return 0
-  [ -d "$pe" ] || { echo "no 32-bit Wine libraries in $pe"; return 1; }
-  mkdir -p "$sys" &&
-    cp -sn "$pe"/* "$sys"/ &&
-    cp -sn "$prefix"/drive_c/windows/system32/*.nls "$sys"/
-}
 
 # Makes 32-bit Windows programs runnable: 32-bit Wine, and where the kernel
 # runs no 32-bit Linux programs, qemu's user-mode emulator registered with
@@ -159,43 +130,38 @@ echo "Linux part: $((SECONDS - started)) s"
 echo "== Windows, 64-bit: every test program under Wine's 64-bit loader"
 part_started=$SECONDS
 build_preset windows64
-if start_wine "$root/build/windows64/wineprefix"; then
-  run_ctest win64 build/windows64 --preset windows64
-else
-  echo "Wine's 64-bit loader does not start"
-  status=1
-fi
-stop_wine
+run_ctest win64 build/windows64 --preset windows64 -j "$jobs"
 echo "Windows 64-bit part: $((SECONDS - part_started)) s"
 
 echo "== Windows, 32-bit: the release"
 part_started=$SECONDS
 build_preset windows
 run_ctest win32 build/windows --preset windows -LE wine
-if [ "$wine" = yes ]; then
-  what="the 32-bit Windows test programs"
-  selection=(-L wine)
-else
-  what="the 32-bit merlo.exe session"
-  selection=(-L session)
-fi
 session_started=$SECONDS
 if ! reason=$(enable_wine32 2>&1); then
   echo "$reason"
   reason=$(tail -n 1 <<<"$reason")
+  what="the 32-bit Windows test programs"
+  [ "$wine" = yes ] || what="the 32-bit merlo.exe session"
   echo "NOT RUN: $what: $reason"
   not_run+=("$what: $reason")
 else
   [ -n "$reason" ] && echo "$reason"
-  prefix=$root/build/windows/wineprefix
-  if start_wine "$prefix" && fill_syswow64 "$prefix"; then
-    echo "32-bit Wine prefix ready: $((SECONDS - session_started)) s"
-    run_ctest win32-wine build/windows --preset windows "${selection[@]}"
-  else
-    echo "the 32-bit Wine prefix could not be made"
-    status=1
+  # Where qemu runs 32-bit Linux programs, this setting makes it refuse at
+  # once; where the kernel runs them, the loader starts.
+  if QEMU_CPU=no-such-cpu /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "32-bit Linux programs run natively: every 32-bit Windows test program runs"
+    wine=yes
   fi
-  stop_wine
+  if [ "$wine" = yes ]; then
+    what="the 32-bit Windows test programs"
+    selection=(-L wine)
+  else
+    what="the 32-bit merlo.exe session"
+    selection=(-L session)
+  fi
+  # The fixture makes the prefix first (wine_start).
+  run_ctest win32-wine build/windows --preset windows "${selection[@]}"
   echo "${what^} (prefix included): $((SECONDS - session_started)) s"
 fi
 echo "Windows 32-bit part: $((SECONDS - part_started)) s"

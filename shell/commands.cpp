@@ -10,6 +10,7 @@
 
 #include "host_services.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace fs = std::filesystem;
 
@@ -75,24 +76,24 @@ struct Row {
   bool Folder = false;
   uint64_t Size = 0;
   std::string Name;  // user text
+  std::string Key;   // the name case aside, for sorting
 };
 
 Row RowOf(const PanelItem& item) {
   const std::string name = ItemName(item);
   return {name == ".." ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
-          IsFolder(item), ItemSize(item), UserFromNarrow(name)};
+          IsFolder(item), ItemSize(item), UserFromNarrow(name), ""};
 }
 
 bool RowBefore(const Row& a, const Row& b) {
   if ((a.Name == "..") != (b.Name == "..")) return a.Name == "..";
   if (a.Folder != b.Folder) return a.Folder;
-  std::string x = a.Name, y = b.Name;
-  std::transform(x.begin(), x.end(), x.begin(), [](unsigned char c) { return std::tolower(c); });
-  std::transform(y.begin(), y.end(), y.begin(), [](unsigned char c) { return std::tolower(c); });
-  return x != y ? x < y : a.Name < b.Name;
+  // Case aside first, so that "b" and "B" sit together.
+  return a.Key != b.Key ? a.Key < b.Key : a.Name < b.Name;
 }
 
 void PrintRows(std::vector<Row> rows, std::ostream& out) {
+  for (auto& row : rows) row.Key = unicode::FoldKey(row.Name);
   std::sort(rows.begin(), rows.end(), RowBefore);
   size_t folders = 0, files = 0;
   uint64_t bytes = 0;
@@ -115,7 +116,7 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
 int64_t LocalModificationTime(const fs::path& path) {
 #if defined(_WIN32)
   struct _stat64 info;
-  if (_stat64(path.string().c_str(), &info) != 0) return 0;
+  if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;
 #else
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return 0;
@@ -324,7 +325,7 @@ bool Session::LocalChangeFolder(const Words& args) {
     return false;
   }
   std::error_code ec;
-  fs::current_path(args[0], ec);
+  fs::current_path(PathFromUser(args[0]), ec);
   if (ec) {
     err_ << "lcd: " << args[0] << ": " << ec.message() << '\n';
     return false;
@@ -343,7 +344,7 @@ bool Session::LocalList(const Words& args) {
   std::string options;
   Words paths;
   if (!TakeOptions("lls", args, "", &options, &paths)) return false;
-  const fs::path folder = paths.empty() ? fs::path(".") : fs::path(paths[0]);
+  const fs::path folder = paths.empty() ? fs::path(".") : PathFromUser(paths[0]);
   std::error_code ec;
   std::vector<Row> rows;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
@@ -351,7 +352,7 @@ bool Session::LocalList(const Words& args) {
     const bool isFolder = entry.is_directory(entryError);
     const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
     rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
-                    entryError ? 0 : size, entry.path().filename().string()});
+                    entryError ? 0 : size, Printable(entry.path().filename().string()), ""});
   }
   if (ec) {
     err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';
@@ -372,6 +373,7 @@ bool Session::Info(const Words&) {
        << "current folder:  " << text(info.CurrentFolder) << '\n'
        << "format:          " << text(info.Format) << '\n'
        << "title:           " << text(info.Title) << '\n'
+       << "narrow text:     " << NarrowTextName() << '\n'
        << "other fields:    8=" << info.Field8 << " 24=" << info.Field24 << " 32=" << info.Field32
        << " 36=" << info.Field36 << " 40=" << info.Field40 << " 44=" << info.Field44
        << " 48=" << info.Field48 << " 52=" << info.Field52 << " 56=" << info.Field56

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "session.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace fs = std::filesystem;
 
@@ -67,10 +68,44 @@ WordAtCursor FindWord(const std::string& line, size_t cursor) {
   return at;
 }
 
+// One character of a text at a byte position: its length in bytes (at least
+// 1) and its code. A byte that is no valid UTF-8 is a character of its own,
+// coded above the Unicode range so that it equals only itself.
+size_t NextCharacter(const std::string& text, size_t at, char32_t* code) {
+  const size_t length = unicode::DecodeUtf8(text.data() + at, text.size() - at, code);
+  if (length != 0) return length;
+  *code = 0x110000 + static_cast<unsigned char>(text[at]);
+  return 1;
+}
+
+// The length in bytes of the first `count` characters of a text (a byte that
+// is no valid UTF-8 counts as one character), or npos when it has fewer.
+size_t CharactersLength(const std::string& text, size_t count) {
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (at >= text.size()) return std::string::npos;
+    char32_t code = 0;
+    at += NextCharacter(text, at, &code);
+  }
+  return at;
+}
+
+size_t CharacterCount(const std::string& text) {
+  size_t count = 0;
+  for (size_t at = 0; at < text.size(); ++count) {
+    char32_t code = 0;
+    at += NextCharacter(text, at, &code);
+  }
+  return count;
+}
+
+// Whether a name starts with what was typed: by characters, and without
+// regard to case for device names. Case folding keeps the number of
+// characters, not always that of bytes (K and the Kelvin sign).
 bool StartsWith(const std::string& text, const std::string& prefix, bool caseless) {
-  if (text.size() < prefix.size()) return false;
-  const std::string head = text.substr(0, prefix.size());
-  return caseless ? SameNameCaseless(head, prefix) : head == prefix;
+  if (!caseless) return text.compare(0, prefix.size(), prefix) == 0;
+  const size_t length = CharactersLength(text, CharacterCount(prefix));
+  return length != std::string::npos && SameDeviceName(text.substr(0, length), prefix);
 }
 
 // The word as it goes into the line: quoted when it needs quotes or the user
@@ -97,10 +132,11 @@ std::string Render(const std::string& word, char openQuote, bool complete) {
 
 std::vector<std::string> DeviceNames(Session& session, const std::string& typed, bool foldersOnly,
                                      std::vector<std::string>* shown) {
-  const size_t separator = typed.find_last_of("\\/");
-  const std::string folderPart =
-      separator == std::string::npos ? "" : typed.substr(0, separator + 1);
+  const size_t last = typed.find_last_of("\\/");
+  const std::string folderPart = last == std::string::npos ? "" : typed.substr(0, last + 1);
   const std::string prefix = typed.substr(folderPart.size());
+  // A folder ends in the separator that the path is written with.
+  const char* const separator = last != std::string::npos && typed[last] == '/' ? "/" : "\\";
   std::vector<std::string> names;
   // Read fresh: the last command's listings may be out of date.
   Panel& panel = session.panel();
@@ -112,7 +148,7 @@ std::vector<std::string> DeviceNames(Session& session, const std::string& typed,
       if (foldersOnly && !IsFolder(entry)) continue;
       const std::string name = UserFromNarrow(ItemName(entry));
       if (!StartsWith(name, prefix, true)) continue;
-      names.push_back(folderPart + name + (IsFolder(entry) ? "\\" : ""));
+      names.push_back(folderPart + name + (IsFolder(entry) ? separator : ""));
       shown->push_back(name + (IsFolder(entry) ? "\\" : ""));
     }
   }
@@ -133,7 +169,7 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry :
-       fs::directory_iterator(folderPart.empty() ? fs::path(".") : fs::path(folderPart), ec)) {
+       fs::directory_iterator(folderPart.empty() ? fs::path(".") : PathFromUser(folderPart), ec)) {
     const std::string name = entry.path().filename().string();
     if (!StartsWith(name, prefix, false) || (name[0] == '.' && prefix.empty())) continue;
     std::error_code typeError;
@@ -147,6 +183,27 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
 
 }  // namespace
 
+std::string CommonPrefix(const std::vector<std::string>& names, bool caseless) {
+  if (names.empty()) return "";
+  const std::string& first = names[0];
+  size_t common = first.size();  // in bytes of the first name, at a character's start
+  for (size_t n = 1; n < names.size(); ++n) {
+    const std::string& name = names[n];
+    size_t a = 0, b = 0;
+    while (a < common && b < name.size()) {
+      char32_t x = 0, y = 0;
+      const size_t lengthA = NextCharacter(first, a, &x);
+      const size_t lengthB = NextCharacter(name, b, &y);
+      if (caseless ? unicode::FoldCase(x) != unicode::FoldCase(y) : x != y) break;
+      if (a + lengthA > common) break;
+      a += lengthA;
+      b += lengthB;
+    }
+    common = a;
+  }
+  return first.substr(0, common);
+}
+
 Completion Complete(Session& session, const std::string& line, size_t cursor) {
   const WordAtCursor at = FindWord(line, cursor);
   Completion completion;
@@ -158,11 +215,18 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
     const Command* command = FindCommand(at.Command);
     kind = command != nullptr ? command->Completes : Arguments::None;
   }
-  // A word that starts like a path of the other side is one.
+  // A word that starts like a path of the other side is one; but "/"
+  // separates device folders too, so a word that starts with it is a device
+  // path when the device has names for it.
+  bool pcPathToo = false;
   if (kind == Arguments::DeviceEntries && !at.Text.empty() &&
       (at.Text[0] == '/' || at.Text[0] == '~' || at.Text.rfind("./", 0) == 0)) {
 #if !defined(_WIN32)
-    kind = Arguments::LocalEntries;
+    if (at.Text[0] == '/') {
+      pcPathToo = true;
+    } else {
+      kind = Arguments::LocalEntries;
+    }
 #endif
   } else if (kind == Arguments::LocalEntries && !at.Text.empty() && at.Text[0] == '\\') {
     kind = Arguments::DeviceFolders;
@@ -185,6 +249,10 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
     case Arguments::DeviceEntries:
     case Arguments::DeviceFolders:
       names = DeviceNames(session, at.Text, kind == Arguments::DeviceFolders, &shown);
+      if (names.empty() && pcPathToo) {
+        kind = Arguments::LocalEntries;
+        names = LocalNames(at.Text, false, &shown);
+      }
       break;
     case Arguments::LocalEntries:
     case Arguments::LocalFolders:
@@ -196,20 +264,12 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
     completion.Text = Render(names[0], at.Quote, true);
     return completion;
   }
-  // What all the names share; device names may differ from what was typed in case.
+  // What all the names share, by whole characters; device names may differ
+  // from what was typed, and from each other, in case.
   const bool caseless = kind == Arguments::DeviceEntries || kind == Arguments::DeviceFolders;
-  size_t common = names[0].size();
-  for (const auto& name : names) {
-    size_t i = 0;
-    while (i < common && i < name.size() &&
-           (caseless ? SameNameCaseless(name.substr(i, 1), names[0].substr(i, 1))
-                     : name[i] == names[0][i])) {
-      ++i;
-    }
-    common = i;
-  }
-  if (common > at.Text.size()) {
-    completion.Text = Render(names[0].substr(0, common), at.Quote, false);
+  const std::string common = CommonPrefix(names, caseless);
+  if (CharacterCount(common) > CharacterCount(at.Text)) {
+    completion.Text = Render(common, at.Quote, false);
   } else {
     std::sort(shown.begin(), shown.end());
     completion.Choices = shown;

@@ -17,6 +17,11 @@ struct Completion {
   std::vector<std::string> Choices;  // shown when several names fit and nothing could be added
 };
 
+// `cursor` and Completion::From count bytes of the line's UTF-8.
 Completion Complete(Session& session, const std::string& line, size_t cursor);
+
+// The longest start that all names share, in whole characters, as the first
+// name writes it; with caseless, characters that differ only in case match.
+std::string CommonPrefix(const std::vector<std::string>& names, bool caseless);
 
 }  // namespace merlo

@@ -32,6 +32,12 @@ std::string EntryText(const FolderParts& folder, const std::string& name) {
   return UserFromNarrow((folder.empty() ? std::string() : DevicePathText(folder)) + "\\" + name);
 }
 
+std::string UnreachableName(const std::string& shown) {
+  return shown +
+         ": the module could not convert a character of this device name (shown as U+FFFD), so "
+         "the name reaches no entry, or another one; rename it on the device";
+}
+
 bool Panel::Step(const char* folder) {
   if (module_.SetDirectory(handle_, folder, 0) == 0) return false;
   if (std::strcmp(folder, "\\") == 0) {
@@ -82,6 +88,11 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
 }
 
 bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string* error) {
+  // A name the module's text cannot hold reaches no entry, or the wrong one.
+  if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
+    *error = Printable(path) + ": " + problem;
+    return false;
+  }
   const std::string narrow = NarrowFromUser(path);
   const bool absolute = !narrow.empty() && (narrow[0] == '\\' || narrow[0] == '/');
   FolderParts current = absolute ? FolderParts{} : home_;
@@ -111,7 +122,7 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
           break;
         }
         isFile = true;
-      } else if (IsFolder(entry) && SameNameCaseless(name, part)) {
+      } else if (IsFolder(entry) && SameDeviceName(name, part)) {
         caseless.push_back(name);
       }
     }
@@ -123,6 +134,10 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
                                                : ": no such folder");
       return false;
     }
+    if (HasReplacement(found)) {
+      *error = UnreachableName(EntryText(current, found));
+      return false;
+    }
     current.push_back(found);
   }
   *folder = current;
@@ -131,6 +146,10 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
 
 bool Panel::SplitPath(const std::string& path, FolderParts* folder, std::string* last,
                       std::string* error) {
+  if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
+    *error = Printable(path) + ": " + problem;
+    return false;
+  }
   const std::vector<std::string> parts = SplitDevicePath(path);
   const bool endsInSeparator = !path.empty() && (path.back() == '\\' || path.back() == '/');
   if (parts.empty() || endsInSeparator || parts.back() == "." || parts.back() == "..") {
@@ -149,7 +168,7 @@ bool Panel::Match(const FolderParts& folder, const std::string& last, std::vecto
   const size_t before = items->size();
   if (HasWildcards(last)) {
     for (const auto& entry : entries) {
-      if (WildcardMatch(last, ItemName(entry), false)) items->push_back(entry);
+      if (MatchDeviceName(last, ItemName(entry))) items->push_back(entry);
     }
     if (items->size() == before) {
       *error = "nothing in " + FolderText(folder) + " matches " + UserFromNarrow(last);
@@ -164,7 +183,7 @@ bool Panel::Match(const FolderParts& folder, const std::string& last, std::vecto
       items->push_back(entry);
       return true;
     }
-    if (SameNameCaseless(name, last)) caseless.push_back(&entry);
+    if (SameDeviceName(name, last)) caseless.push_back(&entry);
   }
   if (caseless.size() == 1) {
     items->push_back(*caseless[0]);

@@ -126,4 +126,8 @@ std::string FolderText(const FolderParts& folder);
 // The device path of an entry in a folder, as user text: "\a\b\name".
 std::string EntryText(const FolderParts& folder, const std::string& name);
 
+// Why a device entry whose listed name holds U+FFFD (HasReplacement) cannot
+// be used; shown names it.
+std::string UnreachableName(const std::string& shown);
+
 }  // namespace merlo

@@ -75,7 +75,7 @@ bool ParseLanguageFile(std::istream& in, std::vector<std::string>* texts, std::s
 }
 
 bool LoadModuleTexts(const std::string& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUser(path), std::ios::binary);
   if (!in) {
     *error = "cannot open " + path;
     return false;

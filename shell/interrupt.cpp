@@ -35,8 +35,19 @@ void Say(const char* text) {
   const size_t length = std::strlen(text);
   if (length == 0) return;
 #if defined(_WIN32)
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+  // The notes are UTF-8: a console takes them as UTF-16, a pipe or file as they are.
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0, mode = 0;
+  static wchar_t wide[1024];
+  const int count =
+      GetConsoleMode(handle, &mode) != 0
+          ? MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide, 1024)
+          : 0;
+  if (count > 0) {
+    WriteConsoleW(handle, wide, static_cast<DWORD>(count), &written, nullptr);
+  } else {
+    WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr);
+  }
 #else
   [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text, length);
 #endif

@@ -8,10 +8,12 @@
 #include <iostream>
 
 #include "interrupt.h"
+#include "unicode/unicode.h"
 
 #if defined(_WIN32)
 #include <io.h>
 
+#include "console.h"
 #include "platform/win32/windows_api.h"
 #else
 #include <histedit.h>
@@ -37,16 +39,14 @@ LineEditor::~LineEditor() = default;
 
 LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line) {
   std::cout << prompt << std::flush;
-  if (!std::getline(std::cin, *line)) {
-    // A Ctrl-C at the console ends the read as if the input had ended.
-    if (Interrupted()) {
-      std::cin.clear();
+  bool brokenOff = false;
+  if (!ReadConsoleLine(line, &brokenOff)) {
+    if (brokenOff || Interrupted()) {
       std::cout << '\n';
       return Result::Interrupted;
     }
     return Result::End;
   }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
   return Result::Line;
 }
 
@@ -67,28 +67,49 @@ struct LineEditor::Editor {
     return static_cast<Editor*>(self)->prompt.c_str();
   }
 
+  std::string pending;  // bytes read that make no whole character yet
+
   // Reads one character for the editor, taking a Ctrl-C as the end of the
-  // read (-1, EINTR). Bytes that are no character of the locale's encoding
-  // pass as they are.
-  static int ReadCharacter(EditLine*, wchar_t* character) {
-    std::mbstate_t state{};
+  // read (-1, EINTR). A byte that is no part of a character of the locale's
+  // encoding becomes kRawByteBase + byte.
+  static int ReadCharacter(EditLine* el, wchar_t* character) {
+    void* self = nullptr;
+    el_get(el, EL_CLIENTDATA, &self);
+    std::string& pending = static_cast<Editor*>(self)->pending;
     for (;;) {
+      if (!pending.empty()) {
+        std::mbstate_t state{};
+        wchar_t decoded = 0;
+        const size_t used = std::mbrtowc(&decoded, pending.data(), pending.size(), &state);
+        if (used == static_cast<size_t>(-1)) {
+          *character = kRawByteBase + static_cast<unsigned char>(pending[0]);
+          pending.erase(0, 1);
+          return 1;
+        }
+        if (used != static_cast<size_t>(-2)) {
+          *character = decoded;
+          pending.erase(0, used == 0 ? 1 : used);
+          return 1;
+        }
+      }
       if (!WaitForKey(STDIN_FILENO)) {
+        pending.clear();
         errno = EINTR;
         return -1;
       }
       char byte = 0;
       const ssize_t got = read(STDIN_FILENO, &byte, 1);
-      if (got == 0) return 0;
+      if (got == 0) {
+        if (pending.empty()) return 0;
+        *character = kRawByteBase + static_cast<unsigned char>(pending[0]);
+        pending.erase(0, 1);
+        return 1;
+      }
       if (got < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
         return -1;
       }
-      wchar_t decoded = 0;
-      const size_t used = std::mbrtowc(&decoded, &byte, 1, &state);
-      if (used == static_cast<size_t>(-2)) continue;
-      *character = used == static_cast<size_t>(-1) ? static_cast<unsigned char>(byte) : decoded;
-      return 1;
+      pending.push_back(byte);
     }
   }
 
@@ -98,10 +119,13 @@ struct LineEditor::Editor {
     return static_cast<Editor*>(self)->CompleteLine();
   }
 
+  // The editor's line and cursor count wide characters; the completer works
+  // on the line's UTF-8 and counts bytes.
   unsigned char CompleteLine() {
-    const LineInfo* info = el_line(el);
-    const std::string line(info->buffer, static_cast<size_t>(info->lastchar - info->buffer));
-    const size_t cursor = static_cast<size_t>(info->cursor - info->buffer);
+    const LineInfoW* info = el_wline(el);
+    const std::string before = UserTextFromWide(info->buffer, info->cursor);
+    const std::string line = before + UserTextFromWide(info->cursor, info->lastchar);
+    const size_t cursor = before.size();
     const Completion completion = completer(line, cursor);
     if (!completion.Choices.empty()) {
       ShowChoices(completion.Choices);
@@ -111,14 +135,22 @@ struct LineEditor::Editor {
         line.compare(completion.From, cursor - completion.From, completion.Text) == 0) {
       return CC_REFRESH_BEEP;
     }
-    el_deletestr(el, static_cast<int>(cursor - completion.From));
-    el_insertstr(el, completion.Text.c_str());
+    const size_t replaced =
+        WideFromUserText(line.substr(completion.From, cursor - completion.From)).size();
+    el_wdeletestr(el, static_cast<int>(replaced));
+    el_winsertstr(el, WideFromUserText(completion.Text).c_str());
     return CC_REFRESH;
   }
 
+  // The choices in columns, each as wide as the terminal shows the widest.
   static void ShowChoices(const std::vector<std::string>& choices) {
-    size_t widest = 0;
-    for (const auto& choice : choices) widest = std::max(widest, choice.size());
+    std::vector<size_t> widths;
+    for (const auto& choice : choices) {
+      const std::wstring wide = WideFromUserText(choice);
+      const int width = wcswidth(wide.c_str(), wide.size());
+      widths.push_back(width >= 0 ? static_cast<size_t>(width) : wide.size());
+    }
+    const size_t widest = *std::max_element(widths.begin(), widths.end());
     winsize size{};
     const size_t width =
         ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
@@ -129,7 +161,7 @@ struct LineEditor::Editor {
       if ((i + 1) % columns == 0 || i + 1 == choices.size()) {
         std::cout << '\n';
       } else {
-        std::cout << std::string(widest + 2 - choices[i].size(), ' ');
+        std::cout << std::string(widest + 2 - widths[i], ' ');
       }
     }
     std::cout << std::flush;
@@ -137,6 +169,36 @@ struct LineEditor::Editor {
 };
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+std::string UserTextFromWide(const wchar_t* begin, const wchar_t* end) {
+  std::string text;
+  for (const wchar_t* p = begin; p < end; ++p) {
+    const auto code = static_cast<char32_t>(*p);
+    if (code >= kRawByteBase + 0x80u && code <= kRawByteBase + 0xFFu) {
+      text.push_back(static_cast<char>(code - kRawByteBase));
+      continue;
+    }
+    char bytes[4];
+    const bool valid = code < 0xD800 || (code > 0xDFFF && code <= 0x10FFFF);
+    text.append(bytes, unicode::EncodeUtf8(valid ? code : unicode::kReplacement, bytes));
+  }
+  return text;
+}
+
+std::wstring WideFromUserText(const std::string& text) {
+  std::wstring wide;
+  for (size_t at = 0; at < text.size();) {
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + at, text.size() - at, &code);
+    if (length == 0) {
+      wide.push_back(static_cast<wchar_t>(kRawByteBase + static_cast<unsigned char>(text[at++])));
+    } else {
+      wide.push_back(static_cast<wchar_t>(code));
+      at += length;
+    }
+  }
+  return wide;
+}
 
 LineEditor::LineEditor(Completer completer) : interactive_(IsTerminal(stdin)) {
   if (!interactive_) return;
@@ -175,7 +237,7 @@ LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line
   editor_->prompt = prompt;
   int count = 0;
   errno = 0;
-  const char* text = el_gets(editor_->el, &count);
+  const wchar_t* text = el_wgets(editor_->el, &count);
   if (text == nullptr || count <= 0) {
     if (Interrupted()) {
       el_reset(editor_->el);
@@ -184,7 +246,7 @@ LineEditor::Result LineEditor::Read(const std::string& prompt, std::string* line
     }
     return Result::End;
   }
-  *line = text;
+  *line = UserTextFromWide(text, text + count);
   while (!line->empty() && (line->back() == '\n' || line->back() == '\r')) line->pop_back();
   return Result::Line;
 }

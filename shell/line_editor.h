@@ -16,6 +16,16 @@ namespace merlo {
 // that a C runtime parent hands down to the programs it starts).
 bool IsTerminal(FILE* stream);
 
+#if !defined(_WIN32)
+// The line editor's wide characters and user text (UTF-8). A byte that is no
+// UTF-8 is kept in the editor as the wide character 0xDC00 + byte, a lone
+// surrogate that no UTF-8 decodes to, and comes back as that byte: merlo then
+// refuses it by name instead of taking another character for it.
+constexpr wchar_t kRawByteBase = 0xDC00;
+std::string UserTextFromWide(const wchar_t* begin, const wchar_t* end);
+std::wstring WideFromUserText(const std::string& text);
+#endif
+
 class LineEditor {
  public:
   using Completer = std::function<Completion(const std::string& line, size_t cursor)>;

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "console.h"
 #include "host_services.h"
 #include "interrupt.h"
 #include "line_editor.h"
@@ -38,8 +39,10 @@ void SetEnvironment(const char* name, const std::string& value) {
 #if defined(_WIN32)
   // Both the process block and the C runtime's copy: a library loaded later
   // may read either.
-  SetEnvironmentVariableA(name, value.c_str());
-  _putenv((std::string(name) + "=" + value).c_str());
+  const std::wstring wideName = merlo::WideFromUtf8(name);
+  const std::wstring wideValue = merlo::WideFromUtf8(value);
+  SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str());
+  _wputenv((wideName + L"=" + wideValue).c_str());
 #else
   setenv(name, value.c_str(), 1);
 #endif
@@ -53,8 +56,9 @@ void SetEnvironment(const char* name, const std::string& value) {
 bool LoadEmulatedDevice(std::string* error) {
   const std::string folder = merlo::ExecutableFolder();
   for (const std::string& path : {folder + "emulator\\rapi.dll", folder + "rapi.dll"}) {
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-    if (LoadLibraryA(path.c_str()) != nullptr) return true;
+    const std::wstring wide = merlo::WideFromUtf8(path);
+    if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    if (LoadLibraryW(wide.c_str()) != nullptr) return true;
     *error = "cannot load the emulated device library " + path + " (error " +
              std::to_string(GetLastError()) + ")";
     return false;
@@ -73,6 +77,11 @@ int main(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "C.UTF-8");
   }
 #endif
+  merlo::UseConsoleText();
+  // UTF-8, whatever the console's or the system's code page.
+  const std::vector<std::string> arguments = merlo::ProgramArguments(argc, argv);
+  std::vector<const char*> argumentTexts;
+  for (const auto& argument : arguments) argumentTexts.push_back(argument.c_str());
   CLI::App app{"merlo: a shell on a Windows CE device, through the MERLO module.", "merlo"};
   std::string device, modulePath, registry, batch;
   bool quiet = false;
@@ -100,7 +109,7 @@ int main(int argc, char** argv) {
       "Exit status: 0 all done; 1 a command failed or did not do all it was asked;\n"
       "2 usage or setup; 3 no connection to the device.");
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(argumentTexts.size()), argumentTexts.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? merlo::kAllDone : merlo::kUsageOrSetup;
   }
@@ -125,11 +134,12 @@ int main(int argc, char** argv) {
 
   if (!device.empty()) {
     std::error_code ec;
-    if (!fs::is_directory(device, ec)) {
+    if (!fs::is_directory(merlo::PathFromUser(device), ec)) {
       std::cerr << "merlo: " << device << " is no folder\n";
       return merlo::kUsageOrSetup;
     }
-    SetEnvironment("MERLO_DEVICE_ROOT", merlo::AbsoluteLocalPath(device).string());
+    SetEnvironment("MERLO_DEVICE_ROOT",
+                   merlo::AbsoluteLocalPath(merlo::PathFromUser(device)).string());
 #if defined(_WIN32)
     std::string error;
     if (!LoadEmulatedDevice(&error)) {
@@ -148,19 +158,21 @@ int main(int argc, char** argv) {
 #endif
   }
   if (!registry.empty())
-    SetEnvironment("MERLO_REGISTRY_FILE", merlo::AbsoluteLocalPath(registry).string());
+    SetEnvironment("MERLO_REGISTRY_FILE",
+                   merlo::AbsoluteLocalPath(merlo::PathFromUser(registry)).string());
 
   std::ifstream batchFile;
   if (!batch.empty() && batch != "-") {
-    batchFile.open(batch, std::ios::binary);
+    batchFile.open(merlo::PathFromUser(batch), std::ios::binary);
     if (!batchFile) {
       std::cerr << "merlo: cannot read " << batch << '\n';
       return merlo::kUsageOrSetup;
     }
   }
 
-  modulePath = modulePath.empty() ? merlo::ExecutableFolder() + merlo::DefaultModuleName()
-                                  : merlo::AbsoluteLocalPath(modulePath).string();
+  modulePath = modulePath.empty()
+                   ? merlo::ExecutableFolder() + merlo::DefaultModuleName()
+                   : merlo::AbsoluteLocalPath(merlo::PathFromUser(modulePath)).string();
   std::string error;
   if (!merlo::LoadModuleTexts(merlo::FolderOf(modulePath) + "MERLOEng.lng", &error)) {
     std::cerr << "merlo: " << error << "; the module's texts will be empty\n";
@@ -203,8 +215,9 @@ int main(int argc, char** argv) {
     if (editor.interactive()) {
       if (!quiet) {
         std::cout << "merlo on "
-                  << (device.empty() ? std::string("the device")
-                                     : merlo::AbsoluteLocalPath(device).string())
+                  << (device.empty()
+                          ? std::string("the device")
+                          : merlo::AbsoluteLocalPath(merlo::PathFromUser(device)).string())
                   << "; \"help\" lists the commands.\n";
       }
       status = merlo::RunInteractive(session, editor, std::cout);

@@ -1,6 +1,7 @@
 #include "module.h"
 
 #if defined(_WIN32)
+#include "console.h"
 #include "platform/win32/windows_api.h"
 #else
 #include <dlfcn.h>
@@ -14,7 +15,7 @@ namespace merlo {
 bool ModuleLibrary::Load(const std::string& path, std::string* error) {
   Unload();
 #if defined(_WIN32)
-  handle_ = reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+  handle_ = reinterpret_cast<void*>(LoadLibraryW(WideFromUtf8(path).c_str()));
   if (handle_ == nullptr) {
     *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
     return false;
@@ -70,10 +71,11 @@ std::string FolderOf(const std::string& path) {
 
 std::string ExecutableFolder() {
 #if defined(_WIN32)
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return "";
-  return FolderOf(std::string(path, length));
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return "";
+  path.resize(length);
+  return FolderOf(Utf8FromWide(path));
 #else
   std::vector<char> path(4096);
   const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);

@@ -46,7 +46,11 @@ int RunCommandWords(Session& session, const Words& words) {
 
 int RunScript(Session& session, std::istream& in, bool echo, std::ostream& out) {
   std::string line, command;
+  bool first = true;
   while (!session.ExitRequested() && std::getline(in, line)) {
+    // Scripts are UTF-8; an editor may have put a byte order mark first.
+    if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    first = false;
     bool mayFail = false;
     if (!CommandOf(line, &command, &mayFail)) continue;
     if (Interrupted()) return kCommandFailed;

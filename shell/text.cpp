@@ -1,110 +1,125 @@
 #include "text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 
+#include "unicode/unicode.h"
+
+#if defined(_WIN32)
+#include "console.h"
+#include "platform/win32/windows_api.h"
+#endif
+
 namespace merlo {
 
+#if defined(_WIN32)
+
+// Windows: the module's narrow text is in the process's code page.
 namespace {
 
-// Length of the UTF-8 sequence that starts at text[i] and its code point, or
-// 0 when the bytes there are no valid sequence.
-[[maybe_unused]] size_t DecodeUtf8(const std::string& text, size_t i, uint32_t* codePoint) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  size_t length = 0;
-  uint32_t value = 0;
-  if (lead < 0x80) {
-    *codePoint = lead;
-    return 1;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    value = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    value = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i + k) & 0x3F);
-  }
-  static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kSmallest[length] || value > 0x10FFFF) return 0;
-  *codePoint = value;
-  return length;
-}
+// The code page of the process's narrow file calls, which the module's narrow
+// text is in: UTF-8 in merlo.exe, whose manifest declares it, on Windows
+// that honour that; the system's ANSI code page on older ones.
+UINT NarrowCodePage() { return AreFileApisANSI() ? GetACP() : GetOEMCP(); }
 
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 32);
-  // Latin-1 capitals 0xC0 to 0xDE, except the multiplication sign 0xD7.
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 32);
-  return c;
+// Wide text in a code page other than UTF-8. False when a character has no
+// form there: what it became then (a "|", or the code page's own default
+// where the code page takes none of its own) is no name of any file.
+bool ToCodePage(UINT codePage, const std::wstring& wide, std::string* narrow) {
+  narrow->clear();
+  if (wide.empty()) return true;
+  const int length = static_cast<int>(wide.size());
+  BOOL usedDefault = FALSE;
+  int count = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
+                                  "|", &usedDefault);
+  if (count > 0) {
+    narrow->resize(static_cast<size_t>(count));
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*narrow)[0], count,
+                        "|", &usedDefault);
+    return usedDefault == FALSE;
+  }
+  // Code pages that take neither flags nor a default character: converted
+  // plainly, and held only when the text comes back unchanged.
+  count = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return false;
+  narrow->resize(static_cast<size_t>(count));
+  WideCharToMultiByte(codePage, 0, wide.data(), length, &(*narrow)[0], count, nullptr, nullptr);
+  const int back = MultiByteToWideChar(codePage, 0, narrow->data(), count, nullptr, 0);
+  std::wstring again(static_cast<size_t>(std::max(back, 0)), L'\0');
+  if (back > 0) MultiByteToWideChar(codePage, 0, narrow->data(), count, &again[0], back);
+  return again == wide;
 }
 
 }  // namespace
 
-#if defined(_WIN32)
-
-std::string NarrowFromUser(const std::string& text) { return text; }
-std::string UserFromNarrow(const std::string& text) { return text; }
-bool HasNarrowForm(const std::string&) { return true; }
-
-std::string ModulePcPath(const std::string& absolutePath) { return absolutePath; }
-
-#else
-
 std::string NarrowFromUser(const std::string& text) {
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) return text;
   std::string narrow;
-  narrow.reserve(text.size());
-  for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = DecodeUtf8(text, i, &codePoint);
-    if (length == 0) {
-      narrow.push_back(text[i]);
-      ++i;
-      continue;
-    }
-    narrow.push_back(codePoint <= 0xFF ? static_cast<char>(codePoint) : '?');
-    i += length;
-  }
+  ToCodePage(codePage, WideFromUtf8(text), &narrow);
   return narrow;
 }
 
 std::string UserFromNarrow(const std::string& text) {
-  std::string user;
-  user.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      user.push_back(c);
-    } else {
-      user.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-      user.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
-  }
-  return user;
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8 || text.empty()) return text;
+  const int length = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  if (count <= 0) return text;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], count);
+  return Utf8FromWide(wide);
 }
 
-bool HasNarrowForm(const std::string& text) {
+bool HasNarrowForm(const std::string& text) { return NarrowFormProblem(text).empty(); }
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) {
+    // U+FFFD is what the module makes of a character it cannot convert.
+    if (text.find("\xEF\xBF\xBD") == std::string::npos) return "";
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  std::string narrow;
+  if (ToCodePage(codePage, WideFromUtf8(text), &narrow)) return "";
+  // Name the first character that has no form.
   for (size_t i = 0; i < text.size();) {
-    uint32_t codePoint = 0;
-    const size_t length = DecodeUtf8(text, i, &codePoint);
-    if (length == 0) {
-      ++i;
-      continue;
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
+    const std::string character = text.substr(i, length);
+    if (!ToCodePage(codePage, WideFromUtf8(character), &narrow)) {
+      return character + " cannot be written in " + NarrowTextName();
     }
-    if (codePoint > 0xFF) return false;
     i += length;
   }
-  return true;
+  return "it cannot be written in " + NarrowTextName();
+}
+
+std::string NarrowTextName() {
+  const UINT codePage = NarrowCodePage();
+  return "code page " + std::to_string(codePage) + (codePage == CP_UTF8 ? " (UTF-8)" : "") +
+         (AreFileApisANSI() ? "" : ", the OEM one");
+}
+
+std::filesystem::path PathFromUser(const std::string& text) {
+  return std::filesystem::path(WideFromUtf8(text));
+}
+
+std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUser(absolutePath); }
+
+#else
+
+// Linux: user text and the module's narrow text are both UTF-8.
+std::string NarrowFromUser(const std::string& text) { return text; }
+std::string UserFromNarrow(const std::string& text) { return text; }
+bool HasNarrowForm(const std::string& text) {
+  return unicode::IsValidUtf8(text) && !HasReplacement(text);
 }
 
 std::string ModulePcPath(const std::string& absolutePath) {
@@ -121,6 +136,55 @@ std::string ModulePcPath(const std::string& absolutePath) {
 }
 
 #endif
+
+#if !defined(_WIN32)
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  if (HasReplacement(text)) {
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  return "";
+}
+
+std::string NarrowTextName() { return "UTF-8"; }
+
+std::filesystem::path PathFromUser(const std::string& text) { return std::filesystem::path(text); }
+
+#endif
+
+std::string Printable(const std::string& text) {
+  std::string shown;
+  for (size_t i = 0; i < text.size();) {
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
+    if (length != 0) {
+      shown.append(text, i, length);
+      i += length;
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(text[i++]);
+    shown += "\\x";
+    shown += kHex[byte >> 4];
+    shown += kHex[byte & 0xF];
+  }
+  return shown;
+}
+
+bool HasReplacement(const std::string& narrowName) {
+#if defined(_WIN32)
+  // In a code page other than UTF-8 the module lists such a character as
+  // "?", which no name holds.
+  if (NarrowCodePage() != CP_UTF8) return narrowName.find('?') != std::string::npos;
+#endif
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
+}
 
 std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path) {
   std::error_code ec;
@@ -151,37 +215,32 @@ std::string DevicePathText(const std::vector<std::string>& parts) {
   return text;
 }
 
-bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive) {
-  const auto same = [caseSensitive](char a, char b) {
-    if (caseSensitive) return a == b;
-    return FoldCase(static_cast<unsigned char>(a)) == FoldCase(static_cast<unsigned char>(b));
-  };
-  // Greedy match with one backtrack point: the last "*" seen.
-  size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
-      ++p;
-      ++n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+bool SameDeviceName(const std::string& a, const std::string& b) {
+  return unicode::EqualCaseless(a, b);
 }
 
-bool SameNameCaseless(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return FoldCase(static_cast<unsigned char>(x)) ==
-                  FoldCase(static_cast<unsigned char>(y));
-         });
+std::string DeviceNameKey(const std::string& name) { return unicode::FoldKey(name); }
+
+bool MatchDeviceName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, true);
 }
+
+#if defined(_WIN32)
+
+// Windows: the PC's file systems tell no case apart.
+std::string PcNameKey(const std::string& name) { return unicode::FoldKey(name); }
+bool MatchPcName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, true);
+}
+
+#else
+
+std::string PcNameKey(const std::string& name) { return name; }
+bool MatchPcName(const std::string& pattern, const std::string& name) {
+  return unicode::Match(pattern, name, false);
+}
+
+#endif
 
 bool HasWildcards(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 

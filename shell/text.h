@@ -10,17 +10,39 @@
 
 namespace merlo {
 
-// User text (UTF-8 on Linux) to the module's narrow text (Latin-1 on Linux).
-// A character above U+00FF becomes "?"; a byte that is no part of valid UTF-8
-// is taken as the Latin-1 character of the same value. On Windows both sides
-// use the same code page and the text passes unchanged.
+// The one place where user text meets the module's narrow text. On Linux
+// both are UTF-8 and pass unchanged; text that is no valid UTF-8 has no narrow
+// form and must be refused before it reaches the module. On Windows the
+// module's narrow text is in the process's code page.
 std::string NarrowFromUser(const std::string& text);
 
 // The module's narrow text to user text: the reverse of NarrowFromUser.
 std::string UserFromNarrow(const std::string& text);
 
-// True when every character of the user text has a narrow form.
+// True when the whole user text has a narrow form: the module can carry it.
 bool HasNarrowForm(const std::string& text);
+
+// Why the user text has no narrow form, naming what the module's text cannot
+// hold ("ł cannot be written in code page 1252"), or empty when it has
+// one. A name without one is refused: it would reach another file.
+std::string NarrowFormProblem(const std::string& text);
+
+// The module's narrow text as the user is told of it: "UTF-8" (Linux), "code page
+// 1252", "code page 65001 (UTF-8)" (Windows).
+std::string NarrowTextName();
+
+// A PC path from user text. On Windows the path is made from the text's wide
+// form (a plain std::string would be read in the C runtime's locale); its
+// string() is UTF-8 again.
+std::filesystem::path PathFromUser(const std::string& text);
+
+// A text for messages: bytes that are no valid UTF-8 appear as "\xE9".
+std::string Printable(const std::string& text);
+
+// True when a device name from the module's listing holds U+FFFD: it stands
+// for a character that the module could not convert, so the name reaches
+// no entry, or another one.
+bool HasReplacement(const std::string& narrowName);
 
 // A PC folder (absolute, in the local file system's own form) as the module
 // expects a PC path: on Linux "Z:" stands for the root and "\" separates
@@ -36,12 +58,18 @@ std::vector<std::string> SplitDevicePath(const std::string& path);
 // Device folder text for its parts: "\" for none, "\a\b" for {a, b}.
 std::string DevicePathText(const std::vector<std::string>& parts);
 
-// Matches a name against a pattern with "*" (any run) and "?" (one character).
-// With caseSensitive false, ASCII and Latin-1 letters compare without case.
-bool WildcardMatch(const std::string& pattern, const std::string& name, bool caseSensitive = true);
+// Names compare as the side that holds them compares them: device names
+// without regard to case, by Unicode's simple case folding; PC names as the
+// PC's file system does (exactly on Linux, without regard to case on
+// Windows). The keys are equal exactly when the names compare equal.
+bool SameDeviceName(const std::string& a, const std::string& b);
+std::string DeviceNameKey(const std::string& name);
+std::string PcNameKey(const std::string& name);
 
-// True when two names differ at most in the case of ASCII and Latin-1 letters.
-bool SameNameCaseless(const std::string& a, const std::string& b);
+// A pattern with "*" (any run of characters) and "?" (one character) against a
+// name, by characters, compared as on that side.
+bool MatchDeviceName(const std::string& pattern, const std::string& name);
+bool MatchPcName(const std::string& pattern, const std::string& name);
 
 // True when the text holds "*" or "?".
 bool HasWildcards(const std::string& text);

@@ -25,7 +25,7 @@ namespace {
 
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path) {
-  if (!HasNarrowForm(path)) return "it holds characters the module's narrow text cannot carry";
+  if (std::string problem = NarrowFormProblem(path); !problem.empty()) return problem;
 #if !defined(_WIN32)
   // The module separates folders at "\": "a\b.txt" would reach the file b.txt in a folder a.
   if (path.find('\\') != std::string::npos) {
@@ -77,7 +77,7 @@ const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::str
     if (ItemName(entry) == name) return &entry;
   }
   for (const auto& entry : entries) {
-    if (SameNameCaseless(ItemName(entry), name)) return &entry;
+    if (SameDeviceName(ItemName(entry), name)) return &entry;
   }
   return nullptr;
 }
@@ -97,6 +97,47 @@ std::string Leftover(const std::string& where, bool existedBefore, bool changed,
 
 }  // namespace
 
+bool CheckPlan(TransferPlan* plan, std::string* error) {
+  const bool fromDevice = plan->Kind != TransferKind::Put;
+  const bool toDevice = plan->Kind == TransferKind::Put || plan->Kind == TransferKind::Within;
+  const char* verb = plan->Kind == TransferKind::Remove ? "deleted"
+                     : plan->Move                       ? "moved"
+                                                        : "copied";
+  std::set<std::string> sources;
+  std::map<std::string, const FileJob*> destinations;
+  std::vector<FileJob> kept;
+  kept.reserve(plan->Jobs.size());
+  for (const auto& job : plan->Jobs) {
+    const std::string name = ItemName(job.Item);
+    const std::string pcPath = (job.Local / PathFromUser(UserFromNarrow(name))).string();
+    if (fromDevice) {
+      bool unreachable = HasReplacement(name);
+      for (const auto& part : job.Folder) unreachable = unreachable || HasReplacement(part);
+      if (unreachable) {
+        *error = UnreachableName(job.Shown) + "; nothing was " + verb;
+        return false;
+      }
+    }
+    // The same entry, named twice, is taken once: the first time.
+    const std::string source =
+        fromDevice ? DeviceNameKey(DevicePathText(job.Folder) + "\\" + name) : PcNameKey(pcPath);
+    if (!sources.insert(source).second) continue;
+    if (plan->Kind != TransferKind::Remove) {
+      const std::string destination = toDevice ? EntryText(plan->Target, name) : pcPath;
+      const std::string key = toDevice ? DeviceNameKey(destination) : PcNameKey(destination);
+      const auto [other, added] = destinations.emplace(key, &job);
+      if (!added) {
+        *error = other->second->Shown + " and " + job.Shown + " would both land on " + destination +
+                 "; nothing was " + verb;
+        return false;
+      }
+    }
+    kept.push_back(job);
+  }
+  plan->Jobs = std::move(kept);
+  return true;
+}
+
 bool Session::Get(const Words& args) {
   std::string options;
   Words paths;
@@ -108,14 +149,14 @@ bool Session::Get(const Words& args) {
   }
   fs::path target = ".";
   std::error_code ec;
-  if (paths.size() >= 2 && fs::is_directory(fs::path(paths.back()), ec)) {
-    target = paths.back();
+  if (paths.size() >= 2 && fs::is_directory(PathFromUser(paths.back()), ec)) {
+    target = PathFromUser(paths.back());
     paths.pop_back();
   }
   const fs::path pcFolder = AbsoluteLocalPath(target);
   if (const std::string problem = PcPathProblem(pcFolder.string()); !problem.empty()) {
-    err_ << "get: the module cannot be given the PC folder " << pcFolder.string() << ": " << problem
-         << '\n';
+    err_ << "get: the module cannot be given the PC folder " << Printable(pcFolder.string()) << ": "
+         << problem << '\n';
     return false;
   }
 
@@ -129,7 +170,8 @@ bool Session::Get(const Words& args) {
     const size_t base = top.size() - 1;
     const auto localFor = [&](const FolderParts& folder) {
       fs::path local = pcFolder;
-      for (size_t i = base; i < folder.size(); ++i) local /= UserFromNarrow(folder[i]);
+      for (size_t i = base; i < folder.size(); ++i)
+        local /= PathFromUser(UserFromNarrow(folder[i]));
       return local;
     };
     return panel_.Walk(
@@ -153,7 +195,7 @@ bool Session::Get(const Words& args) {
       const bool looksLocal = paths[i].find_first_of("/:") != std::string::npos;
 #endif
       if (i + 1 == paths.size() && paths.size() >= 2 && looksLocal) {
-        error = "there is no PC folder " + paths[i];
+        error = "there is no PC folder " + Printable(paths[i]);
       }
       err_ << "get: " << error << '\n';
       return false;
@@ -213,7 +255,7 @@ bool Session::Put(const Words& args) {
   // The last word names the device folder when it names one and no PC file.
   if (files.size() >= 2 && !HasWildcards(files.back())) {
     std::error_code ec;
-    const fs::path last(files.back());
+    const fs::path last = PathFromUser(files.back());
     if (!fs::exists(last, ec) || fs::is_directory(last, ec)) {
       FolderParts folder;
       std::string error;
@@ -230,11 +272,11 @@ bool Session::Put(const Words& args) {
   // Local wildcards are expanded here, within the folder the pattern names.
   std::vector<fs::path> paths;
   for (const auto& file : files) {
-    const fs::path path(file);
+    const fs::path path = PathFromUser(file);
     std::error_code ec;
     if (!HasWildcards(path.filename().string())) {
       if (!fs::exists(path, ec)) {
-        err_ << "put: " << file << ": no such file\n";
+        err_ << "put: " << Printable(file) << ": no such file\n";
         return false;
       }
       paths.push_back(path);
@@ -243,13 +285,13 @@ bool Session::Put(const Words& args) {
     const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(parent, ec)) {
-      if (WildcardMatch(path.filename().string(), entry.path().filename().string())) {
+      if (MatchPcName(path.filename().string(), entry.path().filename().string())) {
         found.push_back(path.has_parent_path() ? parent / entry.path().filename()
                                                : entry.path().filename());
       }
     }
     if (found.empty()) {
-      err_ << "put: nothing matches " << file << '\n';
+      err_ << "put: nothing matches " << Printable(file) << '\n';
       return false;
     }
     std::sort(found.begin(), found.end());
@@ -263,7 +305,7 @@ bool Session::Put(const Words& args) {
     std::error_code ec;
     if (fs::is_directory(absolute, ec)) {
       ++plan.SkippedFolders;
-      err_ << "put: skipped the folder " << path.string()
+      err_ << "put: skipped the folder " << Printable(path.string())
            << " (the module cannot make device folders)\n";
       continue;
     }
@@ -273,7 +315,7 @@ bool Session::Put(const Words& args) {
       problem = "the name is too long for the module";
     }
     if (!problem.empty()) {
-      err_ << "put: " << path.string() << ": " << problem << '\n';
+      err_ << "put: " << Printable(path.string()) << ": " << problem << '\n';
       return false;
     }
     FileJob job;
@@ -287,7 +329,7 @@ bool Session::Put(const Words& args) {
       job.Item.SizeLow = static_cast<uint32_t>(size);
     }
     job.Local = absolute.parent_path();
-    job.Shown = path.string();
+    job.Shown = Printable(path.string());
     plan.Jobs.push_back(job);
   }
   return Execute(plan);
@@ -377,6 +419,10 @@ bool Session::Remove(const Words& args) {
 
 bool Session::Execute(TransferPlan& plan) {
   const EntryPoints& module = panel_.module();
+  if (std::string error; !CheckPlan(&plan, &error)) {
+    err_ << plan.Command << ": " << error << '\n';
+    return false;
+  }
   const size_t total = plan.Jobs.size();
   const bool toDevice = plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within;
   // The destination folder as it was, to tell afterwards what a failure left there.
@@ -424,7 +470,7 @@ bool Session::Execute(TransferPlan& plan) {
     item.ItemFlags |= kItemSelected;
     const std::string name = ItemName(item);
     const uint64_t size = ItemSize(item);
-    const fs::path pcFile = job.Local / UserFromNarrow(name);
+    const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
     LocalState pcBefore;
     if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
     if (plan.Kind != TransferKind::Remove) {

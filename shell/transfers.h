@@ -35,4 +35,10 @@ struct TransferPlan {
   size_t SkippedFolders = 0;
 };
 
+// Checks a whole plan before its first copy. An entry named twice is taken
+// once, the first time. Two sources that would land on one destination name,
+// compared as the destination compares names, or a device name that the
+// module could not convert, make it false with a message that names them.
+bool CheckPlan(TransferPlan* plan, std::string* error);
+
 }  // namespace merlo

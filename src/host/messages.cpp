@@ -1,6 +1,7 @@
 #include "host/messages.h"
 
 #include "host/module_state.h"
+#include "platform/text.h"
 
 const char* GetMsg(int id) {
   HostTextFn hostText = gModule.Startup.HostText;
@@ -21,20 +22,35 @@ void ShowConnectError(int id) {
 void FormatWithPath(const char* format, const char* path, char* buffer, size_t size) {
   if (size == 0) return;
   size_t out = 0;
+  bool full = false;
   bool pathUsed = false;
-  auto put = [&](char c) {
-    if (out + 1 < size) buffer[out++] = c;
+  // Puts whole characters only: once one does not fit, nothing more is put.
+  auto put = [&](const char* text, size_t count) {
+    if (full || out + count >= size) {
+      full = true;
+      return;
+    }
+    for (size_t i = 0; i < count; ++i) buffer[out++] = text[i];
   };
-  for (const char* p = format; *p != '\0'; ++p) {
+  auto putText = [&](const char* text) {
+    while (text != nullptr && *text != '\0') {
+      const size_t step = BoundedLength(text, gText.CharacterLength(text));
+      put(text, step != 0 ? step : 1);
+      text += step != 0 ? step : 1;
+    }
+  };
+  for (const char* p = format; *p != '\0';) {
     if (p[0] == '%' && p[1] == '%') {
-      put('%');
-      ++p;
+      put("%", 1);
+      p += 2;
     } else if (p[0] == '%' && p[1] == 's' && !pathUsed) {
-      for (const char* s = path; s != nullptr && *s != '\0'; ++s) put(*s);
+      putText(path);
       pathUsed = true;
-      ++p;
+      p += 2;
     } else {
-      put(*p);
+      const size_t step = BoundedLength(p, gText.CharacterLength(p));
+      put(p, step != 0 ? step : 1);
+      p += step != 0 ? step : 1;
     }
   }
   buffer[out] = '\0';

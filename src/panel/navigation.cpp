@@ -11,12 +11,14 @@ constexpr size_t kMaxPathLength = kCurrentPathSize - 1;
 int32_t GoUp(DevicePanel* panel) {
   if (panel->Depth <= 0) return 0;
   panel->Depth -= 1;
-  // The first character is never a cut point: it is the separator before the first level.
-  for (size_t i = BoundedLength(panel->CurrentPath, kCurrentPathSize); i-- > 1;) {
-    if (panel->CurrentPath[i] == '\\' || panel->CurrentPath[i] == '/') {
-      panel->CurrentPath[i] = '\0';
-      return 1;
-    }
+  // The first character is never a cut point: it is the separator before the
+  // first level. The walk goes by characters, so the second byte of a
+  // double-byte character is never taken for a separator.
+  const size_t length = BoundedLength(panel->CurrentPath, kCurrentPathSize);
+  const size_t cut = LastSeparator(panel->CurrentPath, length);
+  if (cut != length && cut > 0) {
+    panel->CurrentPath[cut] = '\0';
+    return 1;
   }
   panel->CurrentPath[0] = '\0';
   panel->Depth = 0;

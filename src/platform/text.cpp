@@ -1,29 +1,41 @@
 #include "platform/text.h"
 
-bool ToDeviceText(const char* text, DeviceChar* destination, size_t capacity) {
-  if (capacity == 0) return false;
-  for (size_t i = 0; i < capacity; ++i) {
-    destination[i] = static_cast<unsigned char>(text[i]);
-    if (text[i] == '\0') return true;
-  }
-  destination[0] = 0;
-  return false;
+namespace {
+
+size_t StepOf(const char* text, size_t at, size_t length) {
+  const size_t step = gText.CharacterLength(text + at);
+  // A character that runs past the end counts as its bytes up to the end.
+  return step == 0 || at + step > length ? length - at : step;
 }
 
-void FromDeviceText(const DeviceChar* text, size_t sourceCapacity, char* destination,
-                    size_t destinationCapacity) {
-  if (destinationCapacity == 0) return;
-  size_t i = 0;
-  for (; i < sourceCapacity && i + 1 < destinationCapacity; ++i) {
-    const DeviceChar unit = text[i];
-    if (unit == 0) break;
-    destination[i] = unit < 256 ? static_cast<char>(unit) : '?';
-  }
-  destination[i] = '\0';
-}
+}  // namespace
 
 size_t BoundedLength(const char* text, size_t capacity) {
   size_t n = 0;
   while (n < capacity && text[n] != '\0') ++n;
   return n;
+}
+
+size_t WholeCharactersLength(const char* text, size_t length, size_t room) {
+  if (length <= room) return length;
+  size_t at = 0;
+  while (at < length) {
+    const size_t next = at + StepOf(text, at, length);
+    if (next > room) break;
+    at = next;
+  }
+  return at;
+}
+
+size_t LastSeparator(const char* text, size_t length) {
+  size_t found = length;
+  for (size_t at = 0; at < length; at += StepOf(text, at, length)) {
+    if (text[at] == '\\' || text[at] == '/') found = at;
+  }
+  return found;
+}
+
+bool EndsWithBackslash(const char* text, size_t length) {
+  const size_t last = LastSeparator(text, length);
+  return last + 1 == length && text[last] == '\\';
 }

@@ -12,20 +12,18 @@ bool JoinPath(const char* folder, const char* name, size_t nameCapacity, char* p
   size_t length = BoundedLength(folder, kJoinedPathSize);
   const size_t nameLength = BoundedLength(name, nameCapacity);
   bool fits = length < kJoinedPathSize && nameLength < nameCapacity;
-  if (length >= kJoinedPathSize) length = kJoinedPathSize - 1;
+  // What is cut for the box ends on a character boundary.
+  length = WholeCharactersLength(folder, length, kJoinedPathSize - 1);
   std::memcpy(path, folder, length);
-  if (alwaysSeparate || length == 0 || path[length - 1] != '\\') {
+  if (alwaysSeparate || length == 0 || !EndsWithBackslash(path, length)) {
     if (length + 1 < kJoinedPathSize) {
       path[length++] = '\\';
     } else {
       fits = false;
     }
   }
-  size_t copied = nameLength;
-  if (length + copied >= kJoinedPathSize) {
-    copied = kJoinedPathSize - 1 - length;
-    fits = false;
-  }
+  const size_t copied = WholeCharactersLength(name, nameLength, kJoinedPathSize - 1 - length);
+  if (copied < nameLength) fits = false;
   std::memcpy(path + length, name, copied);
   path[length + copied] = '\0';
   return fits;

@@ -236,12 +236,45 @@ size_t Utf16ToUtf8(const char16_t* text, size_t length, char* out, size_t capaci
     if (whole != nullptr) *whole = length == 0 || text[0] == 0;
     return 0;
   }
+  // Names of many entries pass through here one after another: runs of ASCII
+  // and of two- and three-byte characters each take a loop of their own, and
+  // only surrogates go through the general decoder.
+  const size_t room = capacity - 1;  // bytes before the NUL
   size_t written = 0;
   size_t i = 0;
-  while (i < length && text[i] != 0) {
-    const char16_t unit = text[i];
-    if (unit < 0x80 && written + 1 < capacity) {
+  bool cut = false;
+  while (i < length) {
+    char16_t unit = text[i];
+    while (unit != 0 && unit < 0x80 && written < room) {
       out[written++] = static_cast<char>(unit);
+      if (++i == length) break;
+      unit = text[i];
+    }
+    if (i == length || unit == 0) break;
+    if (unit < 0x80) {
+      cut = true;
+      break;
+    }
+    if (unit < 0x800) {
+      if (written + 2 > room) {
+        cut = true;
+        break;
+      }
+      out[written] = static_cast<char>(0xC0 | (unit >> 6));
+      out[written + 1] = static_cast<char>(0x80 | (unit & 0x3F));
+      written += 2;
+      ++i;
+      continue;
+    }
+    if (!IsSurrogate(unit)) {
+      if (written + 3 > room) {
+        cut = true;
+        break;
+      }
+      out[written] = static_cast<char>(0xE0 | (unit >> 12));
+      out[written + 1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      out[written + 2] = static_cast<char>(0x80 | (unit & 0x3F));
+      written += 3;
       ++i;
       continue;
     }
@@ -250,14 +283,15 @@ size_t Utf16ToUtf8(const char16_t* text, size_t length, char* out, size_t capaci
     const size_t n = DecodeUtf16(text + i, length - i, &code, &paired);
     char buffer[4];
     const size_t bytes = EncodeUtf8(code, buffer);
-    if (written + bytes >= capacity) {
-      if (whole != nullptr) *whole = false;
+    if (written + bytes > room) {
+      cut = true;
       break;
     }
     if (!paired && whole != nullptr) *whole = false;
     for (size_t b = 0; b < bytes; ++b) out[written++] = buffer[b];
     i += n;
   }
+  if (cut && whole != nullptr) *whole = false;
   out[written] = '\0';
   return written;
 }

@@ -381,22 +381,10 @@ std::string PcPath(const fs::path& path) {
 #if defined(_WIN32)
   return fs::absolute(path).string();
 #else
-  // UTF-8 to Latin-1, then the drive-letter form.
-  const std::string utf8 = fs::absolute(path).string();
-  std::string pc = "Z:";
-  for (size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      pc += lead == '/' ? '\\' : static_cast<char>(lead);
-      ++i;
-    } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < utf8.size()) {
-      pc += static_cast<char>(((lead & 0x1F) << 6) | (utf8[i + 1] & 0x3F));
-      i += 2;
-    } else {
-      pc += '?';
-      ++i;
-      while (i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) ++i;
-    }
+  // The drive-letter form; the bytes of the names as they are (UTF-8).
+  std::string pc = "Z:" + fs::absolute(path).string();
+  for (char& c : pc) {
+    if (c == '/') c = '\\';
   }
   return pc;
 #endif

@@ -113,7 +113,7 @@ void MakeReadOnly(const fs::path& path, bool readOnly);
 bool ReadOnlyFilesAreEnforced();
 
 // A real local path in the module's PC-path form: the path itself on Windows;
-// "Z:" and the absolute path with "\" for "/" on Linux (narrow text is Latin-1).
+// "Z:" and the absolute path with "\" for "/" on Linux (narrow text is UTF-8).
 std::string PcPath(const fs::path& path);
 
 // Holds a PC file open exclusively, as another program would: an open without

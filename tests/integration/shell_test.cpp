@@ -262,9 +262,14 @@ TEST_F(ShellTest, ScriptsStopAtTheFirstFailure) {
   EXPECT_CONTAINS(stopped[1].out, "merlo \\> cd Nope");  // -b shows each command
   EXPECT_EQ(stopped[1].out.find("rm a.txt"), std::string::npos);
 
-  const Outcome goesOn = Script("-cd Nope\nrm a.txt\n");
-  EXPECT_EQ(goesOn.status, 0) << goesOn.err;
-  EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+  // Also as Notepad saves a script: a byte order mark first, CR LF line ends.
+  for (const std::string script :
+       {"-cd Nope\nrm a.txt\n", "\xEF\xBB\xBF-cd Nope\r\nrm a.txt\r\n"}) {
+    WriteFile(device_ / "a.txt", "a");
+    const Outcome goesOn = Script(script);
+    EXPECT_EQ(goesOn.status, 0) << goesOn.err;
+    EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+  }
 }
 
 TEST_F(ShellTest, ALibraryWithoutTheEntryPointsIsRefused) {
@@ -396,14 +401,158 @@ TEST_F(ShellTest, FailedCopyShowsTheBoxWithTheSourcePath) {
 }
 
 #if !defined(_WIN32)
-TEST_F(ShellTest, Latin1NamesArriveWhole) {
-  WriteFile(device_ / "R\xC3\xA9sum\xC3\xA9.txt", "cv");
-  const Outcome outcome = Script("ls\nget R\xC3\xA9sum\xC3\xA9.txt " + pc_.string() + "\n");
+// Names in every language, as UTF-8 on both sides: listed, entered, left, and
+// copied both ways with their bytes and their exact names.
+struct LanguageCase {
+  const char* Label;
+  const char* Folder;
+  const char* File;    // on the device, fetched with get
+  const char* PcFile;  // on the PC, sent with put
+};
+
+void PrintTo(const LanguageCase& c, std::ostream* out) { *out << c.Label; }
+
+class ShellLanguageTest : public ShellTest, public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(ShellLanguageTest, NamesTravelWholeBothWays) {
+  const LanguageCase& c = GetParam();
+  const std::string bytes = std::string("contents \x00\xFF ", 12) + c.File;
+  WriteFile(device_ / c.Folder / c.File, bytes);
+  WriteFile(pc_ / c.PcFile, bytes + "from the PC");
+  const Outcome outcome =
+      Script(std::string("ls\ncd \"") + c.Folder + "\"\nls\nget \"" + c.File + "\" " +
+             pc_.string() + "\nput \"" + (pc_ / c.PcFile).string() + "\"\ncd ..\npwd\n");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
-  EXPECT_CONTAINS(outcome.out, "R\xC3\xA9sum\xC3\xA9.txt");
-  EXPECT_EQ(ReadFile(pc_ / "R\xC3\xA9sum\xC3\xA9.txt"), "cv");
+  EXPECT_CONTAINS(outcome.out, std::string("<DIR>  ") + c.Folder + "\n");
+  EXPECT_CONTAINS(outcome.out, std::to_string(bytes.size()) + "  " + c.File + "\n");
+  EXPECT_CONTAINS(outcome.out, "\n\\\n");  // back at the root
+  EXPECT_EQ(ReadFile(pc_ / c.File), bytes);
+  EXPECT_EQ(ReadFile(device_ / c.Folder / c.PcFile), bytes + "from the PC");
+  EXPECT_EQ(outcome.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ShellLanguageTest,
+    ::testing::Values(LanguageCase{"Latin1", "Données", "Résumé.txt", "Café crème.txt"},
+                      LanguageCase{"Cyrillic", "Мои документы", "Отчёт.txt", "Отчёт за год.txt"},
+                      LanguageCase{"Japanese", "表示", "表示.txt", "日本語.txt"},
+                      // Outside the BMP: a surrogate pair on the device.
+                      LanguageCase{"Emoji", "Фото 📷", "😀.txt", "🎉 party.txt"}),
+    [](const ::testing::TestParamInfo<LanguageCase>& info) { return info.param.Label; });
+
+// The device tells no case apart, in any script: typed names find the entries
+// that differ only in case, and a file put beside another case of its name
+// overwrites that file, which keeps its name.
+TEST_F(ShellTest, DeviceNamesMatchWithoutRegardToCase) {
+  WriteFile(device_ / "Мои документы" / "Отчёт.txt", "report");
+  WriteFile(device_ / "Мои документы" / "Σοφία.txt", "wisdom");
+  WriteFile(device_ / "Readme.TXT", "old");
+  WriteFile(pc_ / "readme.txt", "new");
+  const Outcome outcome = Script("get \"мои документы\\ОТЧЁТ.TXT\" " + pc_.string() +
+                                 "\nls \"МОИ ДОКУМЕНТЫ\\σο*\"\ncd \"мОИ ДОКУМЕНТЫ\"\npwd\ncd \\\n"
+                                 "put " +
+                                 (pc_ / "readme.txt").string() + "\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(ReadFile(pc_ / "Отчёт.txt"), "report");  // named as the device names it
+  EXPECT_CONTAINS(outcome.out, "  Σοφία.txt\n");
+  EXPECT_CONTAINS(outcome.out, "\\Мои документы\n");
+  EXPECT_EQ(ReadFile(device_ / "Readme.TXT"), "new");
+  EXPECT_FALSE(fs::exists(device_ / "readme.txt"));
+}
+
+// A PC name that is no UTF-8 never reaches a file: it is refused by name
+// before anything is done, whoever names it.
+TEST_F(ShellTest, NamesThatAreNoUtf8AreRefusedBeforeAnythingIsDone) {
+  WriteFile(pc_ / "caf\xE9.txt", "Latin-1 name");
+  WriteFile(pc_ / "café.txt", "UTF-8 name");
+  WriteFile(device_ / "café.txt", "on the device");
+  fs::create_directories(pc_ / "dossier\xE9");
+  for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+           {"put", "-m", (pc_ / "caf\xE9.txt").string()},
+           {"put", "-m", (pc_ / "caf*").string()},
+           {"get", "-m", "café.txt", (pc_ / "dossier\xE9").string()},
+           {"get", "-m", "caf\xE9.txt", pc_.string()},
+           {"rm", "caf\xE9.txt"},
+           {"cd", "caf\xE9"}}) {
+    const Outcome outcome = Command(words);
+    EXPECT_EQ(outcome.status, 1) << words[0] << " " << words.back() << "\n" << outcome.err;
+    EXPECT_CONTAINS(outcome.err, "\\xE9");
+    EXPECT_CONTAINS(outcome.err, "UTF-8");
+    EXPECT_EQ(outcome.out.find("of 1 file"), std::string::npos) << outcome.out;
+  }
+  EXPECT_EQ(ReadFile(pc_ / "caf\xE9.txt"), "Latin-1 name");
+  EXPECT_EQ(ReadFile(pc_ / "café.txt"), "UTF-8 name");
+  EXPECT_EQ(ReadFile(device_ / "café.txt"), "on the device");
+  EXPECT_TRUE(fs::is_empty(pc_ / "dossier\xE9"));
+  // lls shows such a name as the messages name it.
+  const Outcome lls = Command({"lls", pc_.string()});
+  EXPECT_EQ(lls.status, 0) << lls.err;
+  EXPECT_CONTAINS(lls.out, "  caf\\xE9.txt\n");
 }
 #endif
+
+// Two sources that would land on one destination name: nothing is copied,
+// both are named, and the command fails.
+TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
+  WriteFile(device_ / "a" / "x.txt", "a's");
+  WriteFile(device_ / "b" / "x.txt", "b's");
+  WriteFile(device_ / "c" / "X.TXT", "c's");
+  WriteFile(device_ / "a" / "sub" / "y.txt", "a's y");
+  WriteFile(device_ / "b" / "sub" / "y.txt", "b's y");
+  WriteFile(pc_ / "one" / "x.txt", "one's");
+  WriteFile(pc_ / "two" / "x.txt", "two's");
+  const fs::path out = scratch_ / "out";
+  fs::create_directories(out);
+  const struct {
+    std::vector<std::string> Words;
+    std::string First, Second;
+  } cases[] = {
+      {{"get", "-m", "a\\x.txt", "b\\x.txt", out.string()}, "a\\x.txt", "b\\x.txt"},
+      {{"get", "-r", "-m", "a\\sub", "b\\sub", out.string()}, "a\\sub\\y.txt", "b\\sub\\y.txt"},
+      {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string()},
+       (pc_ / "one" / "x.txt").string(),
+       (pc_ / "two" / "x.txt").string()},
+      // One name on the device.
+      {{"mv", "a\\x.txt", "c\\X.TXT", "backup"}, "a\\x.txt", "c\\X.TXT"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Command(c.Words);
+    EXPECT_EQ(outcome.status, 1) << c.Words[0] << "\n" << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.First + " and " + c.Second + " would both land on");
+    EXPECT_EQ(outcome.out, "");
+  }
+  EXPECT_TRUE(fs::is_empty(out));
+  EXPECT_TRUE(fs::is_empty(device_ / "backup"));
+  EXPECT_EQ(ReadFile(device_ / "a" / "x.txt"), "a's");
+  EXPECT_EQ(ReadFile(device_ / "b" / "x.txt"), "b's");
+  EXPECT_EQ(ReadFile(device_ / "c" / "X.TXT"), "c's");
+  EXPECT_EQ(ReadFile(device_ / "b" / "sub" / "y.txt"), "b's y");
+  EXPECT_EQ(ReadFile(pc_ / "one" / "x.txt"), "one's");
+  EXPECT_FALSE(fs::exists(device_ / "x.txt"));
+#if !defined(_WIN32)
+  // Names that differ in case are two names on a Linux PC.
+  const Outcome apart = Command({"get", "a\\x.txt", "c\\X.TXT", out.string()});
+  EXPECT_EQ(apart.status, 0) << apart.err;
+  EXPECT_EQ(ReadFile(out / "x.txt") + ReadFile(out / "X.TXT"), "a'sc's");
+#endif
+}
+
+// One entry named twice is taken once.
+TEST_F(ShellTest, AnEntryNamedTwiceIsTakenOnce) {
+  WriteFile(device_ / "c.TXT", "gamma");
+  WriteFile(device_ / "d.Txt", "delta");
+  for (const char* name : {"l1.old", "l2.old", "l3.old"}) WriteFile(device_ / "Old" / name, name);
+  const Outcome outcome = Script("get *.txt *.TXT " + pc_.string() +
+                                 "\nrm Old\\l1.old Old\\*.old\nmv a.txt A.TXT \\a.txt backup\n");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_CONTAINS(outcome.out, "copied 3 of 3 files");
+  EXPECT_EQ(ReadFile(pc_ / "c.TXT"), "gamma");
+  EXPECT_CONTAINS(outcome.out, "deleted 3 of 3 files");
+  EXPECT_TRUE(fs::is_empty(device_ / "Old"));
+  EXPECT_CONTAINS(outcome.out, "moved 1 of 1 file\n");
+  EXPECT_EQ(ReadFile(device_ / "backup" / "a.txt"), "alpha");
+  EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+}
 
 TEST_F(ShellTest, InfoAndMenuShowWhatTheModuleTells) {
   const Outcome info = Command({"info"});
@@ -615,6 +764,44 @@ TEST_F(ShellTest, AtATerminalTabCompletesAndCtrlCDropsTheLine) {
   terminal.Type("exit\r");
   EXPECT_EQ(terminal.Status(), 1);  // that of the last command
   EXPECT_FALSE(fs::exists(pc_ / "my notes.txt"));
+}
+
+// Tab by characters: after letters with accents the word is found and
+// replaced whole, a common start never ends inside a character, and device
+// paths written with "/" complete as those with "\" do.
+TEST_F(ShellTest, AtATerminalTabCompletesByCharacters) {
+  WriteFile(device_ / "Résumé.txt", "cv");
+  WriteFile(device_ / "accents" / "é1.txt", "1");
+  WriteFile(device_ / "accents" / "è2.txt", "2");
+  WriteFile(pc_ / "Été photos" / "plage.jpg", "jpg");
+  Terminal terminal({"--device", device_.string()}, scratch_);
+  terminal.Await("merlo \\> ");
+  terminal.Type("ls Ré\t\r");
+  terminal.Await("2  Résumé.txt\r\n");
+  terminal.Await("merlo \\> ");
+  terminal.Type("lls " + pc_.string() + "/É\t\r");
+  terminal.Await("3  plage.jpg\r\n");
+  terminal.Await("merlo \\> ");
+  terminal.Type("ls /docs/in\t\r");
+  terminal.Await("11  inner.txt\r\n");
+  terminal.Await("merlo \\> ");
+  terminal.Type("cd accents\r");
+  terminal.Await("merlo \\accents> ");
+  terminal.Type("get \t");
+  terminal.Await("è2.txt  é1.txt");         // the choices: é and è share their first byte
+  terminal.Await("merlo \\accents> get ");  // and the line as it was
+  terminal.Type("\x03");
+  terminal.Await("merlo \\accents> ");
+  // A typed byte that is no UTF-8 stays that byte, and is refused: it is
+  // never taken for the character of the same value (é).
+  WriteFile(pc_ / "café.txt", "UTF-8 name");
+  WriteFile(pc_ / "caf\xE9.txt", "Latin-1 name");
+  terminal.Type("put " + pc_.string() + "/caf\xE9.txt\r");
+  terminal.Await("caf\\xE9.txt: it is not valid UTF-8");
+  terminal.Await("merlo \\accents> ");
+  EXPECT_FALSE(fs::exists(device_ / "accents" / "café.txt"));
+  terminal.Type("exit\r");
+  EXPECT_EQ(terminal.Status(), 1);  // that of the refused put
 }
 #endif
 

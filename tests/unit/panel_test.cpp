@@ -125,15 +125,41 @@ TEST_F(ListingTest, ItemsCarryTheRecordAndTheParentComesLast) {
   EXPECT_EQ(std::memcmp(&l.Items[2], &parent, sizeof parent), 0);
 }
 
-TEST_F(ListingTest, NamesTheHostCannotShowKeepTheirLength) {
-  w.Records = {MakeRecord(u"\u00FC\u00DF"), MakeRecord(u"a\u0101b"), MakeRecord(u"\u4E2D")};
+// Names arrive in the system's narrow text: UTF-8 on Linux, the code page on
+// Windows (the tests run in a Western one there), "?" for what it cannot hold.
+TEST_F(ListingTest, NamesArriveInTheSystemsNarrowText) {
+  w.Records = {MakeRecord(u"\u00FC\u00DF"), MakeRecord(u"a\u0101b"), MakeRecord(u"\u4E2D"),
+               MakeRecord(u"x\xD800y")};
   Listing l;
   GetFindData(panel, &l.Items, &l.Count, 0);
-  ASSERT_EQ(l.Count, 3);
+  ASSERT_EQ(l.Count, 4);
+#if defined(_WIN32)
   EXPECT_STREQ(l.Items[0].Name, "\xFC\xDF");
   EXPECT_STREQ(l.Items[1].Name, "a?b");
   EXPECT_STREQ(l.Items[2].Name, "?");
+  EXPECT_STREQ(l.Items[3].Name, "x?y");
+#else
+  EXPECT_STREQ(l.Items[0].Name, "\xC3\xBC\xC3\x9F");
+  EXPECT_STREQ(l.Items[1].Name,
+               "a\xC4\x81"
+               "b");
+  EXPECT_STREQ(l.Items[2].Name, "\xE4\xB8\xAD");
+  EXPECT_STREQ(l.Items[3].Name, "x\xEF\xBF\xBDy");  // an unpaired surrogate is U+FFFD
+#endif
 }
+
+#if !defined(_WIN32)
+// 100 characters of three UTF-8 bytes each: 86 fit whole in the 259 bytes before the NUL.
+TEST_F(ListingTest, ANameTooLongForTheFieldEndsOnACharacter) {
+  w.Records = {MakeRecord(std::u16string(100, u'\u8868'))};
+  Listing l;
+  GetFindData(panel, &l.Items, &l.Count, 0);
+  ASSERT_EQ(l.Count, 1);
+  std::string expected;
+  for (int i = 0; i < 86; ++i) expected += "\xE8\xA1\xA8";
+  EXPECT_EQ(std::string(l.Items[0].Name), expected);
+}
+#endif
 
 TEST_F(ListingTest, ALongestNameFillsTheField) {
   std::u16string name(259, u'n');

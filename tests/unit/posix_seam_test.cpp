@@ -318,17 +318,23 @@ TEST_F(PosixLocalFiles, PathsOffDriveZNameNothing) {
   gLocalFiles.CloseHandle(file);
 }
 
-TEST_F(PosixLocalFiles, Latin1NamesAreUtf8OnDisk) {
-  LocalHandle file = Open(dir_.Pc("caf\xE9.txt"), kGenericWrite, kCreateAlways);
-  ASSERT_NE(file, kInvalidLocalHandle);
-  gLocalFiles.CloseHandle(file);
+// A name reaches the file of exactly its bytes: "caf\xE9.txt" (no UTF-8) is
+// not "café.txt" beside it.
+TEST_F(PosixLocalFiles, NamesReachTheFileOfTheirOwnBytes) {
+  WriteWhole(dir_.Posix("caf\xC3\xA9.txt"), "utf-8");
+  for (const char* name : {"caf\xE9.txt", "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt"}) {
+    LocalHandle file = Open(dir_.Pc(name), kGenericWrite, kCreateAlways);
+    ASSERT_NE(file, kInvalidLocalHandle) << name;
+    gLocalFiles.CloseHandle(file);
+    EXPECT_TRUE(Exists(dir_.Posix(name))) << name;
+    EXPECT_EQ(gLocalFiles.DeleteFileA(dir_.Pc(name).c_str()), 1) << name;
+    EXPECT_FALSE(Exists(dir_.Posix(name))) << name;
+  }
   EXPECT_TRUE(Exists(dir_.Posix("caf\xC3\xA9.txt")));
-  EXPECT_EQ(gLocalFiles.DeleteFileA(dir_.Pc("caf\xE9.txt").c_str()), 1);
-  EXPECT_FALSE(Exists(dir_.Posix("caf\xC3\xA9.txt")));
 }
 
 TEST_F(PosixLocalFiles, AQuestionMarkFromALossyNameOpensNothing) {
-  // A name outside Latin-1 reaches the module as "?"; it must not open a file named "?".
+  // A name the module could not carry shows as "?"; it must not open a file named "?".
   WriteWhole(dir_.Posix("?"), "wrong file");
   EXPECT_EQ(Open(dir_.Pc("?"), kGenericRead, kOpenExisting), kInvalidLocalHandle);
   EXPECT_EQ(gLocalFiles.DeleteFileA(dir_.Pc("?").c_str()), 0);
@@ -478,7 +484,7 @@ TEST_F(PosixCurrentDirectory, ATooSmallBufferGetsTheSizeNeededAndNothingWritten)
   EXPECT_EQ(std::string(buffer), expected);
 }
 
-TEST_F(PosixCurrentDirectory, NamesAreLatin1WithQuestionMarksBeyond) {
+TEST_F(PosixCurrentDirectory, NamesKeepTheirBytes) {
   const std::string sub = dir_.Posix("caf\xC3\xA9");
   const std::string deeper = sub + "/\xE6\x97\xA5";
   ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
@@ -486,7 +492,7 @@ TEST_F(PosixCurrentDirectory, NamesAreLatin1WithQuestionMarksBeyond) {
   ASSERT_EQ(chdir(deeper.c_str()), 0);
   char buffer[512];
   const uint32_t length = gProcess.GetCurrentDirectoryA(sizeof buffer, buffer);
-  EXPECT_EQ(std::string(buffer), dir_.Pc() + "\\caf\xE9\\?");
+  EXPECT_EQ(std::string(buffer), dir_.Pc() + "\\caf\xC3\xA9\\\xE6\x97\xA5");
   EXPECT_EQ(length, std::strlen(buffer));
 }
 

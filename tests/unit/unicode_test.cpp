@@ -59,6 +59,14 @@ TEST(UnicodeTest, TextThatDoesNotFitEndsBeforeAWholeCharacter) {
     EXPECT_EQ(std::string(out), expected[i]) << capacities[i];
     EXPECT_EQ(whole, i == 8);
   }
+  char cjk[7];
+  bool whole = true;
+  unicode::Utf16ToUtf8(u"\u8868\u8868", 2, cjk, 6, &whole);  // three bytes each
+  EXPECT_EQ(std::string(cjk), "\xE8\xA1\xA8");
+  EXPECT_FALSE(whole);
+  unicode::Utf16ToUtf8(u"\u8868\u8868", 2, cjk, 7, &whole);
+  EXPECT_EQ(std::string(cjk), "\xE8\xA1\xA8\xE8\xA1\xA8");
+  EXPECT_TRUE(whole);
   char16_t units[3];
   EXPECT_EQ(unicode::Utf8ToUtf16("ab\xF0\x9F\x98\x80", 6, units, 3), -1);  // a pair is not cut
 }

@@ -1,8 +1,9 @@
 # A scripted session of merlo.exe with MERLO.dll and rapi.dll beside it, in
 # one process (under emulated 32-bit Wine a process start costs a minute):
-# list the device, enter a folder, copy a file to the PC, copy a PC file to
-# the device, move a file within the device, delete a device file, and last a
-# copy that the device refuses, which must show the error box. Then the files
+# tell the module's code page (UTF-8, from merlo.exe's manifest), list the
+# device, enter a folder, copy a file to the PC, copy a PC file to the device,
+# move a file within the device, delete a device file, and last a copy that
+# the device refuses, which must show the error box. Then the files
 # on both sides are checked.
 # Arguments: RUN (the command that runs a Windows program, e.g. wine, may be
 # empty), MERLO_EXE, WORK_DIR.
@@ -38,6 +39,7 @@ windows_path(${pc} pc_w)
 # The failing line comes last, so the session ends with status 1 whether or
 # not a script stops at its first failure.
 file(WRITE ${WORK_DIR}/script.txt
+  "info\n"
   "ls\n"
   "cd Docs\n"
   "pwd\n"
@@ -79,7 +81,8 @@ foreach(stream out err)
     list(APPEND failures "a line of merlo.exe's standard ${stream} ends without CR LF")
   endif()
 endforeach()
-foreach(listed "<DIR>  Docs" "<DIR>  Archive" "old.txt" "\\Docs\n" "report.txt" "upload.txt")
+# The manifest makes UTF-8 the process code page.
+foreach(listed "narrow text:     code page 65001 (UTF-8)" "<DIR>  Docs" "<DIR>  Archive" "old.txt" "\\Docs\n" "report.txt" "upload.txt")
   string(FIND "${out}" "${listed}" at)
   if(at EQUAL -1)
     list(APPEND failures "the output does not show ${listed}")

@@ -1,5 +1,5 @@
 // Files on the PC, on Linux. Paths arrive in the drive-letter form of
-// drive_paths.h and in Latin-1; Windows semantics are kept where Linux differs:
+// drive_paths.h, their names as the bytes on disk; Windows semantics are kept where Linux differs:
 // a file without any write permission bit carries Windows' read-only attribute
 // (no writing, no deleting, even for root), folders cannot be opened or deleted
 // as files, and the share mode is kept among cooperating programs through

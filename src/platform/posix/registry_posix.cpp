@@ -33,6 +33,7 @@
 #include <cstring>
 
 #include "platform/registry.h"
+#include "unicode/unicode.h"
 
 namespace {
 
@@ -81,20 +82,9 @@ char gLine[kLineCapacity];
 uint8_t gData[kLineCapacity];
 char gName[kLineCapacity];
 
-unsigned char FoldCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 0x20);
-  // Latin-1 small letters (the narrow text is Latin-1), except the division sign.
-  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 0x20);
-  return c;
-}
-
+// Key paths are UTF-8 text and compare by Unicode's simple case folding.
 bool EqualNoCase(const char* a, size_t aLength, const char* b, size_t bLength) {
-  if (aLength != bLength) return false;
-  for (size_t i = 0; i < aLength; ++i) {
-    if (FoldCase(static_cast<unsigned char>(a[i])) != FoldCase(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
+  return unicode::EqualCaseless(std::string_view(a, aLength), std::string_view(b, bLength));
 }
 
 // Drops trailing backslashes from a key path's length.
@@ -200,13 +190,8 @@ int HexDigit(char c) {
 }
 
 bool StartsWithNoCase(const char* text, const char* prefix, size_t prefixLength) {
-  for (size_t i = 0; i < prefixLength; ++i) {
-    if (text[i] == '\0') return false;
-    if (FoldCase(static_cast<unsigned char>(text[i])) !=
-        FoldCase(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
+  const size_t length = strnlen(text, prefixLength);
+  return length == prefixLength && EqualNoCase(text, length, prefix, prefixLength);
 }
 
 // Reads a quoted text with the escapes \\ and \" from just after its opening

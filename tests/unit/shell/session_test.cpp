@@ -336,6 +336,32 @@ TEST_F(SessionTest, RmCountsWhatTheDeviceNoLongerLists) {
   EXPECT_NE(boxes_.str().find("\\a"), std::string::npos);
 }
 
+// A name is never widened into a pattern: "ł" is one character, and a name
+// that the module shows with U+FFFD (a character it could not convert) is
+// refused, never passed on to reach another entry.
+TEST_F(SessionTest, NamesAreTakenAsTheyAreOrRefused) {
+  device.Folders["\\a\\b"] = {
+      {"x1.txt"}, {"x\xC5\x82.txt"}, {"xy.txt"}, {"u\xEF\xBF\xBD.txt"}, {"\xEF\xBF\xBD", true}};
+  ASSERT_TRUE(Run("rm a\\b\\x\xC5\x82.txt"));
+  ASSERT_EQ(device.Folders["\\a\\b"].size(), 4u);
+  EXPECT_EQ(device.Folders["\\a\\b"][1].Name, "xy.txt");
+  EXPECT_NE(out_.str().find("deleted 1 of 1 file"), std::string::npos);
+
+  ASSERT_TRUE(Run("ls a\\b"));
+  EXPECT_NE(out_.str().find("u\xEF\xBF\xBD.txt"), std::string::npos);
+  const size_t calls = device.CallFolders.size();
+  for (const char* line : {"rm a\\b\\*", "get a\\b\\u\xEF\xBF\xBD.txt", "cd a\\b\\\xEF\xBF\xBD",
+                           "ls a\\b\\\xEF\xBF\xBD\\"}) {
+    EXPECT_FALSE(Run(line)) << line;
+  }
+  EXPECT_EQ(device.CallFolders.size(), calls);
+  EXPECT_EQ(device.Folders["\\a\\b"].size(), 4u);
+  EXPECT_NE(err_.str().find("rm: a\\b\\u\xEF\xBF\xBD.txt: the module could not convert"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(session_.DeviceFolder(), "\\");
+}
+
 TEST_F(SessionTest, UnknownCommandsAndExit) {
   EXPECT_FALSE(Run("frobnicate"));
   EXPECT_NE(err_.str().find("unknown command"), std::string::npos);
@@ -352,7 +378,17 @@ struct CompletionCase {
   const char* Choices;  // or, joined by blanks, the choices shown
 };
 
-class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {};
+class CompletionTest : public SessionTest, public ::testing::WithParamInterface<CompletionCase> {
+ protected:
+  void SetUp() override {
+    SessionTest::SetUp();
+    device.Folders["\\a\\b"] = {{"\xC3\xA9"
+                                 "1.txt"},
+                                {"\xC3\xA8"
+                                 "2.txt"},
+                                {"R\xC3\xA9sum\xC3\xA9.txt"}};
+  }
+};
 
 TEST_P(CompletionTest, QuotesWhatItInsertsAndNeverEscapes) {
   fs::current_path(scratch_);
@@ -383,7 +419,20 @@ INSTANTIATE_TEST_SUITE_P(
         CompletionCase{"cd ", "cd ", "My Documents\\ a\\"},
         CompletionCase{"ls; put loc", "ls; put \"local file.txt\" ", ""},
         CompletionCase{"lcd l", "lcd lfolder/", ""}, CompletionCase{"pwd x", "pwd x", ""},
-        CompletionCase{"get \\a\\x", "get \\a\\x.txt ", ""}));
+        CompletionCase{"get \\a\\x", "get \\a\\x.txt ", ""},
+        // By characters, without regard to case, and "/" as a device separator.
+        CompletionCase{"get a\\b\\r", "get a\\b\\R\xC3\xA9sum\xC3\xA9.txt ", ""},
+        CompletionCase{"get a\\b\\\xC3\x88",
+                       "get a\\b\\\xC3\xA8"
+                       "2.txt ",
+                       ""},
+        CompletionCase{"ls a\\b\\", "ls a\\b\\",
+                       "R\xC3\xA9sum\xC3\xA9.txt \xC3\xA8"
+                       "2.txt \xC3\xA9"
+                       "1.txt"},
+        CompletionCase{"get /a/b/R", "get /a/b/R\xC3\xA9sum\xC3\xA9.txt ", ""},
+        CompletionCase{"cd /a/", "cd /a/b/", ""},
+        CompletionCase{"cd /", "cd /", "My Documents\\ a\\"}));
 
 }  // namespace
 }  // namespace merlo

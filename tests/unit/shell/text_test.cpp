@@ -10,23 +10,37 @@
 namespace merlo {
 namespace {
 
-TEST(NarrowText, Latin1RoundTripAndCharactersBeyondIt) {
-  EXPECT_EQ(NarrowFromUser("Gr\xC3\xBC\xC3\x9F"), "Gr\xFC\xDF");
-  EXPECT_EQ(UserFromNarrow("Gr\xFC\xDF"), "Gr\xC3\xBC\xC3\x9F");
-  // The euro sign lies above U+00FF; a stray byte stays the byte it is.
-  EXPECT_EQ(NarrowFromUser("5\xE2\x82\xAC"), "5?");
-  EXPECT_EQ(NarrowFromUser("a\xFF"), "a\xFF");
-  EXPECT_TRUE(HasNarrowForm("caf\xC3\xA9"));
-  EXPECT_FALSE(HasNarrowForm("\xE2\x82\xAC"));
-  // An overlong form of "/" is no character.
-  EXPECT_EQ(NarrowFromUser("\xC0\xAF"), "\xC0\xAF");
+#if !defined(_WIN32)
+// User text and the module's narrow text are both UTF-8 here: nothing is
+// converted, and what is no UTF-8 has no narrow form, never a "?".
+TEST(NarrowText, Utf8PassesAndInvalidBytesAreRefusedByName) {
+  for (const std::string text :
+       {"Gr\xC3\xBC\xC3\x9F", "5\xE2\x82\xAC", "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt",
+        "\xF0\x9F\x98\x80", "x\xC5\x82.txt"}) {
+    EXPECT_EQ(NarrowFromUser(text), text);
+    EXPECT_EQ(UserFromNarrow(text), text);
+    EXPECT_TRUE(HasNarrowForm(text)) << text;
+    EXPECT_EQ(NarrowFormProblem(text), "");
+  }
+  // A Latin-1 byte, an overlong "/", an encoded surrogate, a cut character.
+  for (const std::string text : {"caf\xE9.txt", "\xC0\xAF", "\xED\xA0\x80", "\xE6\x97"}) {
+    EXPECT_FALSE(HasNarrowForm(text)) << text;
+    EXPECT_NE(NarrowFormProblem(text).find("UTF-8"), std::string::npos);
+  }
+  // U+FFFD stands for what could not be converted: the module takes it for no name.
+  EXPECT_FALSE(HasNarrowForm("u\xEF\xBF\xBD.txt"));
+  EXPECT_NE(NarrowFormProblem("u\xEF\xBF\xBD.txt").find("U+FFFD"), std::string::npos);
+  EXPECT_EQ(Printable("caf\xE9 \xC3\xA9.txt"), "caf\\xE9 \xC3\xA9.txt");
+  EXPECT_TRUE(HasReplacement("a\xEF\xBF\xBD.txt"));
+  EXPECT_FALSE(HasReplacement("a?.txt"));
 }
+#endif
 
 TEST(NarrowText, PcPathsTakeTheDriveLetterForm) {
   EXPECT_EQ(ModulePcPath("/home/me"), "Z:\\home\\me");
   EXPECT_EQ(ModulePcPath("/"), "Z:\\");
   EXPECT_EQ(ModulePcPath("/tmp//x"), "Z:\\tmp\\x");
-  EXPECT_EQ(ModulePcPath("/d\xC3\xA9j\xC3\xA0"), "Z:\\d\xE9j\xE0");
+  EXPECT_EQ(ModulePcPath("/d\xC3\xA9j\xC3\xA0"), "Z:\\d\xC3\xA9j\xC3\xA0");
 }
 
 TEST(DevicePaths, SplitAndJoin) {
@@ -35,27 +49,43 @@ TEST(DevicePaths, SplitAndJoin) {
   EXPECT_EQ(DevicePathText({"My Documents", "x"}), "\\My Documents\\x");
 }
 
-TEST(Wildcards, StarAndQuestionMark) {
-  EXPECT_TRUE(WildcardMatch("*", ""));
-  EXPECT_TRUE(WildcardMatch("*.txt", "read me.txt"));
-  EXPECT_FALSE(WildcardMatch("*.txt", "notes.txt.bak"));
-  EXPECT_TRUE(WildcardMatch("a?c", "abc"));
-  EXPECT_FALSE(WildcardMatch("a?c", "ac"));
-  EXPECT_TRUE(WildcardMatch("*a*b", "xxaybab"));
-  EXPECT_FALSE(WildcardMatch("*a*b", "xxaybax"));
-  EXPECT_TRUE(WildcardMatch("a**", "a"));
-  EXPECT_FALSE(WildcardMatch("abc", "ab"));
+// Device names compare as the device does, without regard to case by Unicode's
+// simple folding; PC names as the PC's file system does. "?" is one character.
+TEST(Names, DeviceNamesIgnoreCasePcNamesAsTheFileSystem) {
+  const struct {
+    const char* A;
+    const char* B;
+    bool Device;
+    bool Pc;
+  } cases[] = {
+      {"readme.txt", "Readme.TXT", true, false},
+      {"\xD0\x9C\xD0\xBE\xD0\xB8", "\xD0\xBC\xD0\x9E\xD0\x98", true, false},  // Мои, мОИ
+      {"\xCE\xA3\xCE\xBF", "\xCF\x82\xCE\xBF", true, false},                  // Σο, ςο
+      {"\xC3\x84", "\xC3\xA4", true, false},                                  // Ä, ä
+      {"\xC3\x97", "\xC3\xB7", false, false},                                 // × is no letter
+      {"a.txt", "a.txt", true, true},
+      {"a.txt", "a.txt ", false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameDeviceName(c.A, c.B), c.Device) << c.A << " " << c.B;
+    EXPECT_EQ(DeviceNameKey(c.A) == DeviceNameKey(c.B), c.Device) << c.A << " " << c.B;
+#if !defined(_WIN32)
+    EXPECT_EQ(PcNameKey(c.A) == PcNameKey(c.B), c.Pc) << c.A << " " << c.B;
+#endif
+  }
 }
 
-TEST(Wildcards, CaseOnlyWhenAsked) {
-  EXPECT_FALSE(WildcardMatch("*.TXT", "a.txt"));
-  EXPECT_TRUE(WildcardMatch("*.TXT", "a.txt", false));
-  // Latin-1 capitals fold too, but the multiplication sign is no letter.
-  EXPECT_TRUE(WildcardMatch("\xDC*",
-                            "\xFC"
-                            "ber",
-                            false));
-  EXPECT_FALSE(WildcardMatch("\xD7", "\xF7", false));
+TEST(Names, WildcardsMatchCharacters) {
+  EXPECT_TRUE(MatchDeviceName("*.TXT", "a.txt"));
+  EXPECT_TRUE(MatchDeviceName("x?.txt", "x\xC5\x82.txt"));  // ł is one character
+  EXPECT_FALSE(MatchDeviceName("x??.txt", "x\xC5\x82.txt"));
+  EXPECT_TRUE(MatchDeviceName("\xD0\xBC\xD0\xBE\xD0\xB8*", "\xD0\x9C\xD0\xBE\xD0\xB8 x"));
+  EXPECT_TRUE(MatchDeviceName("*\xF0\x9F\x98\x80", "a\xF0\x9F\x98\x80"));
+  EXPECT_FALSE(MatchDeviceName("a\xEF\xBF\xBD", "ab"));  // U+FFFD is no wildcard
+#if !defined(_WIN32)
+  EXPECT_FALSE(MatchPcName("*.TXT", "a.txt"));
+  EXPECT_TRUE(MatchPcName("?\xC3\xA9*", "R\xC3\xA9sum\xC3\xA9"));
+#endif
 }
 
 TEST(Dates, FileTimesAreShownInLocalTime) {
@@ -106,7 +136,7 @@ TEST(HostServices, UnknownIdsGiveTheEmptyText) {
 TEST(HostServices, MessageBoxSplitsTitleTextAndButtons) {
   std::ostringstream screen;
   SetBoxStream(&screen);
-  const char* items[] = {"Error", "Could not copy \\a\xFC.txt", "second line", "OK"};
+  const char* items[] = {"Error", "Could not copy \\a\xC3\xBC.txt", "second line", "OK"};
   const size_t before = ShownBoxes().size();
   HostMessageBoxService(kModuleId, 3, nullptr, items, 4, 1);
   SetBoxStream(&std::cerr);
@@ -115,10 +145,10 @@ TEST(HostServices, MessageBoxSplitsTitleTextAndButtons) {
   const ShownBox& box = ShownBoxes().back();
   EXPECT_EQ(box.Flags, 3u);
   EXPECT_EQ(box.Title, "Error");
-  EXPECT_EQ(box.Lines, (std::vector<std::string>{"Could not copy \\a\xFC.txt", "second line"}));
+  EXPECT_EQ(box.Lines, (std::vector<std::string>{"Could not copy \\a\xC3\xBC.txt", "second line"}));
   const std::string drawn = screen.str();
   EXPECT_NE(drawn.find(" Error "), std::string::npos);
-  EXPECT_NE(drawn.find("Could not copy \\a\xC3\xBC.txt"), std::string::npos);  // as UTF-8
+  EXPECT_NE(drawn.find("Could not copy \\a\xC3\xBC.txt"), std::string::npos);
   EXPECT_NE(drawn.find("[ OK ]"), std::string::npos);
   EXPECT_EQ(drawn.find("[ second line ]"), std::string::npos);
 }
@@ -147,17 +177,6 @@ TEST(ModuleLoading, MissingLibraryAndMissingEntryPointsAreNamed) {
   EXPECT_NE(error.find("SetStartupInfo"), std::string::npos);
   EXPECT_NE(error.find("ExitFAR"), std::string::npos);
   EXPECT_EQ(entries.SetStartupInfo, nullptr);
-}
-
-TEST(Wildcards, CaseFoldsTheWholeLatin1Range) {
-  for (int c = 0xC0; c <= 0xDE; ++c) {  // \xC0 to \xDE (Thorn), but for the multiplication sign
-    if (c == 0xD7) continue;
-    const std::string upper(1, static_cast<char>(c)), lower(1, static_cast<char>(c + 0x20));
-    EXPECT_TRUE(WildcardMatch(upper, lower, false)) << c;
-    EXPECT_TRUE(WildcardMatch("a" + lower + "*", "A" + upper + "z", false)) << c;
-    EXPECT_FALSE(WildcardMatch(upper, lower)) << c;
-  }
-  EXPECT_FALSE(WildcardMatch("\xDF", "\xFF", false));  // sharp s, y with diaeresis
 }
 
 }  // namespace

@@ -1,0 +1,100 @@
+#!/usr/bin/env python3
+"""merlo.exe at a console, typed at as a user does.
+
+Started on a terminal (a pseudo terminal here), Wine gives a Windows program
+a console: merlo.exe then reads each line with the console's wide input and
+writes through its wide output. The user enters the device's Cyrillic folder,
+lists it, and copies a file into an accented PC folder typed at the prompt.
+Each line is typed once the prompt before it is shown and the console reads
+the terminal.
+
+Usage: console_session.py WORK_DIR RUN... MERLO_EXE
+"""
+import os
+import pty
+import select
+import shutil
+import sys
+import termios
+import time
+
+work, command = sys.argv[1], sys.argv[2:]
+shutil.rmtree(work, ignore_errors=True)
+device = os.path.join(work, "Données")
+folder = os.path.join(device, "Мои документы")
+backup = os.path.join(work, "pc", "Sauvegarde été")
+os.makedirs(folder)
+os.makedirs(backup)
+with open(os.path.join(folder, "Отчёт.txt"), "wb") as f:
+    f.write("отчёт\r\n".encode() * 500)
+
+
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+transcript = b""
+
+
+def fail(why):
+    sys.stdout.write(why + "\n--- the console showed:\n" +
+                     transcript.decode("utf-8", "replace") + "\n")
+    sys.exit(1)
+
+
+# The terminal's encoding is the one Wine reads and writes it in.
+env = dict(os.environ, LC_ALL="C.UTF-8")
+pid, fd = pty.fork()
+if pid == 0:
+    os.execvpe(command[0], command + ["--device", windows_path(device)], env)
+
+
+def wait_for(text, seconds=120):
+    """Reads what the console shows until it holds text (after what was
+    read before)."""
+    global transcript
+    start = len(transcript)
+    end = time.time() + seconds
+    while text.encode() not in transcript[start:]:
+        if time.time() > end:
+            fail("waited in vain for " + text)
+        ready, _, _ = select.select([fd], [], [], 0.5)
+        if ready:
+            try:
+                data = os.read(fd, 4096)
+            except OSError:
+                data = b""
+            if not data:
+                fail("the console ended before it showed " + text)
+            transcript += data
+
+
+def type_line(line):
+    # Typed only once the console reads the terminal key by key: before
+    # that, the terminal itself would take the line (and turn its CR into LF).
+    end = time.time() + 120
+    while termios.tcgetattr(fd)[3] & termios.ICANON:
+        if time.time() > end:
+            fail("the console never took the terminal over")
+        time.sleep(0.1)
+    os.write(fd, (line + "\r").encode())
+
+
+wait_for("merlo \\>")
+type_line('cd "Мои документы"')
+wait_for("merlo \\Мои документы>")
+type_line("ls")
+wait_for("Отчёт.txt")
+wait_for("merlo \\Мои документы>")
+type_line('get Отчёт.txt "%s"' % windows_path(backup))
+wait_for("copied 1 of 1 file")
+wait_for("merlo \\Мои документы>")
+type_line("exit")
+_, status = os.waitpid(pid, 0)
+if os.WEXITSTATUS(status) != 0:
+    fail("merlo.exe ended with status %d" % os.WEXITSTATUS(status))
+with open(os.path.join(folder, "Отчёт.txt"), "rb") as a, \
+        open(os.path.join(backup, "Отчёт.txt"), "rb") as b:
+    if a.read() != b.read():
+        fail("the copy in the PC folder differs from the device's file")
+print("console session done")
