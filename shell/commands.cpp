@@ -229,6 +229,10 @@ bool Session::List(const Words& args) {
   std::string options;
   Words paths;
   if (!TakeOptions("ls", args, "", &options, &paths)) return false;
+  if (paths.empty() && TooLongToList(panel_.Home())) {
+    err_ << "ls: " << NotListable(panel_.Home()) << '\n';
+    return false;
+  }
   if (paths.empty()) {
     Listing listing(panel_.module(), panel_.handle());
     if (!listing.ok()) {
@@ -266,6 +270,11 @@ bool Session::List(const Words& args) {
     FolderParts folder;
     std::string last, error;
     if (!HasWildcards(path) && panel_.FindFolder(path, &folder, &error)) {
+      if (TooLongToList(folder)) {
+        err_ << "ls: " << NotListable(folder) << '\n';
+        ok = false;
+        continue;
+      }
       add(folder, panel_.Entries(folder));
       continue;
     }

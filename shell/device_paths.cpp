@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "panel/listing.h"
 #include "text.h"
 
 namespace merlo {
@@ -36,6 +37,18 @@ std::string UnreachableName(const std::string& shown) {
   return shown +
          ": the module could not convert a character of this device name (shown as U+FFFD), so "
          "the name reaches no entry, or another one; rename it on the device";
+}
+
+bool TooLongToList(const FolderParts& folder) {
+  // The module lists a folder with the pattern "FOLDER\*.*" in a buffer of
+  // kPatternSize; a longer folder path it enters but lists as empty.
+  return DevicePathText(folder).size() + sizeof "\\*.*" > kPatternSize;
+}
+
+std::string NotListable(const FolderParts& folder) {
+  return FolderText(folder) +
+         ": the module can enter this folder but not list it (its path is too long); rename a "
+         "folder above it to a shorter name";
 }
 
 bool Panel::Step(const char* folder) {
@@ -204,6 +217,10 @@ bool Panel::Select(const std::string& path, FolderParts* folder, std::string* la
 bool Panel::Walk(const FolderParts& top,
                  const std::function<void(const FolderParts&, const PanelItem&)>& visit,
                  const std::function<void(const FolderParts&)>& enter, std::string* error) {
+  if (TooLongToList(top)) {
+    *error = NotListable(top);
+    return false;
+  }
   // A copy: deeper listings join the cache while this one is walked.
   const std::vector<PanelItem> entries = Entries(top);
   if (!Listed(top)) {

@@ -126,6 +126,11 @@ std::string FolderText(const FolderParts& folder);
 // The device path of an entry in a folder, as user text: "\a\b\name".
 std::string EntryText(const FolderParts& folder, const std::string& name);
 
+// Whether the module can enter the folder but not list it (its path is too
+// long for the module's listing pattern), and the message that says so.
+bool TooLongToList(const FolderParts& folder);
+std::string NotListable(const FolderParts& folder);
+
 // Why a device entry whose listed name holds U+FFFD (HasReplacement) cannot
 // be used; shown names it.
 std::string UnreachableName(const std::string& shown);

@@ -1,8 +1,10 @@
 // One open panel on the device and the commands that drive it.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,9 @@ namespace merlo {
 using Words = std::vector<std::string>;
 
 struct TransferPlan;
+struct FileJob;
+struct LocalState;
+class LiveProgress;
 
 class Session {
  public:
@@ -73,6 +78,22 @@ class Session {
   // Hands the plan's files to the module one at a time, reports each that
   // arrived and what a failure left behind; false unless all was done.
   bool Execute(TransferPlan& plan);
+  // Execute's steps: the whole plan checked before the first copy; one file;
+  // what a failed copy left; what a deletion really removed; the last line.
+  enum class JobOutcome { Done, Failed };
+  struct JobContext {
+    std::filesystem::path LocalFolder;  // the current directory as put left it
+    LiveProgress* Live = nullptr;
+  };
+  bool CheckBeforeRun(TransferPlan& plan);
+  JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
+  void ReportLocalLeftover(const TransferPlan& plan, const std::filesystem::path& pcFile,
+                           const LocalState& before, uint64_t expected);
+  void ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& target,
+                            const std::optional<PanelItem>& before, const std::string& name,
+                            uint64_t expected);
+  uint64_t RecountDeleted(const TransferPlan& plan, uint64_t done);
+  void ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted);
 
   Panel panel_;
   std::ostream& out_;

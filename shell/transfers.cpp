@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -20,6 +21,15 @@
 namespace fs = std::filesystem;
 
 namespace merlo {
+
+// A PC file as it was before a copy, to tell afterwards whether the copy
+// changed it. One stat call: this is taken for every file of a batch.
+struct LocalState {
+  bool Exists = false;
+  uint64_t Size = 0;
+  int64_t Written = 0;
+  int64_t WrittenNs = 0;
+};
 
 namespace {
 
@@ -45,15 +55,6 @@ std::string ShownName(const FolderParts& here, const FolderParts& folder, const 
   }
   return EntryText(folder, name);
 }
-
-// A PC file as it was before a copy, to tell afterwards whether the copy
-// changed it. One stat call: this is taken for every file of a batch.
-struct LocalState {
-  bool Exists = false;
-  uint64_t Size = 0;
-  int64_t Written = 0;
-  int64_t WrittenNs = 0;
-};
 
 LocalState StateOf(const fs::path& path) {
   LocalState state;
@@ -123,7 +124,7 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
         fromDevice ? DeviceNameKey(DevicePathText(job.Folder) + "\\" + name) : PcNameKey(pcPath);
     if (!sources.insert(source).second) continue;
     if (plan->Kind != TransferKind::Remove) {
-      const std::string destination = toDevice ? EntryText(plan->Target, name) : pcPath;
+      const std::string destination = toDevice ? EntryText(job.Target(*plan), name) : pcPath;
       const std::string key = toDevice ? DeviceNameKey(destination) : PcNameKey(destination);
       const auto [other, added] = destinations.emplace(key, &job);
       if (!added) {
@@ -178,7 +179,7 @@ bool Session::Get(const Words& args) {
         top,
         [&](const FolderParts& folder, const PanelItem& item) {
           plan.Jobs.push_back(
-              {folder, item, localFor(folder), ShownName(here, folder, ItemName(item))});
+              {folder, item, localFor(folder), ShownName(here, folder, ItemName(item)), false, {}});
         },
         [&](const FolderParts& folder) { plan.LocalFolders.push_back(localFor(folder)); }, error);
   };
@@ -216,7 +217,7 @@ bool Session::Get(const Words& args) {
     for (const auto& item : items) {
       const std::string name = ItemName(item);
       if (!IsFolder(item)) {
-        plan.Jobs.push_back({folder, item, pcFolder, ShownName(here, folder, name)});
+        plan.Jobs.push_back({folder, item, pcFolder, ShownName(here, folder, name), false, {}});
       } else if (recursive) {
         FolderParts top = folder;
         top.push_back(name);
@@ -379,7 +380,7 @@ bool Session::CopyWithin(const std::string& command, const Words& args, bool mov
         ++plan.SkippedFolders;
         err_ << command << ": skipped the folder " << shown << " (the module copies files only)\n";
       } else {
-        plan.Jobs.push_back({folder, item, {}, shown});
+        plan.Jobs.push_back({folder, item, {}, shown, false, {}});
       }
     }
   }
@@ -411,23 +412,40 @@ bool Session::Remove(const Words& args) {
       return false;
     }
     for (const auto& item : items) {
-      plan.Jobs.push_back({folder, item, {}, ShownName(here, folder, ItemName(item))});
+      const std::string shown = ShownName(here, folder, ItemName(item));
+      if (IsFolder(item) && !HasWildcards(last)) {
+        err_ << "rm: " << shown
+             << " is a folder: rmdir removes an empty folder, rm -r a folder with everything in "
+                "it; nothing was deleted\n";
+        return false;
+      }
+      if (IsFolder(item)) {
+        ++plan.SkippedFolders;
+        err_ << "rm: skipped the folder " << shown << " (rmdir or rm -r removes folders)\n";
+        continue;
+      }
+      plan.Jobs.push_back({folder, item, {}, shown, false, {}});
     }
   }
   return Execute(plan);
 }
 
-bool Session::Execute(TransferPlan& plan) {
-  const EntryPoints& module = panel_.module();
+bool Session::CheckBeforeRun(TransferPlan& plan) {
   if (std::string error; !CheckPlan(&plan, &error)) {
     err_ << plan.Command << ": " << error << '\n';
     return false;
   }
-  const size_t total = plan.Jobs.size();
-  const bool toDevice = plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within;
-  // The destination folder as it was, to tell afterwards what a failure left there.
-  std::vector<PanelItem> before;
-  if (toDevice && total > 0) before = panel_.Entries(plan.Target);
+  if (plan.Kind == TransferKind::Within && !plan.Jobs.empty()) {
+    // The device's own copy refuses an existing name: say so before asking it.
+    const auto& entries = panel_.Entries(plan.Target);
+    for (const auto& job : plan.Jobs) {
+      if (const PanelItem* there = FindEntry(entries, ItemName(job.Item)); there != nullptr) {
+        err_ << plan.Command << ": " << EntryText(plan.Target, ItemName(*there))
+             << " exists; nothing was " << (plan.Move ? "moved" : "copied") << '\n';
+        return false;
+      }
+    }
+  }
   std::error_code ec;
   for (const auto& folder : plan.LocalFolders) {
     fs::create_directories(folder, ec);
@@ -437,146 +455,185 @@ bool Session::Execute(TransferPlan& plan) {
       return false;
     }
   }
-  const fs::path previousFolder = fs::current_path(ec);
-  fs::path localFolder = previousFolder;
-  LiveProgress live(out_, liveProgress_ && !quiet_);
-  const std::string deviceDestination =
-      plan.Kind == TransferKind::Within ? DevicePathText(plan.Target) : std::string();
+  return true;
+}
 
-  size_t done = 0;
+Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobContext& context) {
+  const EntryPoints& module = panel_.module();
+  const FolderParts& at = plan.Kind == TransferKind::Put ? job.Target(plan) : job.Folder;
+  if (!panel_.MoveTo(at)) {
+    err_ << plan.Command << ": the module refused to enter " << FolderText(at) << '\n';
+    return JobOutcome::Failed;
+  }
+  std::error_code ec;
+  if (plan.Kind == TransferKind::Put && job.Local != context.LocalFolder) {
+    // The module reads the PC folder of the files from the current directory.
+    fs::current_path(job.Local, ec);
+    if (ec) {
+      err_ << "put: cannot enter " << job.Local.string() << ": " << ec.message() << '\n';
+      return JobOutcome::Failed;
+    }
+    context.LocalFolder = job.Local;
+  }
+  PanelItem item = job.Item;
+  item.ItemFlags |= kItemSelected;
+  const std::string name = ItemName(item);
+  const uint64_t size = ItemSize(item);
+  const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
+  const FolderParts& target = job.Target(plan);
+  LocalState pcBefore;
+  if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
+  // The destination entry as it was, to tell afterwards what a failure left there.
+  std::optional<PanelItem> before;
+  if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within) {
+    if (const PanelItem* was = FindEntry(panel_.Entries(target), name)) before = *was;
+    panel_.MoveTo(at);
+  }
+  if (plan.Kind != TransferKind::Remove) {
+    const std::string destination =
+        plan.Kind == TransferKind::Get ? pcFile.string() : EntryText(target, name);
+    SetInterruptNotes(
+        "\n" + std::string(plan.Command) + ": stopping after " + job.Shown +
+            " (the module cannot cancel one file's copy); Ctrl-C again ends "
+            "merlo at once\n",
+        "\nmerlo: interrupted; " + destination + " may hold part of " + job.Shown + "\n");
+  }
+  const size_t boxes = ShownBoxes().size();
+  const auto started = std::chrono::steady_clock::now();
+  switch (plan.Kind) {
+    case TransferKind::Get: {
+      context.Live->Start(job.Shown, size, pcFile);
+      const std::string destination = ModulePcPath(job.Local.string());
+      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+      context.Live->Stop();
+      break;
+    }
+    case TransferKind::Within: {
+      const std::string destination = DevicePathText(target);
+      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+      break;
+    }
+    case TransferKind::Put:
+      module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
+      break;
+    case TransferKind::Remove:
+      module.DeleteFiles(panel_.handle(), &item, 1, 0);
+      break;
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const bool arrived = plan.Kind == TransferKind::Remove ? ShownBoxes().size() == boxes
+                                                         : (item.ItemFlags & kItemSelected) == 0;
+  if (!arrived) {
+    if (plan.Kind == TransferKind::Get) {
+      ReportLocalLeftover(plan, pcFile, pcBefore, size);
+    } else if (plan.Kind != TransferKind::Remove) {
+      ReportDeviceLeftover(plan, target, before, name, size);
+    }
+    return JobOutcome::Failed;
+  }
+  if (!quiet_ && plan.Kind != TransferKind::Remove) {
+    out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
+  }
+  return JobOutcome::Done;
+}
+
+void Session::ReportLocalLeftover(const TransferPlan& plan, const fs::path& pcFile,
+                                  const LocalState& before, uint64_t expected) {
+  const LocalState after = StateOf(pcFile);
+  const bool changed = after.Size != before.Size || after.Written != before.Written ||
+                       after.WrittenNs != before.WrittenNs;
+  err_ << plan.Command << ": "
+       << Leftover(pcFile.string(), before.Exists, changed, after.Exists, after.Size, expected,
+                   plan.Move)
+       << '\n';
+}
+
+void Session::ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& target,
+                                   const std::optional<PanelItem>& before, const std::string& name,
+                                   uint64_t expected) {
+  panel_.Forget(target);
+  const PanelItem* was = before ? &*before : nullptr;
+  const PanelItem* now = FindEntry(panel_.Entries(target), name);
+  const bool changed =
+      was == nullptr || now == nullptr || ItemSize(*was) != ItemSize(*now) ||
+      std::memcmp(was->LastWriteTime, now->LastWriteTime, sizeof was->LastWriteTime) != 0;
+  err_ << plan.Command << ": "
+       << Leftover(EntryText(target, name), was != nullptr, changed, now != nullptr,
+                   now != nullptr ? ItemSize(*now) : 0, expected, plan.Move)
+       << '\n';
+}
+
+uint64_t Session::RecountDeleted(const TransferPlan& plan, uint64_t done) {
+  // What the device still lists was not deleted, whatever the module said.
+  std::map<FolderParts, std::set<std::string>> listed;
+  uint64_t stillThere = 0;
+  for (uint64_t i = 0; i < done; ++i) {
+    const FileJob& job = plan.Jobs[i];
+    auto names = listed.find(job.Folder);
+    if (names == listed.end()) {
+      panel_.Forget(job.Folder);
+      names = listed.emplace(job.Folder, std::set<std::string>{}).first;
+      for (const auto& entry : panel_.Entries(job.Folder)) names->second.insert(ItemName(entry));
+    }
+    if (names->second.count(ItemName(job.Item)) != 0) {
+      err_ << plan.Command << ": " << job.Shown << " is still on the device\n";
+      ++stillThere;
+    }
+  }
+  return done - stillThere;
+}
+
+bool Session::Execute(TransferPlan& plan) {
+  if (!CheckBeforeRun(plan)) return false;
+  const uint64_t total = plan.Jobs.size();
+  std::error_code ec;
+  LiveProgress live(out_, liveProgress_ && !quiet_);
+  JobContext context;
+  context.LocalFolder = fs::current_path(ec);
+  context.Live = &live;
+  const fs::path previousFolder = context.LocalFolder;
+
+  uint64_t done = 0;
   bool failed = false, interrupted = false;
-  for (auto& job : plan.Jobs) {
+  for (const auto& job : plan.Jobs) {
     if (Interrupted()) {
       interrupted = true;
       break;
     }
-    const FolderParts& at = plan.Kind == TransferKind::Put ? plan.Target : job.Folder;
-    if (!panel_.MoveTo(at)) {
-      err_ << plan.Command << ": the module refused to enter " << FolderText(at) << '\n';
+    if (RunJob(plan, job, context) != JobOutcome::Done) {
       failed = true;
-      break;
-    }
-    if (plan.Kind == TransferKind::Put && job.Local != localFolder) {
-      // The module reads the PC folder of the files from the current directory.
-      fs::current_path(job.Local, ec);
-      if (ec) {
-        err_ << "put: cannot enter " << job.Local.string() << ": " << ec.message() << '\n';
-        failed = true;
-        break;
-      }
-      localFolder = job.Local;
-    }
-    PanelItem item = job.Item;
-    item.ItemFlags |= kItemSelected;
-    const std::string name = ItemName(item);
-    const uint64_t size = ItemSize(item);
-    const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
-    LocalState pcBefore;
-    if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
-    if (plan.Kind != TransferKind::Remove) {
-      const std::string destination =
-          plan.Kind == TransferKind::Get ? pcFile.string() : EntryText(plan.Target, name);
-      SetInterruptNotes(
-          "\n" + std::string(plan.Command) + ": stopping after " + job.Shown +
-              " (the module cannot cancel one file's copy); Ctrl-C again ends "
-              "merlo at once\n",
-          "\nmerlo: interrupted; " + destination + " may hold part of " + job.Shown + "\n");
-    }
-    const size_t boxes = ShownBoxes().size();
-    const auto started = std::chrono::steady_clock::now();
-    switch (plan.Kind) {
-      case TransferKind::Get: {
-        live.Start(job.Shown, size, pcFile);
-        const std::string destination = ModulePcPath(job.Local.string());
-        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
-        live.Stop();
-        break;
-      }
-      case TransferKind::Within:
-        module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, deviceDestination.c_str(), 0);
-        break;
-      case TransferKind::Put:
-        module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
-        break;
-      case TransferKind::Remove:
-        module.DeleteFiles(panel_.handle(), &item, 1, 0);
-        break;
-    }
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const bool arrived = plan.Kind == TransferKind::Remove ? ShownBoxes().size() == boxes
-                                                           : (item.ItemFlags & kItemSelected) == 0;
-    if (!arrived) {
-      failed = true;
-      if (plan.Kind == TransferKind::Get) {
-        const LocalState after = StateOf(pcFile);
-        err_ << "get: "
-             << Leftover(pcFile.string(), pcBefore.Exists,
-                         after.Size != pcBefore.Size || after.Written != pcBefore.Written ||
-                             after.WrittenNs != pcBefore.WrittenNs,
-                         after.Exists, after.Size, size, plan.Move)
-             << '\n';
-      } else if (toDevice) {
-        panel_.Forget(plan.Target);
-        const PanelItem* was = FindEntry(before, name);
-        const PanelItem* now = FindEntry(panel_.Entries(plan.Target), name);
-        const bool changed =
-            was == nullptr || now == nullptr || ItemSize(*was) != ItemSize(*now) ||
-            std::memcmp(was->LastWriteTime, now->LastWriteTime, sizeof was->LastWriteTime) != 0;
-        err_ << plan.Command << ": "
-             << Leftover(EntryText(plan.Target, name), was != nullptr, changed, now != nullptr,
-                         now != nullptr ? ItemSize(*now) : 0, size, plan.Move)
-             << '\n';
-      }
       break;
     }
     ++done;
-    if (!quiet_ && plan.Kind != TransferKind::Remove) {
-      out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
-    }
   }
   SetInterruptNotes("", "");
   if (plan.Kind == TransferKind::Put) fs::current_path(previousFolder, ec);
-
-  bool anyFolder = false;
   if (plan.Kind == TransferKind::Remove) {
-    // What the device still lists was not deleted, whatever the module said.
-    std::map<FolderParts, std::set<std::string>> listed;
-    size_t stillThere = 0;
-    for (size_t i = 0; i < done; ++i) {
-      const FileJob& job = plan.Jobs[i];
-      auto names = listed.find(job.Folder);
-      if (names == listed.end()) {
-        panel_.Forget(job.Folder);
-        names = listed.emplace(job.Folder, std::set<std::string>{}).first;
-        for (const auto& entry : panel_.Entries(job.Folder)) names->second.insert(ItemName(entry));
-      }
-      if (names->second.count(ItemName(job.Item)) != 0) {
-        err_ << "rm: " << job.Shown << " is still on the device\n";
-        ++stillThere;
-      }
-    }
-    done -= stillThere;
-    failed = failed || stillThere > 0;
-    for (const auto& job : plan.Jobs) anyFolder = anyFolder || IsFolder(job.Item);
+    const uint64_t deleted = RecountDeleted(plan, done);
+    failed = failed || deleted != done;
+    done = deleted;
   }
+  ReportTotals(plan, done, interrupted);
+  return !failed && !interrupted && done == total && plan.SkippedFolders == 0;
+}
 
+void Session::ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted) {
+  const uint64_t total = plan.Jobs.size();
   if (interrupted) {
     err_ << plan.Command << ": interrupted after " << done << " of " << total << '\n';
-  } else if (!quiet_) {
-    if (plan.Kind == TransferKind::Remove) {
-      out_ << "deleted " << done << " of "
-           << (anyFolder ? CountOf(total, "entry", "entries") : CountOf(total, "file", "files"));
-    } else {
-      out_ << (plan.Move ? "moved " : "copied ") << done << " of "
-           << CountOf(total, "file", "files");
-      if (plan.SkippedFolders > 0) {
-        out_ << ", skipped " << CountOf(plan.SkippedFolders, "folder", "folders");
-      }
-    }
-    out_ << '\n';
+    return;
   }
-  return !failed && !interrupted && done == total && plan.SkippedFolders == 0;
+  if (quiet_) return;
+  if (plan.Kind == TransferKind::Remove) {
+    out_ << "deleted " << done << " of " << CountOf(total, "file", "files");
+  } else {
+    out_ << (plan.Move ? "moved " : "copied ") << done << " of " << CountOf(total, "file", "files");
+  }
+  if (plan.SkippedFolders > 0) {
+    out_ << ", skipped " << CountOf(plan.SkippedFolders, "folder", "folders");
+  }
+  out_ << '\n';
 }
 
 }  // namespace merlo

@@ -18,11 +18,18 @@ enum class TransferKind {
   Remove,  // deletion on the device (DeleteFiles)
 };
 
+struct TransferPlan;
+
 struct FileJob {
   FolderParts Folder;           // where the panel must be: the source's folder (put: unused)
   PanelItem Item;               // as listed, or as built from the PC file (put)
   std::filesystem::path Local;  // get: the PC folder it goes to; put: the one that holds it
   std::string Shown;            // its name in progress lines and messages
+  bool OwnTarget = false;       // put -r, mirror: Into is this file's device folder
+  FolderParts Into;
+
+  // The device folder this file goes to (put, cp, mv).
+  const FolderParts& Target(const TransferPlan& plan) const;
 };
 
 struct TransferPlan {
@@ -32,8 +39,12 @@ struct TransferPlan {
   std::vector<FileJob> Jobs;
   FolderParts Target;                               // put, cp, mv: where the files go
   std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
-  size_t SkippedFolders = 0;
+  uint64_t SkippedFolders = 0;
 };
+
+inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {
+  return OwnTarget ? Into : plan.Target;
+}
 
 // Checks a whole plan before its first copy. An entry named twice is taken
 // once, the first time. Two sources that would land on one destination name,
