@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/records.h"
+#include "platform/device_calls.h"
 
 namespace emu {
 
@@ -55,6 +55,33 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
                  bool breakOff);
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target);
 bool DevDeleteFile(const DeviceChar* path);
+// A new, empty folder; fails when the entry exists.
+bool DevCreateDirectory(const DeviceChar* path);
+// Removes an empty folder (not the root).
+bool DevRemoveDirectory(const DeviceChar* path);
+// The entry's attribute bits (kDeviceAttribute..., device_calls.h); the root
+// is a folder.
+bool DevGetFileAttributes(const DeviceChar* path, uint32_t* attributes);
+// Sets what the platform keeps of the attribute bits (see the backends).
+bool DevSetFileAttributes(const DeviceChar* path, uint32_t attributes);
+// Sets the times of an open file; a null time is left as it is.
+bool DevSetFileTime(DeviceHandle file, const DeviceFileTime* created,
+                    const DeviceFileTime* accessed, const DeviceFileTime* written);
+// The size and free space of the volume that holds a device folder.
+struct VolumeSpace {
+  uint64_t freeToCaller = 0;
+  uint64_t total = 0;
+  uint64_t free = 0;
+};
+bool DevGetVolumeSpace(const DeviceChar* folder, VolumeSpace* space);
+
+// The reason of a failure, for CeGetLastError (rapi.cpp): the first reason a
+// call gives stays. A failing call that gives none takes the platform's own
+// error (errno, GetLastError) as it stands when the call ends.
+void SetDeviceError(uint32_t code);
+void ClearPlatformError();
+// The platform's error as a device error code; 0 for none.
+uint32_t PlatformError();
 
 // The device's handle table: at most this many files are open at once; a
 // CeCreateFile beyond it fails.

@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,53 @@ std::string gRoot;  // canonical (realpath), empty when there is none
 std::string Root() {
   ScopedLock lock(gRootLock);
   return gRoot;
+}
+
+// A device error code for an errno value.
+uint32_t ErrnoError(int error) {
+  switch (error) {
+    case 0:
+      return 0;
+    case ENOENT:
+      return kDeviceErrorFileNotFound;
+    case ENOTDIR:
+      return kDeviceErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kDeviceErrorAccessDenied;
+    case EEXIST:
+      return kDeviceErrorAlreadyExists;
+    case ENOTEMPTY:
+      return kDeviceErrorDirNotEmpty;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return kDeviceErrorDiskFull;
+    case EWOULDBLOCK:
+    case EBUSY:
+    case ETXTBSY:
+      return kDeviceErrorSharingViolation;
+    case ENAMETOOLONG:
+    case EINVAL:
+      return kDeviceErrorInvalidName;
+    case EMFILE:
+    case ENFILE:
+      return kDeviceErrorTooManyOpenFiles;
+    case ENOMEM:
+      return kDeviceErrorNotEnoughMemory;
+    case EBADF:
+      return kDeviceErrorInvalidHandle;
+    default:
+      return kDeviceErrorGenFailure;
+  }
+}
+
+// Gives `code` as the reason of the call's failure; false, for returning.
+bool Refuse(uint32_t code) {
+  SetDeviceError(code);
+  return false;
 }
 
 // True when `path` (canonical) is the root or lies below it.
@@ -158,13 +206,16 @@ struct Entry {
 // entry itself, must lead to an existing place inside the root.
 bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
   std::vector<std::u16string> parts;
-  if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
+  if (!SplitDevicePath(devicePath, &parts)) return Refuse(kDeviceErrorInvalidName);
+  if (parts.empty()) return Refuse(kDeviceErrorAccessDenied);  // the root itself
   std::string root = Root();
-  if (root.empty() || !ResolveFolder(root, parts, parts.size() - 1, &entry->folder)) return false;
-  if (!unicode::ToUtf8(parts.back(), &entry->asked)) return false;
+  if (root.empty() || !ResolveFolder(root, parts, parts.size() - 1, &entry->folder)) {
+    return Refuse(kDeviceErrorPathNotFound);
+  }
+  if (!unicode::ToUtf8(parts.back(), &entry->asked)) return Refuse(kDeviceErrorInvalidName);
   struct stat st;
   int found = LookUp(entry->folder, parts.back(), &entry->name, &st);
-  if (found < 0) return false;
+  if (found < 0) return Refuse(ErrnoError(errno));
   if (found == 0) {
     entry->name = entry->asked;
     entry->path = JoinName(entry->folder, entry->name);
@@ -176,7 +227,9 @@ bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
   entry->isLink = S_ISLNK(st.st_mode);
   if (entry->isLink) {
     std::string target;
-    if (!CanonicalWithin(root, full, &target) || stat(target.c_str(), &st) != 0) return false;
+    if (!CanonicalWithin(root, full, &target) || stat(target.c_str(), &st) != 0) {
+      return Refuse(kDeviceErrorAccessDenied);  // a link that leads out, or nowhere
+    }
     entry->path = followLink ? target : full;
   } else {
     entry->path = full;
@@ -247,6 +300,24 @@ bool HeldOpen(const std::string& path, dev_t dev, ino_t ino) {
   const bool locked = !TakeShareLock(fd, 0);
   close(fd);
   return locked;
+}
+
+// Whether a handle of this library has a file below `folder` open: a folder
+// that holds an open file is not moved. (Opens of other processes are not
+// looked for: that would take a walk of the whole tree.)
+bool HoldsOpenFile(const std::string& folder) {
+  ScopedLock lock(gFilesLock);
+  char link[64];
+  char target[PATH_MAX];
+  for (const OpenFile& f : gFiles) {
+    if (f.fd < 0) continue;
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", f.fd);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = 0;
+    if (Within(folder, target)) return true;
+  }
+  return false;
 }
 
 // Whether the handle table has room for one more. The first with gFilesLock held.
@@ -530,22 +601,34 @@ void DevFreeBuffer(void* buffer) { std::free(buffer); }
 
 DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
                            uint32_t disposition, uint32_t attributes) {
-  if (disposition < kCreateNew || disposition > kTruncateExisting) return kInvalidDeviceHandle;
+  if ((disposition < kCreateNew || disposition > kTruncateExisting) ||
+      (disposition == kTruncateExisting && !WantsWrite(access))) {
+    SetDeviceError(kDeviceErrorInvalidParameter);
+    return kInvalidDeviceHandle;
+  }
   const bool read = WantsRead(access), write = WantsWrite(access);
-  if (disposition == kTruncateExisting && !write) return kInvalidDeviceHandle;
   Entry entry;
   if (!Resolve(path, true, &entry)) return kInvalidDeviceHandle;
   const bool creates =
       disposition == kCreateNew || disposition == kCreateAlways || disposition == kOpenAlways;
   if (entry.exists) {
-    if (!S_ISREG(entry.st.st_mode)) return kInvalidDeviceHandle;  // folders and the like
-    if (disposition == kCreateNew) return kInvalidDeviceHandle;
-    if (write && ReadOnly(entry.st)) return kInvalidDeviceHandle;
-    if (disposition == kCreateAlways && ReadOnly(entry.st)) return kInvalidDeviceHandle;
+    if (!S_ISREG(entry.st.st_mode) ||  // folders and the like
+        (write && ReadOnly(entry.st)) || (disposition == kCreateAlways && ReadOnly(entry.st))) {
+      SetDeviceError(kDeviceErrorAccessDenied);
+      return kInvalidDeviceHandle;
+    }
+    if (disposition == kCreateNew) {
+      SetDeviceError(kDeviceErrorFileExists);
+      return kInvalidDeviceHandle;
+    }
   } else if (!creates) {
+    SetDeviceError(kDeviceErrorFileNotFound);
     return kInvalidDeviceHandle;
   }
-  if (!HandleFree()) return kInvalidDeviceHandle;  // before anything is created or truncated
+  if (!HandleFree()) {  // before anything is created or truncated
+    SetDeviceError(kDeviceErrorTooManyOpenFiles);
+    return kInvalidDeviceHandle;
+  }
   int oflags = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
   oflags |= (read && write) ? O_RDWR : write ? O_WRONLY : O_RDONLY;
   if (!entry.exists) oflags |= O_CREAT | O_EXCL;
@@ -558,6 +641,8 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     return kInvalidDeviceHandle;
   }
   if (!TakeShareLock(fd, share)) {
+    SetDeviceError(kDeviceErrorSharingViolation);
+    if (!entry.exists) unlink(entry.path.c_str());  // made by this call
     close(fd);
     return kInvalidDeviceHandle;
   }
@@ -574,8 +659,11 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     ScopedLock lock(gFilesLock);
     bool truncate =
         entry.exists && (disposition == kCreateAlways || disposition == kTruncateExisting);
-    if (!SharingClash(st.st_dev, st.st_ino, access, share) && HandleFreeLocked() &&
-        (!truncate || ftruncate(fd, 0) == 0)) {
+    if (SharingClash(st.st_dev, st.st_ino, access, share)) {
+      SetDeviceError(kDeviceErrorSharingViolation);
+    } else if (!HandleFreeLocked()) {
+      SetDeviceError(kDeviceErrorTooManyOpenFiles);
+    } else if (!truncate || ftruncate(fd, 0) == 0) {
       handle = AddHandle(file);
     }
   }
@@ -589,7 +677,8 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
 bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
   int fd = HandleFd(file);
   struct stat st;
-  if (fd < 0 || fstat(fd, &st) != 0) return false;
+  if (fd < 0) return Refuse(kDeviceErrorInvalidHandle);
+  if (fstat(fd, &st) != 0) return false;
   *size = uint64_t(st.st_size);
   return true;
 }
@@ -597,7 +686,7 @@ bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
 bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   int fd = HandleFd(file);
-  if (fd < 0) return false;
+  if (fd < 0) return Refuse(kDeviceErrorInvalidHandle);
   char* p = static_cast<char*>(buffer);
   uint32_t total = 0;
   while (total < count) {
@@ -616,7 +705,7 @@ bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done
 bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   int fd = HandleFd(file);
-  if (fd < 0) return false;
+  if (fd < 0) return Refuse(kDeviceErrorInvalidHandle);
   const char* p = static_cast<const char*>(buffer);
   uint32_t total = 0;
   while (total < count) {
@@ -704,11 +793,16 @@ std::string FolderOf(const std::string& path) {
 bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
                  bool breakOff) {
   Entry src, dst;
-  if (!Resolve(existing, true, &src) || !src.exists || !S_ISREG(src.st.st_mode)) return false;
+  if (!Resolve(existing, true, &src)) return false;
+  if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
+  if (!S_ISREG(src.st.st_mode)) return Refuse(kDeviceErrorAccessDenied);
   if (!Resolve(target, true, &dst)) return false;
   if (dst.exists) {
-    if (failIfExists || !S_ISREG(dst.st.st_mode) || ReadOnly(dst.st)) return false;
-    if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) return false;
+    if (failIfExists) return Refuse(kDeviceErrorFileExists);
+    if (!S_ISREG(dst.st.st_mode) || ReadOnly(dst.st)) return Refuse(kDeviceErrorAccessDenied);
+    if (dst.st.st_dev == src.st.st_dev && dst.st.st_ino == src.st.st_ino) {
+      return Refuse(kDeviceErrorSharingViolation);
+    }
   }
   int from = open(src.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (from < 0) return false;
@@ -722,6 +816,7 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
                              !(oldSt.st_dev == fromSt.st_dev && oldSt.st_ino == fromSt.st_ino)));
   if (ok) {
     ScopedLock lock(gFilesLock);
+    SetDeviceError(kDeviceErrorSharingViolation);  // the reason when a lock is refused
     ok = TakeShareLock(from, kShareRead) &&
          !SharingClash(fromSt.st_dev, fromSt.st_ino, kAccessRead, kShareRead) &&
          (!dst.exists ||
@@ -732,7 +827,8 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   ok = to >= 0;
   if (ok) {
     const uint64_t size = uint64_t(fromSt.st_size);
-    ok = CopyContents(from, to, breakOff ? size / 2 : UINT64_MAX) && !breakOff;
+    ok = CopyContents(from, to, breakOff ? size / 2 : UINT64_MAX) &&
+         (!breakOff || Refuse(kDeviceErrorDiskFull));
   }
   if (ok) {
     // As CopyFile: the last-write time and the read-only attribute travel along.
@@ -752,16 +848,22 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
 
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   Entry src, dst;
-  if (!Resolve(existing, false, &src) || !src.exists) return false;
+  if (!Resolve(existing, false, &src)) return false;
+  if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
   if (!Resolve(target, false, &dst)) return false;
   std::string to = dst.path;
   if (dst.exists) {
     // Only the entry itself under another spelling: a change of case.
-    if (dst.folder != src.folder || dst.name != src.name || dst.asked == src.name) return false;
+    if (dst.folder != src.folder || dst.name != src.name || dst.asked == src.name) {
+      return Refuse(kDeviceErrorAlreadyExists);
+    }
     to = JoinName(dst.folder, dst.asked);
   }
   if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
-    return false;
+    return Refuse(kDeviceErrorSharingViolation);
+  }
+  if (!src.isLink && S_ISDIR(src.st.st_mode) && HoldsOpenFile(src.path)) {
+    return Refuse(kDeviceErrorSharingViolation);
   }
   if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     return true;
@@ -769,19 +871,129 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   if (errno != EINVAL && errno != ENOSYS) return false;
   // File systems without RENAME_NOREPLACE.
   struct stat st;
-  if (lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
+  if (lstat(to.c_str(), &st) == 0) return Refuse(kDeviceErrorAlreadyExists);
+  if (errno != ENOENT) return false;
   return rename(src.path.c_str(), to.c_str()) == 0;
 }
 
 bool DevDeleteFile(const DeviceChar* path) {
   Entry entry;
-  if (!Resolve(path, false, &entry) || !entry.exists) return false;
-  if (S_ISDIR(entry.st.st_mode)) return false;  // a folder, or a link that leads to one
+  if (!Resolve(path, false, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  // A folder, or a link that leads to one.
+  if (S_ISDIR(entry.st.st_mode)) return Refuse(kDeviceErrorAccessDenied);
   if (!entry.isLink) {
-    if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return false;
-    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) return false;
+    if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return Refuse(kDeviceErrorAccessDenied);
+    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) {
+      return Refuse(kDeviceErrorSharingViolation);
+    }
   }
   return unlink(entry.path.c_str()) == 0;
 }
+
+bool DevCreateDirectory(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, false, &entry)) return false;
+  if (entry.exists) return Refuse(kDeviceErrorAlreadyExists);
+  return mkdir(entry.path.c_str(), 0777) == 0;
+}
+
+bool DevRemoveDirectory(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, false, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  if (entry.isLink || !S_ISDIR(entry.st.st_mode)) return Refuse(kDeviceErrorDirectory);
+  if (rmdir(entry.path.c_str()) == 0) return true;
+  return Refuse(errno == EEXIST ? kDeviceErrorDirNotEmpty : ErrnoError(errno));
+}
+
+namespace {
+// The attributes the device shows for an entry, as its listing shows them:
+// a folder, or a file with the archive bit; read-only from the owner's write
+// bit. Hidden and system are not kept on Linux.
+uint32_t AttributesOf(const struct stat& st) {
+  uint32_t attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrArchive;
+  if (ReadOnly(st)) attributes |= kAttrReadOnly;
+  return attributes;
+}
+}  // namespace
+
+bool DevGetFileAttributes(const DeviceChar* path, uint32_t* attributes) {
+  std::vector<std::u16string> parts;
+  if (SplitDevicePath(path, &parts) && parts.empty()) {
+    if (Root().empty()) return Refuse(kDeviceErrorPathNotFound);
+    *attributes = kAttrDirectory;
+    return true;
+  }
+  Entry entry;
+  if (!Resolve(path, true, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  *attributes = AttributesOf(entry.st);
+  return true;
+}
+
+bool DevSetFileAttributes(const DeviceChar* path, uint32_t attributes) {
+  Entry entry;
+  if (!Resolve(path, true, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  // Read-only is the owner's write bit of a file; a folder's read-only bit does
+  // not keep its contents from changing on the device, so a folder keeps its
+  // mode. The other bits are taken and not kept.
+  if (!S_ISREG(entry.st.st_mode)) return true;
+  mode_t mode = entry.st.st_mode & 07777;
+  mode = (attributes & kAttrReadOnly) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+  return chmod(entry.path.c_str(), mode) == 0;
+}
+
+namespace {
+struct timespec TimeSpecOf(const DeviceFileTime& t) {
+  constexpr int64_t kEpochDelta = 11644473600;  // seconds from 1601 to 1970
+  const uint64_t ticks = (uint64_t(t.High) << 32) | t.Low;
+  struct timespec ts;
+  ts.tv_sec = time_t(int64_t(ticks / 10000000u) - kEpochDelta);
+  ts.tv_nsec = long(ticks % 10000000u) * 100;
+  return ts;
+}
+}  // namespace
+
+bool DevSetFileTime(DeviceHandle file, const DeviceFileTime* created,
+                    const DeviceFileTime* accessed, const DeviceFileTime* written) {
+  (void)created;  // Linux keeps no creation time that can be set
+  int fd;
+  uint32_t access;
+  {
+    ScopedLock lock(gFilesLock);
+    if (file <= 0 || size_t(file) > gFiles.size() || gFiles[size_t(file) - 1].fd < 0) {
+      return Refuse(kDeviceErrorInvalidHandle);
+    }
+    fd = gFiles[size_t(file) - 1].fd;
+    access = gFiles[size_t(file) - 1].access;
+  }
+  if (!WantsWrite(access)) return Refuse(kDeviceErrorAccessDenied);
+  struct timespec times[2];
+  times[0] = accessed != nullptr ? TimeSpecOf(*accessed) : timespec{0, UTIME_OMIT};
+  times[1] = written != nullptr ? TimeSpecOf(*written) : timespec{0, UTIME_OMIT};
+  return futimens(fd, times) == 0;
+}
+
+bool DevGetVolumeSpace(const DeviceChar* folder, VolumeSpace* space) {
+  std::vector<std::u16string> parts;
+  if (!SplitDevicePath(folder, &parts)) return Refuse(kDeviceErrorInvalidName);
+  std::string root = Root();
+  std::string path;
+  if (root.empty() || !ResolveFolder(root, parts, parts.size(), &path)) {
+    return Refuse(kDeviceErrorPathNotFound);
+  }
+  struct statvfs vfs;
+  if (statvfs(path.c_str(), &vfs) != 0) return false;
+  space->freeToCaller = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+  space->total = uint64_t(vfs.f_blocks) * vfs.f_frsize;
+  space->free = uint64_t(vfs.f_bfree) * vfs.f_frsize;
+  return true;
+}
+
+void ClearPlatformError() { errno = 0; }
+
+uint32_t PlatformError() { return ErrnoError(errno); }
 
 }  // namespace emu

@@ -11,24 +11,29 @@
 namespace emu {
 namespace {
 
-struct CallName {
-  const char* name;
-  Call call;
+const char* const kCallNames[] = {
+#define EMU_CALL_NAME(Return, Name, Parameters, Arguments, Bytes) #Name,
+    MERLO_DEVICE_CALLS(EMU_CALL_NAME) MERLO_FURTHER_DEVICE_CALLS(EMU_CALL_NAME)
+#undef EMU_CALL_NAME
 };
+static_assert(sizeof kCallNames / sizeof kCallNames[0] == size_t(Call::Count), "call names");
 
-const CallName kCallNames[] = {
-    {"CeRapiUninit", Call::CeRapiUninit},
-    {"CeFindAllFiles", Call::CeFindAllFiles},
-    {"CeRapiFreeBuffer", Call::CeRapiFreeBuffer},
-    {"CeCreateFile", Call::CeCreateFile},
-    {"CeGetFileSize", Call::CeGetFileSize},
-    {"CeReadFile", Call::CeReadFile},
-    {"CeWriteFile", Call::CeWriteFile},
-    {"CeCloseHandle", Call::CeCloseHandle},
-    {"CeCopyFile", Call::CeCopyFile},
-    {"CeMoveFile", Call::CeMoveFile},
-    {"CeDeleteFile", Call::CeDeleteFile},
-};
+// The calls that noop= takes: those that change the device.
+bool Changes(Call call) {
+  switch (call) {
+    case Call::CeWriteFile:
+    case Call::CeCopyFile:
+    case Call::CeMoveFile:
+    case Call::CeDeleteFile:
+    case Call::CeCreateDirectory:
+    case Call::CeRemoveDirectory:
+    case Call::CeSetFileAttributes:
+    case Call::CeSetFileTime:
+      return true;
+    default:
+      return false;
+  }
+}
 
 Mutex gLock;
 FaultPlan gPlan;
@@ -74,10 +79,11 @@ bool ParseCount(const std::string& text, uint32_t* n, bool* andLater) {
   return true;
 }
 
-// The call of that name; Call::Count for none.
+// The call of that name; Call::Count for none. CeRapiInitEx is not counted:
+// it restarts the counters.
 Call CallNamed(const std::string& name) {
-  for (const CallName& c : kCallNames) {
-    if (name == c.name) return c.call;
+  for (size_t i = size_t(Call::CeRapiUninit); i < size_t(Call::Count); ++i) {
+    if (name == kCallNames[i]) return Call(i);
   }
   return Call::Count;
 }
@@ -87,6 +93,8 @@ bool Matches(const CallRule& rule, uint32_t count) {
 }
 
 }  // namespace
+
+const char* CallName(Call call) { return call < Call::Count ? kCallNames[size_t(call)] : ""; }
 
 bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
   *plan = FaultPlan();
@@ -142,6 +150,12 @@ bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
         ok = ParseCount(Trim(value.substr(colon + 1)), &rule.n, &rule.andLater);
       }
       if (ok) plan->fails.push_back(rule);
+    } else if (key == "noop" && hasValue) {
+      const size_t colon = value.find(':');
+      CallRule rule{CallNamed(Trim(value.substr(0, colon))), 1, false};
+      ok = rule.call != Call::Count && Changes(rule.call) && colon != std::string::npos &&
+           ParseCount(Trim(value.substr(colon + 1)), &rule.n, &rule.andLater);
+      if (ok) plan->noops.push_back(rule);
     } else if ((key == "short-read" || key == "short-write" || key == "broken-copy") && hasValue) {
       CallRule rule{key == "short-read"    ? Call::CeReadFile
                     : key == "short-write" ? Call::CeWriteFile
@@ -198,6 +212,9 @@ Verdict CountCall(Call call) {
     for (const CallRule& rule : gPlan.fails) {
       if (rule.call == call && Matches(rule, counter)) verdict.fail = true;
     }
+    for (const CallRule& rule : gPlan.noops) {
+      if (rule.call == call && Matches(rule, counter)) verdict.noop = true;
+    }
     for (const CallRule& rule : gPlan.shortMoves) {
       if (rule.call == call && Matches(rule, counter)) verdict.shortMove = true;
     }
@@ -230,8 +247,8 @@ void WriteReport() {
   std::string text;
   {
     ScopedLock lock(gLock);
-    for (const CallName& c : kCallNames) {
-      text += std::string(c.name) + " " + std::to_string(gCounters[size_t(c.call)]) + "\n";
+    for (size_t i = size_t(Call::CeRapiUninit); i < size_t(Call::Count); ++i) {
+      text += std::string(kCallNames[i]) + " " + std::to_string(gCounters[i]) + "\n";
     }
     text += "open-handles " + std::to_string(gOpenHandles) + "\n";
   }

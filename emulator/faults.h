@@ -28,12 +28,18 @@
 //   fail=CALL:N           the N-th call of CALL fails;
 //   fail=CALL:N+          the N-th and every later call fails;
 //   fail=CALL             every call fails.
-//     CALL is one of CeRapiUninit CeFindAllFiles CeRapiFreeBuffer CeCreateFile
-//     CeGetFileSize CeReadFile CeWriteFile CeCloseHandle CeCopyFile CeMoveFile
-//     CeDeleteFile. A failing call does nothing and returns its failure value
-//     (0, -1 or 0xFFFFFFFF; CeFindAllFiles leaves count and array untouched), except
-//     the three release calls CeCloseHandle, CeRapiFreeBuffer and CeRapiUninit: they
-//     still release, and report failure (0, E_FAIL, E_FAIL).
+//     CALL is any device call but CeRapiInitEx (platform/device_calls.h). A failing
+//     call does nothing and returns its failure value (0, -1 or 0xFFFFFFFF;
+//     CeFindAllFiles leaves count and array untouched), except the three release
+//     calls CeCloseHandle, CeRapiFreeBuffer and CeRapiUninit: they still release,
+//     and report failure (0, E_FAIL, E_FAIL). Its reason for CeGetLastError is
+//     ERROR_GEN_FAILURE (31); a failing CeGetLastError answers 31.
+//   noop=CALL:N[+]        the N-th (and with "+" every later) call of CALL reports
+//                         success and does nothing, as a device that loses a change.
+//                         CALL is one that changes the device: CeWriteFile (which
+//                         reports every byte written), CeCopyFile, CeMoveFile,
+//                         CeDeleteFile, CeCreateDirectory, CeRemoveDirectory,
+//                         CeSetFileAttributes, CeSetFileTime.
 //   short-read=N[+]       the N-th (and with "+" every later) CeReadFile moves fewer
 //   short-write=N[+]      bytes than asked (half, rounded down: 1 byte asked moves 0) and
 //                         still returns success, with the smaller count. Counted with the
@@ -48,6 +54,9 @@
 //                         (UTF-8, compared without regard to case, as the device
 //                         compares names; may be given more than once).
 //
+// Every call that fails, injected or not, leaves the device's reason (a Windows
+// error code) for CeGetLastError on the calling thread.
+//
 // Example: MERLO_DEVICE_FAULTS="connect-delay=50,fail=CeCreateFile:2,short-write=3"
 //
 // Report: MERLO_DEVICE_REPORT names a file that the library writes, replacing it,
@@ -55,7 +64,7 @@
 // run's calls from it, to know which fault positions a run reaches, and checks
 // that nothing was left open. One line per item:
 //   CALL N                N calls of CALL since the last CeRapiInitEx, counted as
-//                         fail= counts them; one line for each CALL listed above.
+//                         fail= counts them; one line for each CALL that fail= takes.
 //   open-handles N        handles that CeCreateFile gave out and CeCloseHandle has
 //                         not released yet (since the library was loaded).
 #pragma once
@@ -64,7 +73,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/types.h"
+#include "platform/device_calls.h"
 
 namespace emu {
 
@@ -72,21 +81,16 @@ constexpr DeviceResult kEFail = int32_t(0x80004005u);
 constexpr DeviceResult kEInvalidArg = int32_t(0x80070057u);
 constexpr DeviceResult kEUnexpected = int32_t(0x8000FFFFu);
 
+// Every device call (platform/device_calls.h), in the order of the lists.
 enum class Call {
-  CeRapiInitEx,
-  CeRapiUninit,
-  CeFindAllFiles,
-  CeRapiFreeBuffer,
-  CeCreateFile,
-  CeGetFileSize,
-  CeReadFile,
-  CeWriteFile,
-  CeCloseHandle,
-  CeCopyFile,
-  CeMoveFile,
-  CeDeleteFile,
-  Count
+#define EMU_CALL_ENUMERATOR(Return, Name, Parameters, Arguments, Bytes) Name,
+  MERLO_DEVICE_CALLS(EMU_CALL_ENUMERATOR) MERLO_FURTHER_DEVICE_CALLS(EMU_CALL_ENUMERATOR)
+#undef EMU_CALL_ENUMERATOR
+      Count
 };
+
+// The name of a call, as fail=, slow=, noop= and the report spell it.
+const char* CallName(Call call);
 
 struct CallRule {
   Call call;
@@ -105,6 +109,7 @@ struct FaultPlan {
   int32_t eventValue = 0;
   uint32_t connectDelayMs = 5;
   std::vector<CallRule> fails;
+  std::vector<CallRule> noops;       // calls that report success and do nothing
   std::vector<CallRule> shortMoves;  // CeReadFile, CeWriteFile; CeCopyFile breaks off
   std::vector<std::pair<Call, uint32_t>> slowCalls;  // call, milliseconds
   bool refuseAllDeletes = false;
@@ -123,6 +128,7 @@ FaultPlan InstalledFaults();
 struct Verdict {
   bool fail = false;
   bool shortMove = false;
+  bool noop = false;
 };
 
 // Counts one call of `call` and tells whether this call fails or moves short;

@@ -1,12 +1,13 @@
 // The calls of the emulated device-access library, exported by their plain
-// names with C linkage (stdcall and a .def file on Windows). Each call counts
-// itself for fault injection (faults.h), then does its work in the platform
-// backend; nothing is thrown across the interface.
-#include <type_traits>
-
+// names with C linkage (stdcall and a generated .def file on Windows). The
+// exports are expanded from the call lists (platform/device_calls.h), each
+// forwarding to its implementation below: that counts the call for fault
+// injection (faults.h), does the work in the platform backend, and catches
+// everything. Every call that fails leaves the device's reason for
+// CeGetLastError.
 #include "backend.h"
 #include "faults.h"
-#include "platform/device_library.h"
+#include "platform/device_calls.h"
 
 #if defined(_WIN32)
 #define RAPI_EXPORT
@@ -14,170 +15,325 @@
 #define RAPI_EXPORT __attribute__((visibility("default")))
 #endif
 
-using emu::Call;
-using emu::CountCall;
-using emu::Verdict;
+namespace emu {
+namespace {
 
-extern "C" {
+// The calling thread's last error, and the reason the running call has given
+// for its failure so far (0: none yet).
+thread_local uint32_t tLastError = 0;
+thread_local uint32_t tCallError = 0;
 
-RAPI_EXPORT DeviceResult MERLO_STDCALL CeRapiInitEx(ConnectRecord* record) {
+// Starts a call: no reason yet, and none left over from the platform.
+void BeginCall() {
+  tCallError = 0;
+  ClearPlatformError();
+}
+
+// Ends a call and passes its result through. A failure leaves its reason as
+// the last error: the one the call gave, else the platform's, else a general
+// failure.
+template <typename Result>
+Result EndCall(bool failed, Result result) {
+  if (failed) {
+    uint32_t code = tCallError != 0 ? tCallError : PlatformError();
+    tLastError = code != 0 ? code : kDeviceErrorGenFailure;
+  }
+  return result;
+}
+
+DeviceBool EndBool(bool ok) { return EndCall(!ok, DeviceBool(ok ? 1 : 0)); }
+
+// Counts the call; an injected failure gives a general failure as its reason.
+Verdict Count(Call call) {
+  BeginCall();
+  Verdict verdict = CountCall(call);
+  if (verdict.fail) SetDeviceError(kDeviceErrorGenFailure);
+  return verdict;
+}
+
+}  // namespace
+
+void SetDeviceError(uint32_t code) {
+  if (tCallError == 0) tCallError = code;
+}
+
+namespace calls {
+
+DeviceResult CeRapiInitEx(ConnectRecord* record) {
+  BeginCall();
   try {
-    return emu::BeginConnection(record);
+    DeviceResult result = BeginConnection(record);
+    return EndCall(result != 0, result);
   } catch (...) {
-    return emu::kEUnexpected;
+    return EndCall(true, kEUnexpected);
   }
 }
 
-RAPI_EXPORT DeviceResult MERLO_STDCALL CeRapiUninit() {
+DeviceResult CeRapiUninit() {
   try {
-    Verdict verdict = CountCall(Call::CeRapiUninit);
-    bool ended = emu::EndConnection();
-    emu::WriteReport();
-    return (ended && !verdict.fail) ? 0 : emu::kEFail;
+    Verdict verdict = Count(Call::CeRapiUninit);
+    bool ended = EndConnection();
+    WriteReport();
+    bool ok = ended && !verdict.fail;
+    return EndCall(!ok, ok ? 0 : kEFail);
   } catch (...) {
-    return emu::kEUnexpected;
+    return EndCall(true, kEUnexpected);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeFindAllFiles(const DeviceChar* pattern, uint32_t flags,
-                                                    uint32_t* foundCount,
-                                                    DeviceFindRecord** records) {
+DeviceBool CeFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
+                          DeviceFindRecord** records) {
   try {
-    if (CountCall(Call::CeFindAllFiles).fail) return 0;
-    if (foundCount == nullptr || records == nullptr) return 0;
-    return emu::DevFindAllFiles(pattern, flags, foundCount, records);
+    if (Count(Call::CeFindAllFiles).fail) return EndBool(false);
+    if (foundCount == nullptr || records == nullptr) {
+      SetDeviceError(kDeviceErrorInvalidParameter);
+      return EndBool(false);
+    }
+    return EndBool(DevFindAllFiles(pattern, flags, foundCount, records) != 0);
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceResult MERLO_STDCALL CeRapiFreeBuffer(void* buffer) {
+DeviceResult CeRapiFreeBuffer(void* buffer) {
   try {
-    Verdict verdict = CountCall(Call::CeRapiFreeBuffer);
-    emu::DevFreeBuffer(buffer);
-    return verdict.fail ? emu::kEFail : 0;
+    Verdict verdict = Count(Call::CeRapiFreeBuffer);
+    DevFreeBuffer(buffer);
+    return EndCall(verdict.fail, verdict.fail ? kEFail : 0);
   } catch (...) {
-    return emu::kEUnexpected;
+    return EndCall(true, kEUnexpected);
   }
 }
 
-RAPI_EXPORT DeviceHandle MERLO_STDCALL CeCreateFile(const DeviceChar* path, uint32_t access,
-                                                    uint32_t share, void* security,
-                                                    uint32_t disposition, uint32_t attributes,
-                                                    DeviceHandle templateFile) {
+DeviceHandle CeCreateFile(const DeviceChar* path, uint32_t access, uint32_t share, void* security,
+                          uint32_t disposition, uint32_t attributes, DeviceHandle templateFile) {
   (void)security;
   (void)templateFile;
   try {
-    if (CountCall(Call::CeCreateFile).fail) return kInvalidDeviceHandle;
-    DeviceHandle handle = emu::DevCreateFile(path, access, share, disposition, attributes);
-    if (handle != kInvalidDeviceHandle) emu::CountHandle(1);
-    return handle;
+    if (Count(Call::CeCreateFile).fail) return EndCall(true, kInvalidDeviceHandle);
+    DeviceHandle handle = DevCreateFile(path, access, share, disposition, attributes);
+    if (handle != kInvalidDeviceHandle) CountHandle(1);
+    return EndCall(handle == kInvalidDeviceHandle, handle);
   } catch (...) {
-    return kInvalidDeviceHandle;
+    return EndCall(true, kInvalidDeviceHandle);
   }
 }
 
-RAPI_EXPORT uint32_t MERLO_STDCALL CeGetFileSize(DeviceHandle file, uint32_t* sizeHigh) {
+uint32_t CeGetFileSize(DeviceHandle file, uint32_t* sizeHigh) {
   try {
     uint64_t size;
-    if (CountCall(Call::CeGetFileSize).fail || !emu::DevGetFileSize(file, &size)) {
-      return 0xFFFFFFFFu;
+    if (Count(Call::CeGetFileSize).fail || !DevGetFileSize(file, &size)) {
+      return EndCall(true, 0xFFFFFFFFu);
     }
     if (sizeHigh != nullptr) *sizeHigh = uint32_t(size >> 32);
     return uint32_t(size);
   } catch (...) {
-    return 0xFFFFFFFFu;
+    return EndCall(true, 0xFFFFFFFFu);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeReadFile(DeviceHandle file, void* buffer, uint32_t count,
-                                                uint32_t* done, void* overlapped) {
+DeviceBool CeReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done,
+                      void* overlapped) {
   (void)overlapped;
   try {
     if (done != nullptr) *done = 0;
-    Verdict verdict = CountCall(Call::CeReadFile);
-    if (verdict.fail || (buffer == nullptr && count != 0)) return 0;
+    Verdict verdict = Count(Call::CeReadFile);
+    if (verdict.fail) return EndBool(false);
+    if (buffer == nullptr && count != 0) {
+      SetDeviceError(kDeviceErrorInvalidParameter);
+      return EndBool(false);
+    }
     uint32_t moved = 0;
-    bool ok = emu::DevReadFile(file, buffer, verdict.shortMove ? count / 2 : count, &moved);
+    bool ok = DevReadFile(file, buffer, verdict.shortMove ? count / 2 : count, &moved);
     if (done != nullptr) *done = moved;
-    return ok ? 1 : 0;
+    return EndBool(ok);
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeWriteFile(DeviceHandle file, const void* buffer,
-                                                 uint32_t count, uint32_t* done, void* overlapped) {
+DeviceBool CeWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done,
+                       void* overlapped) {
   (void)overlapped;
   try {
     if (done != nullptr) *done = 0;
-    Verdict verdict = CountCall(Call::CeWriteFile);
-    if (verdict.fail || (buffer == nullptr && count != 0)) return 0;
+    Verdict verdict = Count(Call::CeWriteFile);
+    if (verdict.fail) return EndBool(false);
+    if (buffer == nullptr && count != 0) {
+      SetDeviceError(kDeviceErrorInvalidParameter);
+      return EndBool(false);
+    }
+    if (verdict.noop) {
+      if (done != nullptr) *done = count;
+      return 1;
+    }
     uint32_t moved = 0;
-    bool ok = emu::DevWriteFile(file, buffer, verdict.shortMove ? count / 2 : count, &moved);
+    bool ok = DevWriteFile(file, buffer, verdict.shortMove ? count / 2 : count, &moved);
     if (done != nullptr) *done = moved;
-    return ok ? 1 : 0;
+    return EndBool(ok);
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeCloseHandle(DeviceHandle file) {
+DeviceBool CeCloseHandle(DeviceHandle file) {
   try {
-    Verdict verdict = CountCall(Call::CeCloseHandle);
-    bool closed = emu::DevCloseHandle(file);
-    if (closed) emu::CountHandle(-1);
-    return (closed && !verdict.fail) ? 1 : 0;
+    Verdict verdict = Count(Call::CeCloseHandle);
+    bool closed = DevCloseHandle(file);
+    if (closed) {
+      CountHandle(-1);
+    } else {
+      SetDeviceError(kDeviceErrorInvalidHandle);
+    }
+    return EndBool(closed && !verdict.fail);
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeCopyFile(const DeviceChar* existing,
-                                                const DeviceChar* target, DeviceBool failIfExists) {
+DeviceBool CeCopyFile(const DeviceChar* existing, const DeviceChar* target,
+                      DeviceBool failIfExists) {
   try {
-    Verdict verdict = CountCall(Call::CeCopyFile);
-    if (verdict.fail) return 0;
-    return emu::DevCopyFile(existing, target, failIfExists != 0, verdict.shortMove) ? 1 : 0;
+    Verdict verdict = Count(Call::CeCopyFile);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevCopyFile(existing, target, failIfExists != 0, verdict.shortMove));
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeMoveFile(const DeviceChar* existing,
-                                                const DeviceChar* target) {
+DeviceBool CeMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   try {
-    if (CountCall(Call::CeMoveFile).fail) return 0;
-    return emu::DevMoveFile(existing, target) ? 1 : 0;
+    Verdict verdict = Count(Call::CeMoveFile);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevMoveFile(existing, target));
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
-RAPI_EXPORT DeviceBool MERLO_STDCALL CeDeleteFile(const DeviceChar* path) {
+DeviceBool CeDeleteFile(const DeviceChar* path) {
   try {
-    if (CountCall(Call::CeDeleteFile).fail || emu::DeleteRefused(path)) return 0;
-    return emu::DevDeleteFile(path) ? 1 : 0;
+    Verdict verdict = Count(Call::CeDeleteFile);
+    if (verdict.fail) return EndBool(false);
+    if (DeleteRefused(path)) {
+      SetDeviceError(kDeviceErrorAccessDenied);
+      return EndBool(false);
+    }
+    if (verdict.noop) return 1;
+    return EndBool(DevDeleteFile(path));
   } catch (...) {
-    return 0;
+    return EndBool(false);
   }
 }
 
+DeviceBool CeCreateDirectory(const DeviceChar* path, void* security) {
+  (void)security;
+  try {
+    Verdict verdict = Count(Call::CeCreateDirectory);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevCreateDirectory(path));
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+DeviceBool CeRemoveDirectory(const DeviceChar* path) {
+  try {
+    Verdict verdict = Count(Call::CeRemoveDirectory);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevRemoveDirectory(path));
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+uint32_t CeGetFileAttributes(const DeviceChar* path) {
+  try {
+    uint32_t attributes = kDeviceNoAttributes;
+    if (Count(Call::CeGetFileAttributes).fail || !DevGetFileAttributes(path, &attributes)) {
+      return EndCall(true, kDeviceNoAttributes);
+    }
+    return attributes;
+  } catch (...) {
+    return EndCall(true, kDeviceNoAttributes);
+  }
+}
+
+DeviceBool CeSetFileAttributes(const DeviceChar* path, uint32_t attributes) {
+  try {
+    Verdict verdict = Count(Call::CeSetFileAttributes);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevSetFileAttributes(path, attributes));
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+DeviceBool CeSetFileTime(DeviceHandle file, const DeviceFileTime* created,
+                         const DeviceFileTime* accessed, const DeviceFileTime* written) {
+  try {
+    Verdict verdict = Count(Call::CeSetFileTime);
+    if (verdict.fail) return EndBool(false);
+    if (verdict.noop) return 1;
+    return EndBool(DevSetFileTime(file, created, accessed, written));
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+DeviceBool CeGetDiskFreeSpaceEx(const DeviceChar* folder, uint64_t* freeToCaller, uint64_t* total,
+                                uint64_t* free) {
+  try {
+    if (Count(Call::CeGetDiskFreeSpaceEx).fail) return EndBool(false);
+    VolumeSpace space;
+    if (!DevGetVolumeSpace(folder, &space)) return EndBool(false);
+    if (freeToCaller != nullptr) *freeToCaller = space.freeToCaller;
+    if (total != nullptr) *total = space.total;
+    if (free != nullptr) *free = space.free;
+    return 1;
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+DeviceBool CeGetStoreInformation(DeviceStoreInformation* info) {
+  try {
+    if (Count(Call::CeGetStoreInformation).fail) return EndBool(false);
+    if (info == nullptr) {
+      SetDeviceError(kDeviceErrorInvalidParameter);
+      return EndBool(false);
+    }
+    // The object store is the root's volume; a 32-bit field holds at most 4 GiB - 1.
+    VolumeSpace space;
+    if (!DevGetVolumeSpace(u"\\", &space)) return EndBool(false);
+    info->StoreSize = space.total > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(space.total);
+    info->FreeSize = space.freeToCaller > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(space.freeToCaller);
+    return 1;
+  } catch (...) {
+    return EndBool(false);
+  }
+}
+
+uint32_t CeGetLastError() {
+  // Counted like every call, but it neither fails nor changes the last error:
+  // an injected failure gives a general failure as the answer.
+  if (CountCall(Call::CeGetLastError).fail) return kDeviceErrorGenFailure;
+  return tLastError;
+}
+
+}  // namespace calls
+}  // namespace emu
+
+extern "C" {
+#define RAPI_DEFINE_EXPORT(Return, Name, Parameters, Arguments, Bytes) \
+  RAPI_EXPORT Return MERLO_STDCALL Name Parameters { return emu::calls::Name Arguments; }
+MERLO_DEVICE_CALLS(RAPI_DEFINE_EXPORT)
+MERLO_FURTHER_DEVICE_CALLS(RAPI_DEFINE_EXPORT)
+#undef RAPI_DEFINE_EXPORT
 }  // extern "C"
-
-// The exports have exactly the types of the module's table.
-#define RAPI_SAME_TYPE(name)                                                           \
-  static_assert(std::is_same<decltype(&::name), decltype(DeviceLibrary::name)>::value, \
-                #name " differs from DeviceLibrary")
-RAPI_SAME_TYPE(CeRapiInitEx);
-RAPI_SAME_TYPE(CeRapiUninit);
-RAPI_SAME_TYPE(CeFindAllFiles);
-RAPI_SAME_TYPE(CeRapiFreeBuffer);
-RAPI_SAME_TYPE(CeCreateFile);
-RAPI_SAME_TYPE(CeGetFileSize);
-RAPI_SAME_TYPE(CeReadFile);
-RAPI_SAME_TYPE(CeWriteFile);
-RAPI_SAME_TYPE(CeCloseHandle);
-RAPI_SAME_TYPE(CeCopyFile);
-RAPI_SAME_TYPE(CeMoveFile);
-RAPI_SAME_TYPE(CeDeleteFile);

@@ -16,59 +16,46 @@
 using PanelHandle = void*;
 #define MERLO_NO_PANEL (reinterpret_cast<PanelHandle>(static_cast<intptr_t>(-1)))
 
+// The thirteen entry points, written once. Each entry is
+//   X(ReturnType, Name, (parameters), stack bytes of the 32-bit stdcall name)
+// and is expanded into the declarations below, the pointer types and table a
+// host holds, its resolution, and MERLO.def. Keep one entry per line: the build
+// reads the names and byte counts from these lines to write the .def file.
+// clang-format off
+#define MERLO_ENTRY_POINTS(X) \
+  X(void, SetStartupInfo, (const StartupRecord* info), 4) \
+  X(void, GetPluginInfo, (PluginInfoRecord* info), 4) \
+  X(int32_t, Configure, (int32_t itemNumber), 4) \
+  X(PanelHandle, OpenPlugin, (int32_t openFrom, int32_t item), 8) \
+  X(void, ClosePlugin, (PanelHandle panel), 4) \
+  X(void, GetOpenPluginInfo, (PanelHandle panel, PanelInfoRecord* info), 8) \
+  X(int32_t, GetFindData, (PanelHandle panel, PanelItem** items, int32_t* itemCount, int32_t opMode), 16) \
+  X(void, FreeFindData, (PanelHandle panel, PanelItem* items, int32_t itemCount), 12) \
+  X(int32_t, SetDirectory, (PanelHandle panel, const char* folder, int32_t opMode), 12) \
+  X(int32_t, GetFiles, (PanelHandle panel, PanelItem* items, int32_t itemCount, int32_t move, const char* destination, int32_t opMode), 24) \
+  X(int32_t, PutFiles, (PanelHandle panel, PanelItem* items, int32_t itemCount, int32_t move, int32_t opMode), 20) \
+  X(int32_t, DeleteFiles, (PanelHandle panel, PanelItem* items, int32_t itemCount, int32_t opMode), 16) \
+  X(void, ExitFAR, (), 0)
+// clang-format on
+
 extern "C" {
-MERLO_EXPORT void MERLO_STDCALL SetStartupInfo(const StartupRecord* info);
-MERLO_EXPORT void MERLO_STDCALL GetPluginInfo(PluginInfoRecord* info);
-MERLO_EXPORT int32_t MERLO_STDCALL Configure(int32_t itemNumber);
-MERLO_EXPORT PanelHandle MERLO_STDCALL OpenPlugin(int32_t openFrom, int32_t item);
-MERLO_EXPORT void MERLO_STDCALL ClosePlugin(PanelHandle panel);
-MERLO_EXPORT void MERLO_STDCALL GetOpenPluginInfo(PanelHandle panel, PanelInfoRecord* info);
-MERLO_EXPORT int32_t MERLO_STDCALL GetFindData(PanelHandle panel, PanelItem** items,
-                                               int32_t* itemCount, int32_t opMode);
-MERLO_EXPORT void MERLO_STDCALL FreeFindData(PanelHandle panel, PanelItem* items,
-                                             int32_t itemCount);
-MERLO_EXPORT int32_t MERLO_STDCALL SetDirectory(PanelHandle panel, const char* folder,
-                                                int32_t opMode);
-MERLO_EXPORT int32_t MERLO_STDCALL GetFiles(PanelHandle panel, PanelItem* items, int32_t itemCount,
-                                            int32_t move, const char* destination, int32_t opMode);
-MERLO_EXPORT int32_t MERLO_STDCALL PutFiles(PanelHandle panel, PanelItem* items, int32_t itemCount,
-                                            int32_t move, int32_t opMode);
-MERLO_EXPORT int32_t MERLO_STDCALL DeleteFiles(PanelHandle panel, PanelItem* items,
-                                               int32_t itemCount, int32_t opMode);
-MERLO_EXPORT void MERLO_STDCALL ExitFAR();
+#define MERLO_DECLARE_ENTRY_POINT(Return, Name, Parameters, Bytes) \
+  MERLO_EXPORT Return MERLO_STDCALL Name Parameters;
+MERLO_ENTRY_POINTS(MERLO_DECLARE_ENTRY_POINT)
+#undef MERLO_DECLARE_ENTRY_POINT
 }
 
 // Pointer types, for a host that resolves the entry points by name.
-using SetStartupInfoFn = void(MERLO_STDCALL*)(const StartupRecord*);
-using GetPluginInfoFn = void(MERLO_STDCALL*)(PluginInfoRecord*);
-using ConfigureFn = int32_t(MERLO_STDCALL*)(int32_t);
-using OpenPluginFn = PanelHandle(MERLO_STDCALL*)(int32_t, int32_t);
-using ClosePluginFn = void(MERLO_STDCALL*)(PanelHandle);
-using GetOpenPluginInfoFn = void(MERLO_STDCALL*)(PanelHandle, PanelInfoRecord*);
-using GetFindDataFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem**, int32_t*, int32_t);
-using FreeFindDataFn = void(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t);
-using SetDirectoryFn = int32_t(MERLO_STDCALL*)(PanelHandle, const char*, int32_t);
-using GetFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t, const char*,
-                                           int32_t);
-using PutFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t, int32_t);
-using DeleteFilesFn = int32_t(MERLO_STDCALL*)(PanelHandle, PanelItem*, int32_t, int32_t);
-using ExitFARFn = void(MERLO_STDCALL*)();
+#define MERLO_ENTRY_POINT_TYPE(Return, Name, Parameters, Bytes) \
+  using Name##Fn = Return(MERLO_STDCALL*) Parameters;
+MERLO_ENTRY_POINTS(MERLO_ENTRY_POINT_TYPE)
+#undef MERLO_ENTRY_POINT_TYPE
 
 // The thirteen entry points of a loaded module, as a host holds them.
 struct ModuleEntryPoints {
-  SetStartupInfoFn SetStartupInfo = nullptr;
-  GetPluginInfoFn GetPluginInfo = nullptr;
-  ConfigureFn Configure = nullptr;
-  OpenPluginFn OpenPlugin = nullptr;
-  ClosePluginFn ClosePlugin = nullptr;
-  GetOpenPluginInfoFn GetOpenPluginInfo = nullptr;
-  GetFindDataFn GetFindData = nullptr;
-  FreeFindDataFn FreeFindData = nullptr;
-  SetDirectoryFn SetDirectory = nullptr;
-  GetFilesFn GetFiles = nullptr;
-  PutFilesFn PutFiles = nullptr;
-  DeleteFilesFn DeleteFiles = nullptr;
-  ExitFARFn ExitFAR = nullptr;
+#define MERLO_ENTRY_POINT_FIELD(Return, Name, Parameters, Bytes) Name##Fn Name = nullptr;
+  MERLO_ENTRY_POINTS(MERLO_ENTRY_POINT_FIELD)
+#undef MERLO_ENTRY_POINT_FIELD
 };
 
 // Resolves every entry point by its plain name: lookup(name) gives the
@@ -88,18 +75,8 @@ bool ResolveEntryPoints(Lookup lookup, Missing missing, ModuleEntryPoints* entri
     *entry = reinterpret_cast<std::remove_reference_t<decltype(*entry)>>(
         reinterpret_cast<void (*)()>(address));
   };
-  bind("SetStartupInfo", &entries->SetStartupInfo);
-  bind("GetPluginInfo", &entries->GetPluginInfo);
-  bind("Configure", &entries->Configure);
-  bind("OpenPlugin", &entries->OpenPlugin);
-  bind("ClosePlugin", &entries->ClosePlugin);
-  bind("GetOpenPluginInfo", &entries->GetOpenPluginInfo);
-  bind("GetFindData", &entries->GetFindData);
-  bind("FreeFindData", &entries->FreeFindData);
-  bind("SetDirectory", &entries->SetDirectory);
-  bind("GetFiles", &entries->GetFiles);
-  bind("PutFiles", &entries->PutFiles);
-  bind("DeleteFiles", &entries->DeleteFiles);
-  bind("ExitFAR", &entries->ExitFAR);
+#define MERLO_BIND_ENTRY_POINT(Return, Name, Parameters, Bytes) bind(#Name, &entries->Name);
+  MERLO_ENTRY_POINTS(MERLO_BIND_ENTRY_POINT)
+#undef MERLO_BIND_ENTRY_POINT
   return all;
 }

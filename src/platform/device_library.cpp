@@ -14,25 +14,19 @@ bool Resolve(DeviceCallLookup lookup, void* library, const char* name, Call* ent
 
 bool ResolveDeviceLibrary(DeviceCallLookup lookup, void* library, DeviceLibrary* table) {
   DeviceLibrary t = {};
-  const bool all = Resolve(lookup, library, "CeRapiInitEx", &t.CeRapiInitEx) &&
-                   Resolve(lookup, library, "CeRapiUninit", &t.CeRapiUninit) &&
-                   Resolve(lookup, library, "CeFindAllFiles", &t.CeFindAllFiles) &&
-                   Resolve(lookup, library, "CeRapiFreeBuffer", &t.CeRapiFreeBuffer) &&
-                   Resolve(lookup, library, "CeCreateFile", &t.CeCreateFile) &&
-                   Resolve(lookup, library, "CeGetFileSize", &t.CeGetFileSize) &&
-                   Resolve(lookup, library, "CeReadFile", &t.CeReadFile) &&
-                   Resolve(lookup, library, "CeWriteFile", &t.CeWriteFile) &&
-                   Resolve(lookup, library, "CeCloseHandle", &t.CeCloseHandle) &&
-                   Resolve(lookup, library, "CeCopyFile", &t.CeCopyFile) &&
-                   Resolve(lookup, library, "CeMoveFile", &t.CeMoveFile) &&
-                   Resolve(lookup, library, "CeDeleteFile", &t.CeDeleteFile);
+  bool all = true;
+#define MERLO_RESOLVE_CALL(Return, Name, Parameters, Arguments, Bytes) \
+  all = all && Resolve(lookup, library, #Name, &t.Name);
+  MERLO_DEVICE_CALLS(MERLO_RESOLVE_CALL)
+#undef MERLO_RESOLVE_CALL
   if (all) *table = t;
   return all;
 }
 
 bool IsDeviceLibraryFilled(const DeviceLibrary& t) {
-  return t.CeRapiInitEx != nullptr && t.CeRapiUninit != nullptr && t.CeFindAllFiles != nullptr &&
-         t.CeRapiFreeBuffer != nullptr && t.CeCreateFile != nullptr && t.CeGetFileSize != nullptr &&
-         t.CeReadFile != nullptr && t.CeWriteFile != nullptr && t.CeCloseHandle != nullptr &&
-         t.CeCopyFile != nullptr && t.CeMoveFile != nullptr && t.CeDeleteFile != nullptr;
+  bool all = true;
+#define MERLO_CHECK_CALL(Return, Name, Parameters, Arguments, Bytes) all = all && t.Name != nullptr;
+  MERLO_DEVICE_CALLS(MERLO_CHECK_CALL)
+#undef MERLO_CHECK_CALL
+  return all;
 }

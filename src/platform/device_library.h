@@ -3,27 +3,14 @@
 // tests replace entries with recording fakes.
 #pragma once
 
-#include "platform/records.h"
+#include "platform/device_calls.h"
 
+// The module's twelve calls (device_calls.h); it does not use the further ones.
 struct DeviceLibrary {
-  DeviceResult(MERLO_STDCALL* CeRapiInitEx)(ConnectRecord* record);
-  DeviceResult(MERLO_STDCALL* CeRapiUninit)();
-  DeviceBool(MERLO_STDCALL* CeFindAllFiles)(const DeviceChar* pattern, uint32_t flags,
-                                            uint32_t* foundCount, DeviceFindRecord** records);
-  DeviceResult(MERLO_STDCALL* CeRapiFreeBuffer)(void* buffer);
-  DeviceHandle(MERLO_STDCALL* CeCreateFile)(const DeviceChar* path, uint32_t access, uint32_t share,
-                                            void* security, uint32_t disposition,
-                                            uint32_t attributes, DeviceHandle templateFile);
-  uint32_t(MERLO_STDCALL* CeGetFileSize)(DeviceHandle file, uint32_t* sizeHigh);
-  DeviceBool(MERLO_STDCALL* CeReadFile)(DeviceHandle file, void* buffer, uint32_t count,
-                                        uint32_t* done, void* overlapped);
-  DeviceBool(MERLO_STDCALL* CeWriteFile)(DeviceHandle file, const void* buffer, uint32_t count,
-                                         uint32_t* done, void* overlapped);
-  DeviceBool(MERLO_STDCALL* CeCloseHandle)(DeviceHandle file);
-  DeviceBool(MERLO_STDCALL* CeCopyFile)(const DeviceChar* existing, const DeviceChar* target,
-                                        DeviceBool failIfExists);
-  DeviceBool(MERLO_STDCALL* CeMoveFile)(const DeviceChar* existing, const DeviceChar* target);
-  DeviceBool(MERLO_STDCALL* CeDeleteFile)(const DeviceChar* path);
+#define MERLO_DEVICE_TABLE_ENTRY(Return, Name, Parameters, Arguments, Bytes) \
+  Return(MERLO_STDCALL* Name) Parameters;
+  MERLO_DEVICE_CALLS(MERLO_DEVICE_TABLE_ENTRY)
+#undef MERLO_DEVICE_TABLE_ENTRY
 };
 
 extern DeviceLibrary gDeviceLibrary;
