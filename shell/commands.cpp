@@ -53,6 +53,22 @@ const std::vector<Command> kCommands = {
      "A folder is handed to the device like a file: the device decides; nothing\n"
      "below it is deleted.",
      Arguments::DeviceEntries, &Session::Remove},
+    {"mkdir", "md", "mkdir [-p] DEVPATH...", "make device folders",
+     "Makes each folder; its parent must exist. -p makes every missing folder on the\n"
+     "way and accepts one that exists.",
+     Arguments::DeviceFolders, &Session::MakeFolders},
+    {"rmdir", "rd", "rmdir DEVPATH...", "remove empty device folders",
+     "A folder that holds anything is refused with the device's reason; rm -r\n"
+     "removes a folder with everything in it.",
+     Arguments::DeviceFolders, &Session::RemoveFolders},
+    {"rename", "ren", "rename OLD NEW", "rename or move one device file or folder",
+     "The device's own move: nothing is copied, and NEW may be in another folder\n"
+     "(rename a.txt \\Backup\\b.txt). An existing NEW is refused.",
+     Arguments::DeviceEntries, &Session::Rename},
+    {"df", nullptr, "df [DEVPATH]", "size and free space of a device volume",
+     "The volume that holds DEVPATH, by default the current folder: a storage card\n"
+     "shows its own figures.",
+     Arguments::DeviceFolders, &Session::DiskFree},
     {"lcd", nullptr, "lcd DIR", "change the local (PC) folder", "", Arguments::LocalFolders,
      &Session::LocalChangeFolder},
     {"lpwd", nullptr, "lpwd", "show the local folder", "", Arguments::None,

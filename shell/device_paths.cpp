@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device_calls.h"
 #include "panel/listing.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace merlo {
 
@@ -240,4 +242,160 @@ bool Panel::Walk(const FolderParts& top,
   return true;
 }
 
+}  // namespace merlo
+
+namespace merlo {
+namespace device {
+
+namespace {
+
+std::u16string Wide(const std::string& path) {
+  std::u16string wide;
+  unicode::ToUtf16(UserFromNarrow(path), &wide);
+  return wide;
+}
+
+std::string LastError() {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeGetLastError == nullptr) return "the device gave no reason";
+  return ErrorText(calls.CeGetLastError());
+}
+
+}  // namespace
+
+std::string PathOf(const FolderParts& folder, const std::string& name) {
+  if (name.empty()) return DevicePathText(folder);
+  return (folder.empty() ? std::string() : DevicePathText(folder)) + "\\" + name;
+}
+
+std::string ErrorText(uint32_t code) {
+  switch (code) {
+    case kDeviceErrorFileNotFound:
+      return "no such file";
+    case kDeviceErrorPathNotFound:
+      return "no such folder";
+    case kDeviceErrorTooManyOpenFiles:
+      return "too many open files";
+    case kDeviceErrorAccessDenied:
+      return "access denied (read-only, or in use)";
+    case kDeviceErrorSharingViolation:
+      return "it is in use (open elsewhere)";
+    case kDeviceErrorFileExists:
+    case kDeviceErrorAlreadyExists:
+      return "it exists";
+    case kDeviceErrorDiskFull:
+      return "the device is full";
+    case kDeviceErrorInvalidName:
+      return "the device refuses the name";
+    case kDeviceErrorDirNotEmpty:
+      return "the folder is not empty";
+    case kDeviceErrorDirectory:
+      return "not a folder";
+    case kDeviceErrorNotEnoughMemory:
+      return "the device is out of memory";
+    case 0:
+      return "the device gave no reason";
+    default:
+      return "device error " + std::to_string(code);
+  }
+}
+
+bool MakeFolder(const FolderParts& folder, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeCreateDirectory == nullptr) {
+    *error = MissingCallMessage("CeCreateDirectory");
+    return false;
+  }
+  if (calls.CeCreateDirectory(Wide(PathOf(folder)).c_str(), nullptr) != 0) return true;
+  *error = "cannot make " + FolderText(folder) + ": " + LastError();
+  return false;
+}
+
+bool RemoveFolder(const FolderParts& folder, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeRemoveDirectory == nullptr) {
+    *error = MissingCallMessage("CeRemoveDirectory");
+    return false;
+  }
+  if (calls.CeRemoveDirectory(Wide(PathOf(folder)).c_str()) != 0) return true;
+  *error = "cannot remove " + FolderText(folder) + ": " + LastError();
+  return false;
+}
+
+bool MoveEntry(const std::string& from, const std::string& to, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeMoveFile == nullptr) {
+    *error = MissingCallMessage("CeMoveFile");
+    return false;
+  }
+  if (calls.CeMoveFile(Wide(from).c_str(), Wide(to).c_str()) != 0) return true;
+  *error =
+      "cannot rename " + UserFromNarrow(from) + " to " + UserFromNarrow(to) + ": " + LastError();
+  return false;
+}
+
+uint32_t Attributes(const std::string& path, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeGetFileAttributes == nullptr) {
+    *error = MissingCallMessage("CeGetFileAttributes");
+    return kDeviceNoAttributes;
+  }
+  const uint32_t attributes = calls.CeGetFileAttributes(Wide(path).c_str());
+  if (attributes == kDeviceNoAttributes) *error = UserFromNarrow(path) + ": " + LastError();
+  return attributes;
+}
+
+bool SetWriteTime(const std::string& path, const uint32_t written[2], std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  for (const auto& [call, name] :
+       {std::pair<bool, const char*>{calls.CeCreateFile != nullptr, "CeCreateFile"},
+        {calls.CeSetFileTime != nullptr, "CeSetFileTime"},
+        {calls.CeCloseHandle != nullptr, "CeCloseHandle"}}) {
+    if (!call) {
+      *error = MissingCallMessage(name);
+      return false;
+    }
+  }
+  constexpr uint32_t kGenericWrite = 0x40000000u, kOpenExisting = 3;
+  const DeviceHandle file = calls.CeCreateFile(Wide(path).c_str(), kGenericWrite, 0, nullptr,
+                                               kOpenExisting, kDeviceAttributeNormal, 0);
+  if (file == kInvalidDeviceHandle) {
+    *error = "cannot set the time of " + UserFromNarrow(path) + ": " + LastError();
+    return false;
+  }
+  const DeviceFileTime time{written[0], written[1]};
+  const bool set = calls.CeSetFileTime(file, nullptr, nullptr, &time) != 0;
+  const std::string reason = set ? "" : LastError();
+  const bool closed = calls.CeCloseHandle(file) != 0;
+  if (set && closed) return true;
+  *error = "cannot set the time of " + UserFromNarrow(path) + ": " + (set ? LastError() : reason);
+  return false;
+}
+
+bool FreeSpace(const FolderParts& folder, Space* space, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeGetDiskFreeSpaceEx != nullptr) {
+    uint64_t toCaller = 0, total = 0, free = 0;
+    const std::string path = folder.empty() ? "\\" : PathOf(folder);
+    if (calls.CeGetDiskFreeSpaceEx(Wide(path).c_str(), &toCaller, &total, &free) == 0) {
+      *error = "cannot read the free space of " + FolderText(folder) + ": " + LastError();
+      return false;
+    }
+    *space = {total, toCaller, false};
+    return true;
+  }
+  if (calls.CeGetStoreInformation != nullptr) {
+    DeviceStoreInformation store{};
+    if (calls.CeGetStoreInformation(&store) == 0) {
+      *error = "cannot read the object store's free space: " + LastError();
+      return false;
+    }
+    *space = {store.StoreSize, store.FreeSize, true};
+    return true;
+  }
+  *error = MissingCallMessage("CeGetDiskFreeSpaceEx");
+  return false;
+}
+
+}  // namespace device
 }  // namespace merlo

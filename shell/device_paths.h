@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "module.h"
+#include "platform/device_calls.h"
 
 namespace merlo {
 
@@ -135,4 +136,36 @@ std::string NotListable(const FolderParts& folder);
 // be used; shown names it.
 std::string UnreachableName(const std::string& shown);
 
+}  // namespace merlo
+
+namespace merlo {
+
+// merlo's own calls to the device library, for what the module has no entry
+// point for. Each is false with a message when the call fails (the device's
+// reason in words) or the library lacks it (MissingCallMessage).
+namespace device {
+
+// Device path text for an entry of a folder, or the folder itself (no name).
+std::string PathOf(const FolderParts& folder, const std::string& name = "");
+
+// The device's error code in words: "access denied", "the folder is not empty".
+std::string ErrorText(uint32_t code);
+
+bool MakeFolder(const FolderParts& folder, std::string* error);
+bool RemoveFolder(const FolderParts& folder, std::string* error);
+bool MoveEntry(const std::string& from, const std::string& to, std::string* error);
+// kDeviceNoAttributes when it cannot tell; the error then says why.
+uint32_t Attributes(const std::string& path, std::string* error);
+// Sets a file's last-write time (the two halves of a file time).
+bool SetWriteTime(const std::string& path, const uint32_t written[2], std::string* error);
+
+struct Space {
+  uint64_t Total = 0;
+  uint64_t Free = 0;
+  bool ObjectStore = false;  // the object store's figures: the library had no per-volume call
+};
+// The size and free space of the volume that holds the folder.
+bool FreeSpace(const FolderParts& folder, Space* space, std::string* error);
+
+}  // namespace device
 }  // namespace merlo

@@ -59,6 +59,10 @@ class Session {
   bool Copy(const Words& args);
   bool Move(const Words& args);
   bool Remove(const Words& args);
+  bool MakeFolders(const Words& args);
+  bool RemoveFolders(const Words& args);
+  bool Rename(const Words& args);
+  bool DiskFree(const Words& args);
   bool LocalChangeFolder(const Words& args);
   bool LocalPrintFolder(const Words& args);
   bool LocalList(const Words& args);
@@ -74,6 +78,11 @@ class Session {
   // the command does not take.
   bool TakeOptions(const std::string& command, const Words& args, const std::string& allowed,
                    std::string* given, Words* operands);
+  // The existing folder and the new last name a path names (mkdir, rename).
+  bool FolderFor(const std::string& command, const std::string& path, FolderParts* parent,
+                 std::string* name);
+  // Removes one empty folder, never the current one or one that holds it.
+  bool RemoveOneFolder(const std::string& command, const FolderParts& folder);
   bool CopyWithin(const std::string& command, const Words& args, bool move);
   // Hands the plan's files to the module one at a time, reports each that
   // arrived and what a failure left behind; false unless all was done.
