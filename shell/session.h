@@ -95,6 +95,8 @@ class Session {
     LiveProgress* Live = nullptr;
   };
   bool CheckBeforeRun(TransferPlan& plan);
+  // A device folder of a tree copy, unless it is there; its parent exists.
+  bool MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder);
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
   void ReportLocalLeftover(const TransferPlan& plan, const std::filesystem::path& pcFile,
                            const LocalState& before, uint64_t expected);
@@ -102,6 +104,7 @@ class Session {
                             const std::optional<PanelItem>& before, const std::string& name,
                             uint64_t expected);
   uint64_t RecountDeleted(const TransferPlan& plan, uint64_t done);
+  void ReportNotDeleted(const TransferPlan& plan, uint64_t tried);
   void ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted);
 
   Panel panel_;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -71,6 +72,13 @@ LocalState StateOf(const fs::path& path) {
   state.Exists = true;
   state.Size = static_cast<uint64_t>(info.st_size);
   return state;
+}
+
+// Folders for a message: "\a, \b\c".
+std::string FolderList(const std::vector<FolderParts>& folders) {
+  std::string text;
+  for (const auto& folder : folders) text += (text.empty() ? "" : ", ") + FolderText(folder);
+  return text;
 }
 
 const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::string& name) {
@@ -168,7 +176,8 @@ bool Session::Get(const Words& args) {
   const FolderParts here = panel_.Home();
   // A folder tree goes to pcFolder\TOP\...: one PC folder for each device folder.
   const auto addTree = [&](const FolderParts& top, std::string* error) {
-    const size_t base = top.size() - 1;
+    // The root's tree goes into pcFolder itself.
+    const size_t base = top.empty() ? 0 : top.size() - 1;
     const auto localFor = [&](const FolderParts& folder) {
       fs::path local = pcFolder;
       for (size_t i = base; i < folder.size(); ++i)
@@ -203,7 +212,7 @@ bool Session::Get(const Words& args) {
     }
     if (last.empty()) {
       // The path names a folder itself: "..", "docs\".
-      if (!recursive || folder.empty()) {
+      if (!recursive) {
         err_ << "get: " << paths[i] << " names a folder, not a file"
              << (recursive ? "" : " (get -r copies folders)") << '\n';
         return false;
@@ -239,11 +248,6 @@ bool Session::Put(const Words& args) {
   std::string options;
   Words files;
   if (!TakeOptions("put", args, "mr", &options, &files)) return false;
-  if (options.find('r') != std::string::npos) {
-    err_ << "put: -r: the module cannot make device folders; make the folder on the device "
-            "first, then put the files into it\n";
-    return false;
-  }
   if (files.empty()) {
     err_ << "put: which files? (put [-m] FILE... [DEVDIR])\n";
     return false;
@@ -299,24 +303,17 @@ bool Session::Put(const Words& args) {
     paths.insert(paths.end(), found.begin(), found.end());
   }
 
-  std::set<fs::path> seen;
-  for (const auto& path : paths) {
-    const fs::path absolute = AbsoluteLocalPath(path);
-    if (!seen.insert(absolute).second) continue;
-    std::error_code ec;
-    if (fs::is_directory(absolute, ec)) {
-      ++plan.SkippedFolders;
-      err_ << "put: skipped the folder " << Printable(path.string())
-           << " (the module cannot make device folders)\n";
-      continue;
-    }
+  const bool recursive = options.find('r') != std::string::npos;
+  // One PC file, into the plan's folder or, from a tree, into its own.
+  const auto addFile = [&](const fs::path& shown, const fs::path& absolute,
+                           const FolderParts* into) {
     const std::string base = absolute.filename().string();
     std::string problem = PcPathProblem(absolute.string());
     if (problem.empty() && NarrowFromUser(base).size() >= sizeof(PanelItem::Name)) {
       problem = "the name is too long for the module";
     }
     if (!problem.empty()) {
-      err_ << "put: " << Printable(path.string()) << ": " << problem << '\n';
+      err_ << "put: " << Printable(shown.string()) << ": " << problem << '\n';
       return false;
     }
     FileJob job;
@@ -324,14 +321,72 @@ bool Session::Put(const Words& args) {
     const std::string narrow = NarrowFromUser(base);
     std::memcpy(job.Item.Name, narrow.c_str(), narrow.size() + 1);
     job.Item.Attributes = 0x20u;
+    std::error_code ec;
     const uint64_t size = fs::file_size(absolute, ec);
     if (!ec) {
       job.Item.SizeHigh = static_cast<uint32_t>(size >> 32);
       job.Item.SizeLow = static_cast<uint32_t>(size);
     }
     job.Local = absolute.parent_path();
-    job.Shown = Printable(path.string());
+    job.Shown = Printable(shown.string());
+    if (into != nullptr) {
+      job.OwnTarget = true;
+      job.Into = *into;
+    }
     plan.Jobs.push_back(job);
+    return true;
+  };
+  // A PC folder goes to TARGET\NAME\..., its device folders made first.
+  std::function<bool(const fs::path&, const fs::path&, const FolderParts&)> addTree =
+      [&](const fs::path& shown, const fs::path& absolute, const FolderParts& into) {
+        const std::string name = absolute.filename().string();
+        if (const std::string problem = NarrowFormProblem(name); !problem.empty()) {
+          err_ << "put: " << Printable(shown.string()) << ": " << problem << '\n';
+          return false;
+        }
+        plan.DeviceFolders.push_back(into);
+        std::vector<fs::path> entries;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(absolute, ec)) {
+          entries.push_back(entry.path().filename());
+        }
+        if (ec) {
+          err_ << "put: " << Printable(shown.string()) << ": " << ec.message() << '\n';
+          return false;
+        }
+        std::sort(entries.begin(), entries.end());
+        for (const auto& entry : entries) {
+          if (fs::is_directory(absolute / entry, ec)) {
+            FolderParts below = into;
+            below.push_back(NarrowFromUser(entry.string()));
+            if (!addTree(shown / entry, absolute / entry, below)) return false;
+          } else if (!addFile(shown / entry, absolute / entry, &into)) {
+            return false;
+          }
+        }
+        return true;
+      };
+
+  std::set<fs::path> seen;
+  for (const auto& path : paths) {
+    const fs::path absolute = AbsoluteLocalPath(path);
+    if (!seen.insert(absolute).second) continue;
+    std::error_code ec;
+    if (fs::is_directory(absolute, ec)) {
+      if (!recursive) {
+        ++plan.SkippedFolders;
+        err_ << "put: skipped the folder " << Printable(path.string())
+             << " (put -r copies folders)\n";
+        continue;
+      }
+      FolderParts into = plan.Target;
+      const fs::path name =
+          absolute.filename().empty() ? absolute.parent_path().filename() : absolute.filename();
+      into.push_back(NarrowFromUser(name.string()));
+      if (!addTree(path, absolute, into)) return false;
+      continue;
+    }
+    if (!addFile(path, absolute, nullptr)) return false;
   }
   return Execute(plan);
 }
@@ -390,15 +445,42 @@ bool Session::CopyWithin(const std::string& command, const Words& args, bool mov
 bool Session::Remove(const Words& args) {
   std::string options;
   Words paths;
-  if (!TakeOptions("rm", args, "", &options, &paths)) return false;
+  if (!TakeOptions("rm", args, "r", &options, &paths)) return false;
+  const bool recursive = options.find('r') != std::string::npos;
   if (paths.empty()) {
-    err_ << "rm: which files? (rm PATH...)\n";
+    err_ << "rm: which files? (rm [-r] PATH...)\n";
     return false;
   }
   const FolderParts here = panel_.Home();
   TransferPlan plan;
   plan.Kind = TransferKind::Remove;
   plan.Command = "rm";
+  // rm -r: the folders of each tree as entered, parents first; removed in
+  // the reverse order once every file is gone.
+  std::vector<FolderParts> folders, tops;
+  const auto addTree = [&](const FolderParts& top) {
+    const FolderParts& home = panel_.Home();
+    if (top.size() <= home.size() && std::equal(top.begin(), top.end(), home.begin())) {
+      err_ << "rm: " << FolderText(top)
+           << (top.empty() ? " is the root" : " is the current folder or holds it")
+           << "; nothing was deleted\n";
+      return false;
+    }
+    std::string error;
+    const bool walked = panel_.Walk(
+        top,
+        [&](const FolderParts& folder, const PanelItem& item) {
+          plan.Jobs.push_back(
+              {folder, item, {}, ShownName(here, folder, ItemName(item)), false, {}});
+        },
+        [&](const FolderParts& folder) { folders.push_back(folder); }, &error);
+    if (!walked) {
+      err_ << "rm: " << error << "; nothing was deleted\n";
+      return false;
+    }
+    tops.push_back(top);
+    return true;
+  };
   for (const auto& path : paths) {
     FolderParts folder;
     std::string last, error;
@@ -408,11 +490,21 @@ bool Session::Remove(const Words& args) {
       return false;
     }
     if (last.empty()) {
+      if (recursive) {
+        if (!addTree(folder)) return false;
+        continue;
+      }
       err_ << "rm: " << path << " names no entry of a folder\n";
       return false;
     }
     for (const auto& item : items) {
       const std::string shown = ShownName(here, folder, ItemName(item));
+      if (IsFolder(item) && recursive) {
+        FolderParts top = folder;
+        top.push_back(ItemName(item));
+        if (!addTree(top)) return false;
+        continue;
+      }
       if (IsFolder(item) && !HasWildcards(last)) {
         err_ << "rm: " << shown
              << " is a folder: rmdir removes an empty folder, rm -r a folder with everything in "
@@ -427,7 +519,31 @@ bool Session::Remove(const Words& args) {
       plan.Jobs.push_back({folder, item, {}, shown, false, {}});
     }
   }
-  return Execute(plan);
+  if ((!plan.Jobs.empty() || folders.empty()) && !Execute(plan)) {
+    if (!tops.empty()) {
+      err_ << "rm: no folder was removed; left on the device: " << FolderList(tops) << '\n';
+    }
+    return false;
+  }
+  // Bottom up: a folder goes only after everything in it.
+  uint64_t removed = 0;
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+    if (Interrupted() || !RemoveOneFolder("rm", *folder)) {
+      std::vector<FolderParts> left;
+      for (const auto& top : tops) {
+        if (std::find(folders.rbegin(), folder, top) == folder) left.push_back(top);
+      }
+      err_ << "rm: " << (Interrupted() ? "interrupted; " : "") << "removed " << removed << " of "
+           << CountOf(folders.size(), "folder", "folders")
+           << "; left on the device: " << FolderList(left) << '\n';
+      return false;
+    }
+    ++removed;
+  }
+  if (!quiet_ && !folders.empty()) {
+    out_ << "removed " << CountOf(removed, "folder", "folders") << '\n';
+  }
+  return true;
 }
 
 bool Session::CheckBeforeRun(TransferPlan& plan) {
@@ -446,6 +562,9 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
       }
     }
   }
+  for (const auto& folder : plan.DeviceFolders) {
+    if (!MakeDeviceFolder(plan, folder)) return false;
+  }
   std::error_code ec;
   for (const auto& folder : plan.LocalFolders) {
     fs::create_directories(folder, ec);
@@ -455,6 +574,24 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
       return false;
     }
   }
+  return true;
+}
+
+bool Session::MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder) {
+  FolderParts parent = folder;
+  parent.pop_back();
+  if (const PanelItem* there = FindEntry(panel_.Entries(parent), folder.back())) {
+    if (IsFolder(*there)) return true;
+    err_ << plan.Command << ": " << EntryText(parent, ItemName(*there))
+         << " is a file, where a folder should go; nothing was copied\n";
+    return false;
+  }
+  std::string error;
+  if (!device::MakeFolder(folder, &error)) {
+    err_ << plan.Command << ": " << error << "; nothing was copied\n";
+    return false;
+  }
+  panel_.Forget(parent);
   return true;
 }
 
@@ -527,7 +664,13 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   if (!arrived) {
     if (plan.Kind == TransferKind::Get) {
       ReportLocalLeftover(plan, pcFile, pcBefore, size);
-    } else if (plan.Kind != TransferKind::Remove) {
+    } else if (plan.Kind == TransferKind::Remove) {
+      std::string error;
+      const uint32_t attributes = device::Attributes(device::PathOf(job.Folder, name), &error);
+      if (attributes != kDeviceNoAttributes && (attributes & kDeviceAttributeReadOnly) != 0) {
+        err_ << plan.Command << ": " << job.Shown << " is read-only\n";
+      }
+    } else {
       ReportDeviceLeftover(plan, target, before, name, size);
     }
     return JobOutcome::Failed;
@@ -610,12 +753,27 @@ bool Session::Execute(TransferPlan& plan) {
   SetInterruptNotes("", "");
   if (plan.Kind == TransferKind::Put) fs::current_path(previousFolder, ec);
   if (plan.Kind == TransferKind::Remove) {
+    const uint64_t tried = done;
     const uint64_t deleted = RecountDeleted(plan, done);
     failed = failed || deleted != done;
     done = deleted;
+    if (failed || interrupted) ReportNotDeleted(plan, tried);
   }
   ReportTotals(plan, done, interrupted);
   return !failed && !interrupted && done == total && plan.SkippedFolders == 0;
+}
+
+void Session::ReportNotDeleted(const TransferPlan& plan, uint64_t tried) {
+  // Those the recount found are named already; these were not tried, or failed.
+  constexpr uint64_t kNamed = 10;
+  const uint64_t left = plan.Jobs.size() - tried;
+  if (left == 0) return;
+  err_ << plan.Command << ": not deleted: ";
+  for (uint64_t i = tried; i < plan.Jobs.size() && i < tried + kNamed; ++i) {
+    err_ << (i > tried ? ", " : "") << plan.Jobs[i].Shown;
+  }
+  if (left > kNamed) err_ << " and " << (left - kNamed) << " more";
+  err_ << '\n';
 }
 
 void Session::ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted) {

@@ -39,6 +39,7 @@ struct TransferPlan {
   std::vector<FileJob> Jobs;
   FolderParts Target;                               // put, cp, mv: where the files go
   std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
+  std::vector<FolderParts> DeviceFolders;           // put -r: device folders to make first
   uint64_t SkippedFolders = 0;
 };
 

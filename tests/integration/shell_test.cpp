@@ -594,7 +594,7 @@ TEST_F(ShellTest, PathsAnywhereANameGoes) {
   EXPECT_CONTAINS(outcome.out, "\\backup\n");
 }
 
-TEST_F(ShellTest, GetRCopiesAFolderTreeAndPutRIsRefused) {
+TEST_F(ShellTest, TreesGoBothWaysAndRmRRemovesThem) {
   WriteFile(device_ / "docs" / "deep" / "deeper" / "z.txt", "zed");
   fs::create_directories(device_ / "docs" / "empty");
   const Outcome outcome = Command({"get", "-r", "docs", pc_.string()});
@@ -604,11 +604,95 @@ TEST_F(ShellTest, GetRCopiesAFolderTreeAndPutRIsRefused) {
   EXPECT_TRUE(fs::is_directory(pc_ / "docs" / "empty"));
   EXPECT_CONTAINS(outcome.out, "copied 2 of 2 files");
 
+  // The root's tree lands in the PC folder itself.
+  fs::create_directories(scratch_ / "whole");
+  const Outcome whole = Command({"get", "-r", "\\", (scratch_ / "whole").string()});
+  EXPECT_EQ(whole.status, 0) << whole.err;
+  EXPECT_EQ(ReadFile(scratch_ / "whole" / "a.txt"), "alpha");
+  EXPECT_EQ(ReadFile(scratch_ / "whole" / "docs" / "deep" / "deeper" / "z.txt"), "zed");
+  EXPECT_TRUE(fs::is_directory(scratch_ / "whole" / "backup"));
+
+  // put -r makes DEVDIR\NAME and every folder below it, the empty ones too.
   WriteFile(pc_ / "tree" / "f.txt", "f");
-  const Outcome put = Command({"put", "-r", (pc_ / "tree").string()});
-  EXPECT_EQ(put.status, 1);
-  EXPECT_CONTAINS(put.err, "cannot make device folders");
-  EXPECT_FALSE(fs::exists(device_ / "tree"));
+  WriteFile(pc_ / "tree" / "sub" / "g.txt", "g");
+  fs::create_directories(pc_ / "tree" / "none");
+  const Outcome put = Command({"put", "-r", (pc_ / "tree").string(), "backup"});
+  EXPECT_EQ(put.status, 0) << put.err;
+  EXPECT_EQ(ReadFile(device_ / "backup" / "tree" / "f.txt"), "f");
+  EXPECT_EQ(ReadFile(device_ / "backup" / "tree" / "sub" / "g.txt"), "g");
+  EXPECT_TRUE(fs::is_directory(device_ / "backup" / "tree" / "none"));
+  // A second put -r goes into the folders that are there now.
+  EXPECT_EQ(Command({"put", "-r", (pc_ / "tree").string(), "backup"}).status, 0);
+
+  const Outcome plain = Command({"rm", "docs"});
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_CONTAINS(plain.err, "docs is a folder: rmdir removes an empty folder, rm -r");
+  const Outcome rm = Command({"rm", "-r", "docs", "backup\\tree"});
+  EXPECT_EQ(rm.status, 0) << rm.err;
+  EXPECT_CONTAINS(rm.out, "deleted 4 of 4 files");
+  EXPECT_CONTAINS(rm.out, "removed 7 folders");
+  EXPECT_FALSE(fs::exists(device_ / "docs"));
+  EXPECT_EQ(fs::directory_iterator(device_ / "backup"), fs::directory_iterator());
+}
+
+TEST_F(ShellTest, FolderCommandsAskTheDeviceItself) {
+  WriteFile(scratch_ / "script.txt",
+            "mkdir new\n-mkdir new\nmkdir -p x\\y\\z x\\y\nrename a.txt x\\y\\moved.txt\n"
+            "-rename b.bin docs\\inner.txt\n-rmdir docs\nrmdir x\\y\\z\nrename backup Saved\n"
+            "df\ndf x\\y\n");
+  const Outcome outcome = Command({"-b", (scratch_ / "script.txt").string()});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_TRUE(fs::is_directory(device_ / "new"));
+  EXPECT_CONTAINS(outcome.err, "mkdir: \\new exists");
+  EXPECT_EQ(ReadFile(device_ / "x" / "y" / "moved.txt"), "alpha");
+  EXPECT_FALSE(fs::exists(device_ / "a.txt"));
+  EXPECT_CONTAINS(outcome.err, "rename: \\docs\\inner.txt exists; nothing was renamed");
+  EXPECT_EQ(ReadFile(device_ / "docs" / "inner.txt"), "inside docs");
+  EXPECT_CONTAINS(outcome.err, "rmdir: cannot remove \\docs: the folder is not empty");
+  EXPECT_FALSE(fs::exists(device_ / "x" / "y" / "z"));
+  EXPECT_TRUE(fs::is_directory(device_ / "Saved"));
+  EXPECT_CONTAINS(outcome.out, "volume of \\: ");
+  EXPECT_CONTAINS(outcome.out, "volume of \\x\\y: ");
+  EXPECT_CONTAINS(outcome.out, " free (");
+}
+
+// What the module cannot do is said, never passed over: a folder it enters
+// but cannot list, a name that is taken, a file the device will not delete.
+TEST_F(ShellTest, NothingIsPassedOverInSilence) {
+  // \docs\<123 x>\<123 y> is 253 characters long: the module enters it but lists nothing.
+  const fs::path deep = device_ / "docs" / std::string(123, 'x') / std::string(123, 'y');
+  WriteFile(deep / "lost.txt", "lost");
+  const Outcome get = Command({"get", "-r", "docs", pc_.string()});
+  EXPECT_EQ(get.status, 1);
+  EXPECT_CONTAINS(get.err,
+                  std::string(123, 'y') + ": the module can enter this folder but not list it");
+
+  WriteFile(device_ / "backup" / "a.txt", "old");
+  for (const char* command : {"cp", "mv"}) {
+    const Outcome onto = Command({command, "a.txt", "backup"});
+    EXPECT_EQ(onto.status, 1) << command;
+    EXPECT_CONTAINS(onto.err, std::string(command) + ": \\backup\\a.txt exists; nothing was");
+    EXPECT_EQ(onto.err.find("Could not"), std::string::npos) << onto.err;
+  }
+  EXPECT_EQ(ReadFile(device_ / "backup" / "a.txt"), "old");
+
+  WriteFile(device_ / "many" / "1.txt", "1");
+  WriteFile(device_ / "many" / "2.txt", "2");
+  WriteFile(device_ / "many" / "3.txt", "3");
+  fs::permissions(device_ / "many" / "2.txt", fs::perms::owner_write, fs::perm_options::remove);
+  const Outcome rm = Command({"rm", "-r", "many"});
+  EXPECT_EQ(rm.status, 1);
+  EXPECT_CONTAINS(rm.err, "many\\2.txt is read-only");
+  EXPECT_CONTAINS(rm.err, "not deleted: many\\2.txt, many\\3.txt");
+  EXPECT_CONTAINS(rm.err, "no folder was removed; left on the device: \\many");
+  EXPECT_TRUE(fs::exists(device_ / "many" / "3.txt"));
+
+  // The device says it deleted the file, yet still lists it.
+  SetFaults("noop=CeDeleteFile:1");
+  const Outcome noop = Command({"rm", "b.bin"});
+  EXPECT_EQ(noop.status, 1);
+  EXPECT_CONTAINS(noop.err, "b.bin is still on the device");
+  EXPECT_CONTAINS(noop.out, "deleted 0 of 1 file");
 }
 
 // One line for each file that arrives; -q prints only errors; a failure
