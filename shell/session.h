@@ -98,6 +98,8 @@ class Session {
   // A device folder of a tree copy, unless it is there; its parent exists.
   bool MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder);
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
+  // Gives a copied file its source's last-write time.
+  void KeepTime(TransferPlan& plan, const FileJob& job, const std::filesystem::path& pcFile);
   void ReportLocalLeftover(const TransferPlan& plan, const std::filesystem::path& pcFile,
                            const LocalState& before, uint64_t expected);
   void ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& target,

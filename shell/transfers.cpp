@@ -13,6 +13,7 @@
 #include <ostream>
 #include <set>
 
+#include "device_calls.h"
 #include "host_services.h"
 #include "interrupt.h"
 #include "progress.h"
@@ -72,6 +73,48 @@ LocalState StateOf(const fs::path& path) {
   state.Exists = true;
   state.Size = static_cast<uint64_t>(info.st_size);
   return state;
+}
+
+// File times: 100-nanosecond steps since 1601 (the device's, in two
+// halves) against the PC's own clock for files. The PC clock stands a whole
+// number of seconds from the system clock, whose epoch is 1970.
+constexpr int64_t kFileTimeTo1970 = 116444736000000000;
+
+std::chrono::nanoseconds PcClockOffset() {
+  static const std::chrono::nanoseconds offset = [] {
+    const auto pc = fs::file_time_type::clock::now().time_since_epoch();
+    const auto system = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::round<std::chrono::seconds>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(pc) -
+        std::chrono::duration_cast<std::chrono::nanoseconds>(system));
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(seconds);
+  }();
+  return offset;
+}
+
+bool PcWriteTime(const fs::path& path, uint32_t written[2]) {
+  std::error_code ec;
+  const auto time = fs::last_write_time(path, ec);
+  if (ec) return false;
+  const int64_t nanoseconds =
+      (std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()) -
+       PcClockOffset())
+          .count();
+  const uint64_t steps = static_cast<uint64_t>(nanoseconds / 100 + kFileTimeTo1970);
+  written[0] = static_cast<uint32_t>(steps);
+  written[1] = static_cast<uint32_t>(steps >> 32);
+  return true;
+}
+
+bool SetPcWriteTime(const fs::path& path, const uint32_t written[2], std::string* error) {
+  const uint64_t steps = (static_cast<uint64_t>(written[1]) << 32) | written[0];
+  const std::chrono::nanoseconds since1970((static_cast<int64_t>(steps) - kFileTimeTo1970) * 100);
+  const fs::file_time_type time(
+      std::chrono::duration_cast<fs::file_time_type::duration>(since1970 + PcClockOffset()));
+  std::error_code ec;
+  fs::last_write_time(path, time, ec);
+  if (ec) *error = "cannot set the time of " + path.string() + ": " + ec.message();
+  return !ec;
 }
 
 // Folders for a message: "\a, \b\c".
@@ -150,7 +193,7 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
 bool Session::Get(const Words& args) {
   std::string options;
   Words paths;
-  if (!TakeOptions("get", args, "mr", &options, &paths)) return false;
+  if (!TakeOptions("get", args, "mrp", &options, &paths)) return false;
   const bool recursive = options.find('r') != std::string::npos;
   if (paths.empty()) {
     err_ << "get: which files? (get [-m] [-r] PATH... [PCDIR])\n";
@@ -247,7 +290,7 @@ bool Session::Get(const Words& args) {
 bool Session::Put(const Words& args) {
   std::string options;
   Words files;
-  if (!TakeOptions("put", args, "mr", &options, &files)) return false;
+  if (!TakeOptions("put", args, "mrp", &options, &files)) return false;
   if (files.empty()) {
     err_ << "put: which files? (put [-m] FILE... [DEVDIR])\n";
     return false;
@@ -321,6 +364,7 @@ bool Session::Put(const Words& args) {
     const std::string narrow = NarrowFromUser(base);
     std::memcpy(job.Item.Name, narrow.c_str(), narrow.size() + 1);
     job.Item.Attributes = 0x20u;
+    PcWriteTime(absolute, job.Item.LastWriteTime);
     std::error_code ec;
     const uint64_t size = fs::file_size(absolute, ec);
     if (!ec) {
@@ -398,7 +442,7 @@ bool Session::Move(const Words& args) { return CopyWithin("mv", args, true); }
 bool Session::CopyWithin(const std::string& command, const Words& args, bool move) {
   std::string options;
   Words paths;
-  if (!TakeOptions(command, args, "", &options, &paths)) return false;
+  if (!TakeOptions(command, args, "p", &options, &paths)) return false;
   if (paths.size() < 2) {
     err_ << command << ": " << command << " PATH... DEVDIR\n";
     return false;
@@ -675,10 +719,28 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     }
     return JobOutcome::Failed;
   }
+  if (plan.Kind != TransferKind::Remove) KeepTime(plan, job, pcFile);
   if (!quiet_ && plan.Kind != TransferKind::Remove) {
     out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
   }
   return JobOutcome::Done;
+}
+
+void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {
+  // The copy is whole; a time that cannot be kept is said once a command when
+  // the library lacks the call, else for each file.
+  std::string error;
+  const bool kept = plan.Kind == TransferKind::Get
+                        ? SetPcWriteTime(pcFile, job.Item.LastWriteTime, &error)
+                        : device::SetWriteTime(device::PathOf(job.Target(plan), ItemName(job.Item)),
+                                               job.Item.LastWriteTime, &error);
+  if (kept || plan.TimesUnkept) return;
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  plan.TimesUnkept = plan.Kind != TransferKind::Get &&
+                     (calls.CeCreateFile == nullptr || calls.CeSetFileTime == nullptr ||
+                      calls.CeCloseHandle == nullptr);
+  err_ << plan.Command << ": " << error << (plan.TimesUnkept ? "; file times are not kept" : "")
+       << '\n';
 }
 
 void Session::ReportLocalLeftover(const TransferPlan& plan, const fs::path& pcFile,

@@ -41,6 +41,7 @@ struct TransferPlan {
   std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
   std::vector<FolderParts> DeviceFolders;           // put -r: device folders to make first
   uint64_t SkippedFolders = 0;
+  bool TimesUnkept = false;  // the library lacks a call that keeps file times: said once
 };
 
 inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {

@@ -3,6 +3,7 @@
 // command line or a script on its standard input.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -633,6 +634,30 @@ TEST_F(ShellTest, TreesGoBothWaysAndRmRRemovesThem) {
   EXPECT_CONTAINS(rm.out, "removed 7 folders");
   EXPECT_FALSE(fs::exists(device_ / "docs"));
   EXPECT_EQ(fs::directory_iterator(device_ / "backup"), fs::directory_iterator());
+}
+
+// Every copy keeps its source's last-write time: a 2007 file arrives dated 2007.
+TEST_F(ShellTest, FileTimesTravelWithTheFiles) {
+  const auto year2007 = fs::last_write_time(device_ / "a.txt") - std::chrono::hours(24 * 365 * 19);
+  fs::last_write_time(device_ / "a.txt", year2007);
+  fs::last_write_time(device_ / "docs" / "inner.txt", year2007);
+  WriteFile(pc_ / "tree" / "t.txt", "t");
+  fs::last_write_time(pc_ / "tree" / "t.txt", year2007);
+  fs::create_directories(scratch_ / "back");
+  WriteFile(scratch_ / "script.txt", "get -p a.txt " + Quoted(pc_.string()) + "\nget -r docs " +
+                                         Quoted((scratch_ / "back").string()) +
+                                         "\ncp a.txt backup\n" + "put -r " +
+                                         Quoted((pc_ / "tree").string()) + "\n");
+  const Outcome outcome = Command({"-b", (scratch_ / "script.txt").string()});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  for (const fs::path& copy : {pc_ / "a.txt", scratch_ / "back" / "docs" / "inner.txt",
+                               device_ / "backup" / "a.txt", device_ / "tree" / "t.txt"}) {
+    // Device times are kept to the 100 ns of a file time.
+    const auto off = fs::last_write_time(copy) - year2007;
+    EXPECT_LT(std::chrono::abs(std::chrono::duration_cast<std::chrono::nanoseconds>(off)).count(),
+              100)
+        << copy;
+  }
 }
 
 TEST_F(ShellTest, FolderCommandsAskTheDeviceItself) {
