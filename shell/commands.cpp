@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host_services.h"
+#include "platform/device_calls.h"
 #include "text.h"
 #include "unicode/unicode.h"
 
@@ -19,11 +20,13 @@ namespace merlo {
 namespace {
 
 const std::vector<Command> kCommands = {
-    {"ls", "dir", "ls [PATH...]", "list a device folder, or the entries that match",
+    {"ls", "dir", "ls [-l] [-R] [PATH...]", "list a device folder, or the entries that match",
      "With no PATH, lists the current device folder. A PATH that names a folder lists\n"
      "its contents; otherwise its last part is a pattern (* and ? are wildcards, case\n"
      "is ignored) matched in the folder the rest names: ls Windows\\*.ini. Fails with\n"
-     "\"no match\" when a PATH matches nothing.",
+     "\"no match\" when a PATH matches nothing. -l adds the attributes: r read-only,\n"
+     "h hidden, s system, a archive. -R lists each folder named (by default the\n"
+     "current one) and every folder below it.",
      Arguments::DeviceEntries, &Session::List},
     {"cd", nullptr, "cd [PATH]", "change the device folder (the root without PATH)",
      "PATH is a folder: \\a\\b from the root, a\\b from here, .. up one level.",
@@ -91,14 +94,28 @@ struct Row {
   std::string Date;
   bool Folder = false;
   uint64_t Size = 0;
-  std::string Name;  // user text
-  std::string Key;   // the name case aside, for sorting
+  std::string Name;             // user text
+  std::string Key;              // the name case aside, for sorting
+  std::string Attributes = "";  // ls -l: "rhsa", a letter for each attribute set
 };
 
-Row RowOf(const PanelItem& item) {
+std::string AttributeLetters(uint32_t attributes) {
+  std::string letters = "----";
+  if ((attributes & kDeviceAttributeReadOnly) != 0) letters[0] = 'r';
+  if ((attributes & kDeviceAttributeHidden) != 0) letters[1] = 'h';
+  if ((attributes & kDeviceAttributeSystem) != 0) letters[2] = 's';
+  if ((attributes & kDeviceAttributeArchive) != 0) letters[3] = 'a';
+  return letters;
+}
+
+Row RowOf(const PanelItem& item, bool attributes) {
   const std::string name = ItemName(item);
   return {name == ".." ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
-          IsFolder(item), ItemSize(item), UserFromNarrow(name), ""};
+          IsFolder(item),
+          ItemSize(item),
+          UserFromNarrow(name),
+          "",
+          attributes && name != ".." ? AttributeLetters(item.Attributes) : ""};
 }
 
 bool RowBefore(const Row& a, const Row& b) {
@@ -114,7 +131,9 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
   size_t folders = 0, files = 0;
   uint64_t bytes = 0;
   for (const auto& row : rows) {
-    out << std::left << std::setw(16) << row.Date << std::right << ' ' << std::setw(12);
+    out << std::left << std::setw(16) << row.Date << std::right << ' ';
+    if (!row.Attributes.empty()) out << row.Attributes << ' ';
+    out << std::setw(12);
     if (row.Folder) {
       out << "<DIR>";
       if (row.Name != "..") ++folders;
@@ -244,7 +263,9 @@ bool Session::TakeOptions(const std::string& command, const Words& args, const s
 bool Session::List(const Words& args) {
   std::string options;
   Words paths;
-  if (!TakeOptions("ls", args, "", &options, &paths)) return false;
+  if (!TakeOptions("ls", args, "lR", &options, &paths)) return false;
+  const bool attributes = options.find('l') != std::string::npos;
+  if (options.find('R') != std::string::npos) return ListTrees(paths, attributes);
   if (paths.empty() && TooLongToList(panel_.Home())) {
     err_ << "ls: " << NotListable(panel_.Home()) << '\n';
     return false;
@@ -257,7 +278,7 @@ bool Session::List(const Words& args) {
     }
     std::vector<Row> rows;
     rows.reserve(listing.size());
-    for (size_t i = 0; i < listing.size(); ++i) rows.push_back(RowOf(listing[i]));
+    for (size_t i = 0; i < listing.size(); ++i) rows.push_back(RowOf(listing[i], attributes));
     PrintRows(std::move(rows), out_);
     return true;
   }
@@ -308,10 +329,42 @@ bool Session::List(const Words& args) {
   for (size_t i = 0; i < shown.size(); ++i) {
     if (shown.size() > 1) out_ << (i > 0 ? "\n" : "") << FolderText(shown[i].Folder) << ":\n";
     std::vector<Row> rows;
-    for (const auto& item : shown[i].Items) rows.push_back(RowOf(item));
+    for (const auto& item : shown[i].Items) rows.push_back(RowOf(item, attributes));
     PrintRows(std::move(rows), out_);
   }
   return ok;
+}
+
+bool Session::ListTrees(const Words& paths, bool attributes) {
+  std::vector<FolderParts> tops;
+  std::string error;
+  for (const auto& path : paths) {
+    FolderParts folder;
+    if (!panel_.FindFolder(path, &folder, &error)) {
+      err_ << "ls: " << error << " (ls -R lists folders)\n";
+      return false;
+    }
+    tops.push_back(folder);
+  }
+  if (tops.empty()) tops.push_back(panel_.Home());
+  bool first = true;
+  for (const auto& top : tops) {
+    const bool walked = panel_.Walk(
+        top, [](const FolderParts&, const PanelItem&) {},
+        [&](const FolderParts& folder) {
+          out_ << (first ? "" : "\n") << FolderText(folder) << ":\n";
+          first = false;
+          std::vector<Row> rows;
+          for (const auto& item : panel_.Entries(folder)) rows.push_back(RowOf(item, attributes));
+          PrintRows(std::move(rows), out_);
+        },
+        &error);
+    if (!walked) {
+      err_ << "ls: " << error << '\n';
+      return false;
+    }
+  }
+  return true;
 }
 
 bool Session::ChangeFolder(const Words& args) {
@@ -377,7 +430,7 @@ bool Session::LocalList(const Words& args) {
     const bool isFolder = entry.is_directory(entryError);
     const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
     rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
-                    entryError ? 0 : size, Printable(entry.path().filename().string()), ""});
+                    entryError ? 0 : size, Printable(entry.path().filename().string()), "", ""});
   }
   if (ec) {
     err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';

@@ -83,6 +83,8 @@ class Session {
                  std::string* name);
   // Removes one empty folder, never the current one or one that holds it.
   bool RemoveOneFolder(const std::string& command, const FolderParts& folder);
+  // ls -R: each folder and every folder below it.
+  bool ListTrees(const Words& paths, bool attributes);
   bool CopyWithin(const std::string& command, const Words& args, bool move);
   // Hands the plan's files to the module one at a time, reports each that
   // arrived and what a failure left behind; false unless all was done.
@@ -95,6 +97,8 @@ class Session {
     LiveProgress* Live = nullptr;
   };
   bool CheckBeforeRun(TransferPlan& plan);
+  // put: refuses a batch larger than the destination volume's free space.
+  bool CheckFreeSpace(const TransferPlan& plan);
   // A device folder of a tree copy, unless it is there; its parent exists.
   bool MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder);
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);

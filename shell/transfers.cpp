@@ -606,6 +606,7 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
       }
     }
   }
+  if (plan.Kind == TransferKind::Put && !plan.Jobs.empty() && !CheckFreeSpace(plan)) return false;
   for (const auto& folder : plan.DeviceFolders) {
     if (!MakeDeviceFolder(plan, folder)) return false;
   }
@@ -619,6 +620,23 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
     }
   }
   return true;
+}
+
+bool Session::CheckFreeSpace(const TransferPlan& plan) {
+  // Every file lands below plan.Target, on its volume. Without the figures
+  // (no call, or it failed) the copies go ahead and the device tells.
+  device::Space space;
+  std::string error;
+  if (!device::FreeSpace(plan.Target, &space, &error)) return true;
+  uint64_t needed = 0;
+  for (const auto& job : plan.Jobs) needed += ItemSize(job.Item);
+  if (needed <= space.Free) return true;
+  err_ << plan.Command << ": " << CountOf(plan.Jobs.size(), "file", "files") << " of "
+       << HumanBytes(needed) << " (" << needed << " bytes) cannot fit: "
+       << (space.ObjectStore ? "the object store" : "the volume of " + FolderText(plan.Target))
+       << " has " << HumanBytes(space.Free) << " (" << space.Free << " bytes) free of "
+       << HumanBytes(space.Total) << "; nothing was copied\n";
+  return false;
 }
 
 bool Session::MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder) {

@@ -681,6 +681,28 @@ TEST_F(ShellTest, FolderCommandsAskTheDeviceItself) {
   EXPECT_CONTAINS(outcome.out, " free (");
 }
 
+TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
+  fs::permissions(device_ / "a.txt", fs::perms::owner_write, fs::perm_options::remove);
+  WriteFile(device_ / "docs" / "deep" / "z.txt", "zed");
+  const Outcome ls = Command({"ls", "-l", "-R"});
+  fs::permissions(device_ / "a.txt", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(ls.status, 0) << ls.err;
+  EXPECT_CONTAINS(ls.out, " r--a            5  a.txt\n");
+  EXPECT_CONTAINS(ls.out, " ---a         3000  b.bin\n");
+  EXPECT_CONTAINS(ls.out, "\n\\docs\\deep:\n");
+  EXPECT_CONTAINS(ls.out, "            3  z.txt\n0 folders, 1 file, 3 bytes\n");
+
+  // A sparse file larger than the volume: refused with the figures, nothing copied.
+  WriteFile(pc_ / "small.txt", "s");
+  { std::ofstream huge(pc_ / "huge.bin", std::ios::binary); }
+  fs::resize_file(pc_ / "huge.bin", uint64_t(1) << 43);
+  const Outcome put = Command({"put", (pc_ / "small.txt").string(), (pc_ / "huge.bin").string()});
+  EXPECT_EQ(put.status, 1);
+  EXPECT_CONTAINS(put.err,
+                  "2 files of 8.0 TiB (8796093022209 bytes) cannot fit: the volume of \\ has ");
+  EXPECT_FALSE(fs::exists(device_ / "small.txt"));
+}
+
 // What the module cannot do is said, never passed over: a folder it enters
 // but cannot list, a name that is taken, a file the device will not delete.
 TEST_F(ShellTest, NothingIsPassedOverInSilence) {
