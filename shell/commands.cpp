@@ -72,6 +72,15 @@ const std::vector<Command> kCommands = {
      "The volume that holds DEVPATH, by default the current folder: a storage card\n"
      "shows its own figures.",
      Arguments::DeviceFolders, &Session::DiskFree},
+    {"mirror", nullptr, "mirror [-R] [--delete] [-n] DEVDIR [PCDIR]",
+     "make a PC folder tree like a device one (-R: the other way)",
+     "Copies what is new or changed (by size or last-write time) from DEVDIR into\n"
+     "PCDIR, by default the folder of DEVDIR's name in the local folder; makes the\n"
+     "folders and keeps the times, so that a second mirror copies nothing. -R copies\n"
+     "from PCDIR to DEVDIR, making DEVDIR when it is missing. --delete then removes\n"
+     "what the source lacks, files first, then the emptied folders; only when every\n"
+     "copy succeeded. -n prints what would be done and changes nothing.",
+     Arguments::DeviceFolders, &Session::Mirror},
     {"lcd", nullptr, "lcd DIR", "change the local (PC) folder", "", Arguments::LocalFolders,
      &Session::LocalChangeFolder},
     {"lpwd", nullptr, "lpwd", "show the local folder", "", Arguments::None,

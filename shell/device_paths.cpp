@@ -1,6 +1,7 @@
 #include "device_paths.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "device_calls.h"
@@ -39,6 +40,19 @@ std::string UnreachableName(const std::string& shown) {
   return shown +
          ": the module could not convert a character of this device name (shown as U+FFFD), so "
          "the name reaches no entry, or another one; rename it on the device";
+}
+
+uint64_t ItemWriteTime(const PanelItem& item) {
+  uint32_t halves[2];
+  std::memcpy(halves, reinterpret_cast<const char*>(&item) + offsetof(PanelItem, LastWriteTime),
+              sizeof halves);
+  return (static_cast<uint64_t>(halves[1]) << 32) | halves[0];
+}
+
+void SetItemWriteTime(PanelItem* item, uint64_t written) {
+  const uint32_t halves[2] = {static_cast<uint32_t>(written), static_cast<uint32_t>(written >> 32)};
+  std::memcpy(reinterpret_cast<char*>(item) + offsetof(PanelItem, LastWriteTime), halves,
+              sizeof halves);
 }
 
 bool TooLongToList(const FolderParts& folder) {
@@ -345,7 +359,7 @@ uint32_t Attributes(const std::string& path, std::string* error) {
   return attributes;
 }
 
-bool SetWriteTime(const std::string& path, const uint32_t written[2], std::string* error) {
+bool SetWriteTime(const std::string& path, uint64_t written, std::string* error) {
   const DeviceCalls& calls = DeviceLibraryCalls();
   for (const auto& [call, name] :
        {std::pair<bool, const char*>{calls.CeCreateFile != nullptr, "CeCreateFile"},
@@ -363,7 +377,7 @@ bool SetWriteTime(const std::string& path, const uint32_t written[2], std::strin
     *error = "cannot set the time of " + UserFromNarrow(path) + ": " + LastError();
     return false;
   }
-  const DeviceFileTime time{written[0], written[1]};
+  const DeviceFileTime time{static_cast<uint32_t>(written), static_cast<uint32_t>(written >> 32)};
   const bool set = calls.CeSetFileTime(file, nullptr, nullptr, &time) != 0;
   const std::string reason = set ? "" : LastError();
   const bool closed = calls.CeCloseHandle(file) != 0;

@@ -132,6 +132,11 @@ std::string EntryText(const FolderParts& folder, const std::string& name);
 bool TooLongToList(const FolderParts& folder);
 std::string NotListable(const FolderParts& folder);
 
+// An item's last-write time as one file time, and the other way; the item's
+// fields may sit unaligned.
+uint64_t ItemWriteTime(const PanelItem& item);
+void SetItemWriteTime(PanelItem* item, uint64_t written);
+
 // Why a device entry whose listed name holds U+FFFD (HasReplacement) cannot
 // be used; shown names it.
 std::string UnreachableName(const std::string& shown);
@@ -157,7 +162,7 @@ bool MoveEntry(const std::string& from, const std::string& to, std::string* erro
 // kDeviceNoAttributes when it cannot tell; the error then says why.
 uint32_t Attributes(const std::string& path, std::string* error);
 // Sets a file's last-write time (the two halves of a file time).
-bool SetWriteTime(const std::string& path, const uint32_t written[2], std::string* error);
+bool SetWriteTime(const std::string& path, uint64_t written, std::string* error);
 
 struct Space {
   uint64_t Total = 0;

@@ -63,6 +63,7 @@ class Session {
   bool RemoveFolders(const Words& args);
   bool Rename(const Words& args);
   bool DiskFree(const Words& args);
+  bool Mirror(const Words& args);
   bool LocalChangeFolder(const Words& args);
   bool LocalPrintFolder(const Words& args);
   bool LocalList(const Words& args);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -32,8 +33,6 @@ struct LocalState {
   int64_t Written = 0;
   int64_t WrittenNs = 0;
 };
-
-namespace {
 
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path) {
@@ -92,7 +91,7 @@ std::chrono::nanoseconds PcClockOffset() {
   return offset;
 }
 
-bool PcWriteTime(const fs::path& path, uint32_t written[2]) {
+bool PcWriteTime(const fs::path& path, uint64_t* written) {
   std::error_code ec;
   const auto time = fs::last_write_time(path, ec);
   if (ec) return false;
@@ -101,14 +100,19 @@ bool PcWriteTime(const fs::path& path, uint32_t written[2]) {
        PcClockOffset())
           .count();
   const uint64_t steps = static_cast<uint64_t>(nanoseconds / 100 + kFileTimeTo1970);
-  written[0] = static_cast<uint32_t>(steps);
-  written[1] = static_cast<uint32_t>(steps >> 32);
+  *written = steps;
   return true;
 }
 
-bool SetPcWriteTime(const fs::path& path, const uint32_t written[2], std::string* error) {
-  const uint64_t steps = (static_cast<uint64_t>(written[1]) << 32) | written[0];
-  const std::chrono::nanoseconds since1970((static_cast<int64_t>(steps) - kFileTimeTo1970) * 100);
+bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
+  // Nanoseconds reach about 290 years either side of 1970; a time outside
+  // them (a device that gave none: 1601) is left as the copy made it.
+  constexpr int64_t kReach = 90000000000000000;  // in 100 ns steps
+  const int64_t fromEpoch = static_cast<int64_t>(steps) - kFileTimeTo1970;
+  if (steps > static_cast<uint64_t>(INT64_MAX) || fromEpoch < -kReach || fromEpoch > kReach) {
+    return true;
+  }
+  const std::chrono::nanoseconds since1970(fromEpoch * 100);
   const fs::file_time_type time(
       std::chrono::duration_cast<fs::file_time_type::duration>(since1970 + PcClockOffset()));
   std::error_code ec;
@@ -146,8 +150,6 @@ std::string Leftover(const std::string& where, bool existedBefore, bool changed,
   return "the module left a partial copy at " + where + " (" + std::to_string(size) + " of " +
          std::to_string(expected) + " bytes)";
 }
-
-}  // namespace
 
 bool CheckPlan(TransferPlan* plan, std::string* error) {
   const bool fromDevice = plan->Kind != TransferKind::Put;
@@ -364,7 +366,7 @@ bool Session::Put(const Words& args) {
     const std::string narrow = NarrowFromUser(base);
     std::memcpy(job.Item.Name, narrow.c_str(), narrow.size() + 1);
     job.Item.Attributes = 0x20u;
-    PcWriteTime(absolute, job.Item.LastWriteTime);
+    if (uint64_t written = 0; PcWriteTime(absolute, &written)) SetItemWriteTime(&job.Item, written);
     std::error_code ec;
     const uint64_t size = fs::file_size(absolute, ec);
     if (!ec) {
@@ -747,11 +749,12 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
 void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {
   // The copy is whole; a time that cannot be kept is said once a command when
   // the library lacks the call, else for each file.
+  if (ItemWriteTime(job.Item) == 0) return;  // the source has no time
   std::string error;
   const bool kept = plan.Kind == TransferKind::Get
-                        ? SetPcWriteTime(pcFile, job.Item.LastWriteTime, &error)
+                        ? SetPcWriteTime(pcFile, ItemWriteTime(job.Item), &error)
                         : device::SetWriteTime(device::PathOf(job.Target(plan), ItemName(job.Item)),
-                                               job.Item.LastWriteTime, &error);
+                                               ItemWriteTime(job.Item), &error);
   if (kept || plan.TimesUnkept) return;
   const DeviceCalls& calls = DeviceLibraryCalls();
   plan.TimesUnkept = plan.Kind != TransferKind::Get &&

@@ -3,6 +3,7 @@
 // files, and tell what a failure left behind.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,6 +48,21 @@ struct TransferPlan {
 inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {
   return OwnTarget ? Into : plan.Target;
 }
+
+// Why the module cannot be given a PC path, or empty when it can.
+std::string PcPathProblem(const std::string& path);
+
+// How an entry is named in messages: below the current folder relative to it, else in full.
+std::string ShownName(const FolderParts& here, const FolderParts& folder, const std::string& name);
+
+// A PC file's last-write time as a file time (100 ns since 1601, two halves).
+bool PcWriteTime(const std::filesystem::path& path, uint64_t* written);
+
+// The entry of that name in a listing: the exact name, else one that differs in case.
+const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::string& name);
+
+// Folders for a message: "\a, \b\c".
+std::string FolderList(const std::vector<FolderParts>& folders);
 
 // Checks a whole plan before its first copy. An entry named twice is taken
 // once, the first time. Two sources that would land on one destination name,

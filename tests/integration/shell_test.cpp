@@ -208,7 +208,7 @@ TEST_F(ShellTest, ExitStatusTellsWhatHappened) {
       {{"cd", "a.txt"}, 1, "is a file"},
       {{"get", "missing.txt"}, 1, "missing.txt"},
       {{"get", "docs", pc_.string()}, 1, "skipped the folder docs"},
-      {{"ls", "-l"}, 1, "unknown option -l"},
+      {{"ls", "-x"}, 1, "unknown option -x"},
       {{"ls", "nosuch*"}, 1, "no match"},
       {{"-b", (scratch_ / "script.txt").string(), "ls"}, 2, "-b"},
       {{"-b", (scratch_ / "none.txt").string()}, 2, "cannot read"},
@@ -701,6 +701,45 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   EXPECT_CONTAINS(put.err,
                   "2 files of 8.0 TiB (8796093022209 bytes) cannot fit: the volume of \\ has ");
   EXPECT_FALSE(fs::exists(device_ / "small.txt"));
+}
+
+TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
+  WriteFile(device_ / "docs" / "deep" / "z.txt", "zed");
+  const fs::path copy = pc_ / "copy";
+  const auto mirror = [&](std::vector<std::string> words) {
+    words.insert(words.begin(), "mirror");
+    return Command(words);
+  };
+  Outcome first = mirror({"docs", copy.string()});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(ReadFile(copy / "deep" / "z.txt"), "zed");
+  EXPECT_CONTAINS(mirror({"docs", copy.string()}).out, "copied 0 of 0 files");
+
+  // Changed on the device, extra on the PC: -n tells, --delete removes.
+  WriteFile(device_ / "docs" / "inner.txt", "changed");
+  WriteFile(copy / "extra" / "e.txt", "e");
+  const Outcome plan = mirror({"-n", "--delete", "docs", copy.string()});
+  EXPECT_CONTAINS(plan.out, "copy docs\\inner.txt to ");
+  EXPECT_CONTAINS(plan.out, "remove folder " + (copy / "extra").string());
+  EXPECT_CONTAINS(plan.out, "1 file to copy, 1 file and 1 folder to delete; nothing was changed");
+  EXPECT_EQ(ReadFile(copy / "inner.txt"), "inside docs");
+  const Outcome second = mirror({"--delete", "docs", copy.string()});
+  EXPECT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(ReadFile(copy / "inner.txt"), "changed");
+  EXPECT_FALSE(fs::exists(copy / "extra"));
+
+  // -R: the PC tree onto a new device folder, then only what changed.
+  const Outcome up = mirror({"-R", "saved", copy.string()});
+  ASSERT_EQ(up.status, 0) << up.err;
+  EXPECT_EQ(ReadFile(device_ / "saved" / "deep" / "z.txt"), "zed");
+  EXPECT_CONTAINS(mirror({"-R", "saved", copy.string()}).out, "copied 0 of 0 files");
+  fs::remove_all(copy / "deep");
+  WriteFile(copy / "new.txt", "new");
+  const Outcome again = mirror({"-R", "--delete", "saved", copy.string()});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_CONTAINS(again.out, "copied 1 of 1 file");
+  EXPECT_EQ(ReadFile(device_ / "saved" / "new.txt"), "new");
+  EXPECT_FALSE(fs::exists(device_ / "saved" / "deep"));
 }
 
 // What the module cannot do is said, never passed over: a folder it enters

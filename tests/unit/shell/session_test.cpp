@@ -283,12 +283,12 @@ TEST_F(SessionTest, WordsThatNameNothingStopTheCommandBeforeAnyCopy) {
   EXPECT_FALSE(Run("rm *.doc"));
   EXPECT_FALSE(Run("rm .."));
   EXPECT_FALSE(Run("get notes.txt " + (scratch_ / "no" / "such").string()));
-  EXPECT_FALSE(Run("ls -l"));
+  EXPECT_FALSE(Run("ls -x"));
   EXPECT_FALSE(Run("ls nothing*"));
   EXPECT_TRUE(device.Selections.empty());
   EXPECT_TRUE(device.CallFolders.empty());
   for (const char* said : {"\\missing.txt: no such file or folder", "no PC folder",
-                           "unknown option -l", "nothing*: no match"}) {
+                           "unknown option -x", "nothing*: no match"}) {
     EXPECT_NE(err_.str().find(said), std::string::npos) << said;
   }
 }

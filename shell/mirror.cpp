@@ -1,0 +1,301 @@
+// mirror: a device folder tree and a PC folder tree made alike, one way. A
+// file is copied when the destination lacks it or differs in size or
+// last-write time; the comparison reads listings and file status only.
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <set>
+
+#include "interrupt.h"
+#include "session.h"
+#include "text.h"
+#include "transfers.h"
+
+namespace fs = std::filesystem;
+
+namespace merlo {
+
+namespace {
+
+// The PC tree below a folder: its folders (parents first) and files, sorted.
+void WalkPc(const fs::path& folder, std::vector<fs::path>* folders, std::vector<fs::path>* files,
+            std::error_code& ec) {
+  std::vector<fs::path> entries;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
+  if (ec) return;
+  std::sort(entries.begin(), entries.end());
+  for (const auto& entry : entries) {
+    if (fs::is_directory(entry, ec)) {
+      folders->push_back(entry);
+      WalkPc(entry, folders, files, ec);
+      if (ec) return;
+    } else {
+      files->push_back(entry);
+    }
+  }
+}
+
+}  // namespace
+
+bool Session::Mirror(const Words& args) {
+  Words rest;
+  bool remove = false;
+  for (const auto& arg : args) {
+    if (arg == "--delete") {
+      remove = true;
+    } else {
+      rest.push_back(arg);
+    }
+  }
+  std::string options;
+  Words paths;
+  if (!TakeOptions("mirror", rest, "Rn", &options, &paths)) return false;
+  const bool reverse = options.find('R') != std::string::npos;
+  const bool dryRun = options.find('n') != std::string::npos;
+  if (paths.empty() || paths.size() > 2) {
+    err_ << "mirror: mirror [-R] [--delete] [-n] DEVDIR [PCDIR]\n";
+    return false;
+  }
+
+  // The device folder; with -R it may be new (its parent must exist).
+  FolderParts device;
+  std::string error;
+  bool deviceExists = panel_.FindFolder(paths[0], &device, &error);
+  if (!deviceExists) {
+    std::string name;
+    FolderParts parent;
+    std::string splitError;
+    if (!reverse || !panel_.SplitPath(paths[0], &parent, &name, &splitError) || name.empty() ||
+        HasWildcards(name) || FindEntry(panel_.Entries(parent), name) != nullptr) {
+      err_ << "mirror: " << error << '\n';
+      return false;
+    }
+    device = parent;
+    device.push_back(name);
+  }
+  // The PC folder: as given, else the device folder's name in the local folder.
+  const fs::path pc = AbsoluteLocalPath(
+      paths.size() == 2
+          ? PathFromUser(paths[1])
+          : (device.empty() ? fs::path(".") : PathFromUser(UserFromNarrow(device.back()))));
+  if (const std::string problem = PcPathProblem(pc.string()); !problem.empty()) {
+    err_ << "mirror: the module cannot be given the PC folder " << Printable(pc.string()) << ": "
+         << problem << '\n';
+    return false;
+  }
+  std::error_code ec;
+  if (reverse && !fs::is_directory(pc, ec)) {
+    err_ << "mirror: there is no PC folder " << Printable(pc.string()) << '\n';
+    return false;
+  }
+  if (!reverse && fs::exists(pc, ec) && !fs::is_directory(pc, ec)) {
+    err_ << "mirror: " << Printable(pc.string()) << " is a file, not a folder\n";
+    return false;
+  }
+
+  const FolderParts here = panel_.Home();
+  TransferPlan plan;
+  plan.Kind = reverse ? TransferKind::Put : TransferKind::Get;
+  plan.Command = "mirror";
+  plan.Target = device;
+  TransferPlan removal;
+  removal.Kind = TransferKind::Remove;
+  removal.Command = "mirror";
+  std::vector<FolderParts> extraDeviceFolders;
+  std::vector<fs::path> extraPcFiles, extraPcFolders;
+
+  // The device tree as it is (a new device folder has none).
+  std::map<FolderParts, bool> deviceFolders;  // folder -> listed
+  std::vector<std::pair<FolderParts, PanelItem>> deviceFiles;
+  if (deviceExists) {
+    const bool walked = panel_.Walk(
+        device,
+        [&](const FolderParts& folder, const PanelItem& item) {
+          deviceFiles.emplace_back(folder, item);
+        },
+        [&](const FolderParts& folder) { deviceFolders[folder] = true; }, &error);
+    if (!walked) {
+      err_ << "mirror: " << error << "; nothing was copied\n";
+      return false;
+    }
+  }
+  const auto pcFor = [&](const FolderParts& folder) {
+    fs::path local = pc;
+    for (size_t i = device.size(); i < folder.size(); ++i) {
+      local /= PathFromUser(UserFromNarrow(folder[i]));
+    }
+    return local;
+  };
+
+  if (!reverse) {
+    std::set<std::string> wanted;  // PC paths the device tree gives, as PcNameKey
+    for (const auto& [folder, listed] : deviceFolders) {
+      (void)listed;
+      plan.LocalFolders.push_back(pcFor(folder));
+      wanted.insert(PcNameKey(pcFor(folder).string()));
+    }
+    for (const auto& [folder, item] : deviceFiles) {
+      const fs::path local = pcFor(folder);
+      const fs::path file = local / PathFromUser(UserFromNarrow(ItemName(item)));
+      wanted.insert(PcNameKey(file.string()));
+      if (fs::is_directory(file, ec)) {
+        err_ << "mirror: the PC folder " << Printable(file.string()) << " is in the way of "
+             << EntryText(folder, ItemName(item)) << "; nothing was copied\n";
+        return false;
+      }
+      uint64_t written = 0;
+      const bool present = PcWriteTime(file, &written);
+      const uint64_t size = present ? fs::file_size(file, ec) : 0;
+      if (present && !ec && size == ItemSize(item) && written == ItemWriteTime(item)) {
+        continue;
+      }
+      plan.Jobs.push_back(
+          {folder, item, local, ShownName(here, folder, ItemName(item)), false, {}});
+    }
+    if (remove && fs::is_directory(pc, ec)) {
+      std::vector<fs::path> folders, files;
+      WalkPc(pc, &folders, &files, ec);
+      if (ec) {
+        err_ << "mirror: " << Printable(pc.string()) << ": " << ec.message() << '\n';
+        return false;
+      }
+      for (const auto& file : files) {
+        if (wanted.count(PcNameKey(file.string())) == 0) extraPcFiles.push_back(file);
+      }
+      for (const auto& folder : folders) {
+        if (wanted.count(PcNameKey(folder.string())) == 0) extraPcFolders.push_back(folder);
+      }
+    }
+  } else {
+    std::vector<fs::path> folders, files;
+    WalkPc(pc, &folders, &files, ec);
+    if (ec) {
+      err_ << "mirror: " << Printable(pc.string()) << ": " << ec.message() << '\n';
+      return false;
+    }
+    std::set<std::string> wanted;  // device paths the PC tree gives, as DeviceNameKey
+    const auto deviceFor = [&](const fs::path& local) {
+      FolderParts folder = device;
+      for (const auto& part : local.lexically_relative(pc)) {
+        if (part != ".") folder.push_back(NarrowFromUser(part.string()));
+      }
+      return folder;
+    };
+    if (!deviceExists) plan.DeviceFolders.push_back(device);
+    wanted.insert(DeviceNameKey(DevicePathText(device)));
+    for (const auto& folder : folders) {
+      const FolderParts into = deviceFor(folder);
+      wanted.insert(DeviceNameKey(DevicePathText(into)));
+      plan.DeviceFolders.push_back(into);
+    }
+    for (const auto& file : files) {
+      const FolderParts into = deviceFor(file.parent_path());
+      const std::string name = NarrowFromUser(file.filename().string());
+      wanted.insert(DeviceNameKey(DevicePathText(into) + "\\" + name));
+      PanelItem item{};
+      const std::string narrow = name.substr(0, sizeof item.Name - 1);
+      std::copy(narrow.begin(), narrow.end(), item.Name);
+      item.Attributes = kDeviceAttributeArchive;
+      uint64_t written = 0;
+      PcWriteTime(file, &written);
+      SetItemWriteTime(&item, written);
+      const uint64_t size = fs::file_size(file, ec);
+      item.SizeHigh = static_cast<uint32_t>(size >> 32);
+      item.SizeLow = static_cast<uint32_t>(size);
+      if (name.size() >= sizeof item.Name || !PcPathProblem(file.string()).empty()) {
+        err_ << "mirror: " << Printable(file.string()) << ": "
+             << (name.size() >= sizeof item.Name ? "the name is too long for the module"
+                                                 : PcPathProblem(file.string()))
+             << "; nothing was copied\n";
+        return false;
+      }
+      if (deviceFolders.count(into) != 0) {
+        if (const PanelItem* there = FindEntry(panel_.Entries(into), name)) {
+          if (IsFolder(*there)) {
+            err_ << "mirror: the device folder " << EntryText(into, ItemName(*there))
+                 << " is in the way of " << Printable(file.string()) << "; nothing was copied\n";
+            return false;
+          }
+          if (ItemSize(*there) == size && ItemWriteTime(*there) == written) {
+            continue;
+          }
+        }
+      }
+      FileJob job{into, item, file.parent_path(), Printable(file.string()), true, into};
+      plan.Jobs.push_back(job);
+    }
+    if (remove) {
+      for (const auto& [folder, item] : deviceFiles) {
+        if (wanted.count(DeviceNameKey(DevicePathText(folder) + "\\" + ItemName(item))) == 0) {
+          removal.Jobs.push_back(
+              {folder, item, {}, ShownName(here, folder, ItemName(item)), false, {}});
+        }
+      }
+      for (const auto& [folder, listed] : deviceFolders) {
+        (void)listed;
+        if (wanted.count(DeviceNameKey(DevicePathText(folder))) == 0) {
+          extraDeviceFolders.push_back(folder);
+        }
+      }
+    }
+  }
+
+  if (dryRun) {
+    for (const auto& job : plan.Jobs) {
+      out_ << "copy " << job.Shown << " to "
+           << (reverse ? EntryText(job.Target(plan), ItemName(job.Item))
+                       : (job.Local / PathFromUser(UserFromNarrow(ItemName(job.Item)))).string())
+           << '\n';
+    }
+    for (const auto& job : removal.Jobs)
+      out_ << "delete " << EntryText(job.Folder, ItemName(job.Item)) << '\n';
+    for (auto f = extraDeviceFolders.rbegin(); f != extraDeviceFolders.rend(); ++f) {
+      out_ << "remove folder " << FolderText(*f) << '\n';
+    }
+    for (const auto& file : extraPcFiles) out_ << "delete " << Printable(file.string()) << '\n';
+    for (auto f = extraPcFolders.rbegin(); f != extraPcFolders.rend(); ++f) {
+      out_ << "remove folder " << Printable(f->string()) << '\n';
+    }
+    out_ << "mirror -n: " << CountOf(plan.Jobs.size(), "file", "files") << " to copy, "
+         << CountOf(removal.Jobs.size() + extraPcFiles.size(), "file", "files") << " and "
+         << CountOf(extraDeviceFolders.size() + extraPcFolders.size(), "folder", "folders")
+         << " to delete; nothing was changed\n";
+    return true;
+  }
+
+  if (!Execute(plan)) {
+    if (remove) err_ << "mirror: a copy failed, so nothing was deleted\n";
+    return false;
+  }
+  if (!remove) return true;
+  // Deletion comes last, files first, then the emptied folders bottom up.
+  if (!removal.Jobs.empty() && !Execute(removal)) return false;
+  for (auto folder = extraDeviceFolders.rbegin(); folder != extraDeviceFolders.rend(); ++folder) {
+    if (Interrupted() || !RemoveOneFolder("mirror", *folder)) return false;
+  }
+  uint64_t deleted = 0;
+  for (const auto& file : extraPcFiles) {
+    if (Interrupted() || !fs::remove(file, ec) || ec) {
+      err_ << "mirror: cannot delete " << Printable(file.string())
+           << (ec ? ": " + ec.message() : std::string()) << '\n';
+      return false;
+    }
+    ++deleted;
+  }
+  for (auto folder = extraPcFolders.rbegin(); folder != extraPcFolders.rend(); ++folder) {
+    if (Interrupted() || !fs::remove(*folder, ec) || ec) {
+      err_ << "mirror: cannot remove " << Printable(folder->string())
+           << (ec ? ": " + ec.message() : std::string()) << '\n';
+      return false;
+    }
+    ++deleted;
+  }
+  if (!quiet_ && deleted + extraDeviceFolders.size() > 0) {
+    out_ << "deleted " << CountOf(deleted + extraDeviceFolders.size(), "entry", "entries")
+         << " the source lacks\n";
+  }
+  return true;
+}
+
+}  // namespace merlo
