@@ -212,12 +212,34 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
 
 Mutex gFilesLock;
 std::vector<HANDLE> gFiles;  // handle = index + 1; INVALID_HANDLE_VALUE: free
+// What each handle of gFiles was opened as: whether for writing, and where.
+struct OpenInfo {
+  bool writable = false;
+  std::wstring path;
+};
+std::vector<OpenInfo> gFileInfo;
 
 // Handles in use. Call with gFilesLock held.
 size_t OpenHandles() {
   size_t n = 0;
   for (HANDLE h : gFiles) n += h != INVALID_HANDLE_VALUE ? 1 : 0;
   return n;
+}
+
+// Whether a handle of this library has a file below `folder` open: a folder
+// that holds an open file is not moved, as the system refuses it (Wine does
+// not). Opens of other processes are left to the system.
+bool HoldsOpenFile(const std::wstring& folder) {
+  ScopedLock lock(gFilesLock);
+  for (size_t i = 0; i < gFiles.size(); ++i) {
+    const std::wstring& path = gFileInfo[i].path;
+    if (gFiles[i] != INVALID_HANDLE_VALUE && path.size() > folder.size() &&
+        path[folder.size()] == L'\\' &&
+        SameTextNoCase(path.c_str(), folder.c_str(), folder.size())) {
+      return true;
+    }
+  }
+  return false;
 }
 
 HANDLE HandleOf(DeviceHandle handle) {
@@ -493,6 +515,7 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   for (size_t i = 0; i < gFiles.size(); ++i) {
     if (gFiles[i] == INVALID_HANDLE_VALUE) {
       gFiles[i] = h;
+      gFileInfo[i] = OpenInfo{WantsWrite(access), entry.path};
       return DeviceHandle(i + 1);
     }
   }
@@ -501,6 +524,7 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     return kInvalidDeviceHandle;
   }
   gFiles.push_back(h);
+  gFileInfo.push_back(OpenInfo{WantsWrite(access), entry.path});
   return DeviceHandle(gFiles.size());
 }
 
@@ -554,6 +578,7 @@ bool DevCloseHandle(DeviceHandle file) {
     h = gFiles[size_t(file) - 1];
     if (h == INVALID_HANDLE_VALUE) return false;
     gFiles[size_t(file) - 1] = INVALID_HANDLE_VALUE;
+    gFileInfo[size_t(file) - 1] = OpenInfo();
   }
   CloseHandle(h);
   return true;
@@ -679,6 +704,9 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
     MoveFileW(step.c_str(), src.path.c_str());
     return false;
   }
+  if ((src.attributes & FILE_ATTRIBUTE_DIRECTORY) && HoldsOpenFile(src.path)) {
+    return Refuse(kDeviceErrorSharingViolation);
+  }
   return MoveFileW(src.path.c_str(), to.c_str()) != 0;
 }
 
@@ -739,8 +767,18 @@ bool DevSetFileAttributes(const DeviceChar* path, uint32_t attributes) {
 
 bool DevSetFileTime(DeviceHandle file, const DeviceFileTime* created,
                     const DeviceFileTime* accessed, const DeviceFileTime* written) {
-  HANDLE h = HandleOf(file);
+  HANDLE h = INVALID_HANDLE_VALUE;
+  bool writable = false;
+  {
+    ScopedLock lock(gFilesLock);
+    if (file > 0 && size_t(file) <= gFiles.size()) {
+      h = gFiles[size_t(file) - 1];
+      writable = gFileInfo[size_t(file) - 1].writable;
+    }
+  }
   if (h == INVALID_HANDLE_VALUE) return Refuse(kDeviceErrorInvalidHandle);
+  // A handle opened for writing, as the device asks (Wine lets any through).
+  if (!writable) return Refuse(kDeviceErrorAccessDenied);
   FILETIME times[3];
   const DeviceFileTime* given[3] = {created, accessed, written};
   for (int i = 0; i < 3; ++i) {

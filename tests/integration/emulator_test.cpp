@@ -1671,14 +1671,16 @@ TEST_F(EmulatorTest, FurtherCallsSucceedAndRefuseWithTheDevicesReasons) {
 TEST_F(EmulatorTest, SetFileTimeSetsWhatItIsGivenOnAWritableHandle) {
   PutFile(root_ / "f.txt", "x");
   const uint64_t y2007 = 128130624000000000ull;  // 2007-01-15 00:00 UTC
-  const uint64_t accessed = TimesOf(root_ / "f.txt").accessed;
+  const uint64_t y2008 = y2007 + 365ull * 24 * 3600 * 10000000;
   DeviceHandle h = Open(u"\\f.txt", kWrite, kOpenExisting);
   ASSERT_NE(h, -1);
   const DeviceFileTime written{uint32_t(y2007), uint32_t(y2007 >> 32)};
+  const DeviceFileTime accessed{uint32_t(y2008), uint32_t(y2008 >> 32)};
   EXPECT_NE(Further().CeSetFileTime(h, nullptr, nullptr, &written), 0);
+  EXPECT_NE(Further().CeSetFileTime(h, nullptr, &accessed, nullptr), 0);
   Close(h);
-  EXPECT_EQ(TimesOf(root_ / "f.txt").written, y2007);
-  EXPECT_EQ(TimesOf(root_ / "f.txt").accessed, accessed);  // a null time is left alone
+  EXPECT_EQ(TimesOf(root_ / "f.txt").written, y2007);  // a null time is left alone
+  EXPECT_EQ(TimesOf(root_ / "f.txt").accessed, y2008);
 
   h = Open(u"\\f.txt", kRead, kOpenExisting);
   EXPECT_EQ(Further().CeSetFileTime(h, nullptr, nullptr, &written), 0);
