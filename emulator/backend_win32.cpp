@@ -170,15 +170,22 @@ struct Entry {
   DWORD attributes = 0;
 };
 
+// Gives `code` as the reason of the call's failure; false, for returning.
+bool Refuse(uint32_t code) {
+  SetDeviceError(code);
+  return false;
+}
+
 // Resolves a device path naming an entry below the root (not the root itself):
 // the folder holding it must exist inside the root, links followed, and so must
 // the entry itself when it exists and is a link.
 bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   std::vector<std::u16string> parts;
-  if (!SplitDevicePath(devicePath, &parts) || parts.empty()) return false;
+  if (!SplitDevicePath(devicePath, &parts)) return Refuse(kDeviceErrorInvalidName);
+  if (parts.empty()) return Refuse(kDeviceErrorAccessDenied);  // the root itself
   RootInfo root = Root();
   if (root.path.empty() || !ResolveFolder(root, parts, parts.size() - 1, &entry->folder)) {
-    return false;
+    return Refuse(kDeviceErrorPathNotFound);
   }
   entry->asked = Wide(parts.back());
   int found = LookUp(entry->folder, parts.back(), &entry->name, &entry->attributes);
@@ -192,7 +199,7 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   entry->path = JoinName(entry->folder, entry->name);
   // Every existing entry, not only those marked as reparse points: Wine shows a
   // Unix link to a file as a plain file.
-  if (!FinalWithin(root, entry->path)) return false;
+  if (!FinalWithin(root, entry->path)) return Refuse(kDeviceErrorAccessDenied);
   // The attributes of what a link leads to.
   DWORD attributes = GetFileAttributesW(entry->path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
@@ -205,12 +212,34 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
 
 Mutex gFilesLock;
 std::vector<HANDLE> gFiles;  // handle = index + 1; INVALID_HANDLE_VALUE: free
+// What each handle of gFiles was opened as: whether for writing, and where.
+struct OpenInfo {
+  bool writable = false;
+  std::wstring path;
+};
+std::vector<OpenInfo> gFileInfo;
 
 // Handles in use. Call with gFilesLock held.
 size_t OpenHandles() {
   size_t n = 0;
   for (HANDLE h : gFiles) n += h != INVALID_HANDLE_VALUE ? 1 : 0;
   return n;
+}
+
+// Whether a handle of this library has a file below `folder` open: a folder
+// that holds an open file is not moved, as the system refuses it (Wine does
+// not). Opens of other processes are left to the system.
+bool HoldsOpenFile(const std::wstring& folder) {
+  ScopedLock lock(gFilesLock);
+  for (size_t i = 0; i < gFiles.size(); ++i) {
+    const std::wstring& path = gFileInfo[i].path;
+    if (gFiles[i] != INVALID_HANDLE_VALUE && path.size() > folder.size() &&
+        path[folder.size()] == L'\\' &&
+        SameTextNoCase(path.c_str(), folder.c_str(), folder.size())) {
+      return true;
+    }
+  }
+  return false;
 }
 
 HANDLE HandleOf(DeviceHandle handle) {
@@ -428,10 +457,16 @@ void DevFreeBuffer(void* buffer) { std::free(buffer); }
 
 DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t share,
                            uint32_t disposition, uint32_t attributes) {
-  if (disposition < kCreateNew || disposition > kTruncateExisting) return kInvalidDeviceHandle;
+  if (disposition < kCreateNew || disposition > kTruncateExisting) {
+    SetDeviceError(kDeviceErrorInvalidParameter);
+    return kInvalidDeviceHandle;
+  }
   Entry entry;
   if (!Resolve(path, &entry)) return kInvalidDeviceHandle;
-  if (entry.exists && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return kInvalidDeviceHandle;
+  if (entry.exists && (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetDeviceError(kDeviceErrorAccessDenied);
+    return kInvalidDeviceHandle;
+  }
   const DWORD kAttributeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_TEMPORARY;
@@ -439,16 +474,21 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   // opened by its name on disk, which stays as it is; a new one must be new.
   DWORD how = disposition;
   if (entry.exists) {
-    if (disposition == kCreateNew) return kInvalidDeviceHandle;
+    if (disposition == kCreateNew) {
+      SetDeviceError(kDeviceErrorFileExists);
+      return kInvalidDeviceHandle;
+    }
     // A read-only file is not written, whoever asks (the file system may let
     // a privileged user through).
     if ((entry.attributes & FILE_ATTRIBUTE_READONLY) &&
         (WantsWrite(access) || disposition == kCreateAlways || disposition == kTruncateExisting)) {
+      SetDeviceError(kDeviceErrorAccessDenied);
       return kInvalidDeviceHandle;
     }
     if (disposition == kOpenAlways) how = OPEN_EXISTING;
   } else {
     if (disposition == kOpenExisting || disposition == kTruncateExisting) {
+      SetDeviceError(kDeviceErrorFileNotFound);
       return kInvalidDeviceHandle;
     }
     how = CREATE_NEW;
@@ -458,7 +498,10 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   if (WantsWrite(access)) desired |= GENERIC_WRITE;
   {
     ScopedLock lock(gFilesLock);
-    if (OpenHandles() >= kMaxOpenHandles) return kInvalidDeviceHandle;
+    if (OpenHandles() >= kMaxOpenHandles) {
+      SetDeviceError(kDeviceErrorTooManyOpenFiles);
+      return kInvalidDeviceHandle;
+    }
   }
   HANDLE h = CreateFileW(entry.path.c_str(), desired,
                          share & (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE), nullptr,
@@ -472,6 +515,7 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   for (size_t i = 0; i < gFiles.size(); ++i) {
     if (gFiles[i] == INVALID_HANDLE_VALUE) {
       gFiles[i] = h;
+      gFileInfo[i] = OpenInfo{WantsWrite(access), entry.path};
       return DeviceHandle(i + 1);
     }
   }
@@ -480,13 +524,15 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
     return kInvalidDeviceHandle;
   }
   gFiles.push_back(h);
+  gFileInfo.push_back(OpenInfo{WantsWrite(access), entry.path});
   return DeviceHandle(gFiles.size());
 }
 
 bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
   HANDLE h = HandleOf(file);
   LARGE_INTEGER value;
-  if (h == INVALID_HANDLE_VALUE || !GetFileSizeEx(h, &value)) return false;
+  if (h == INVALID_HANDLE_VALUE) return Refuse(kDeviceErrorInvalidHandle);
+  if (!GetFileSizeEx(h, &value)) return false;
   *size = uint64_t(value.QuadPart);
   return true;
 }
@@ -494,7 +540,7 @@ bool DevGetFileSize(DeviceHandle file, uint64_t* size) {
 bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   HANDLE h = HandleOf(file);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return Refuse(kDeviceErrorInvalidHandle);
   // As many bytes as asked, fewer only at the end of the file.
   char* p = static_cast<char*>(buffer);
   uint32_t total = 0;
@@ -511,7 +557,7 @@ bool DevReadFile(DeviceHandle file, void* buffer, uint32_t count, uint32_t* done
 bool DevWriteFile(DeviceHandle file, const void* buffer, uint32_t count, uint32_t* done) {
   *done = 0;
   HANDLE h = HandleOf(file);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return Refuse(kDeviceErrorInvalidHandle);
   const char* p = static_cast<const char*>(buffer);
   uint32_t total = 0;
   bool ok = true;
@@ -532,6 +578,7 @@ bool DevCloseHandle(DeviceHandle file) {
     h = gFiles[size_t(file) - 1];
     if (h == INVALID_HANDLE_VALUE) return false;
     gFiles[size_t(file) - 1] = INVALID_HANDLE_VALUE;
+    gFileInfo[size_t(file) - 1] = OpenInfo();
   }
   CloseHandle(h);
   return true;
@@ -583,13 +630,13 @@ bool CopyContents(HANDLE from, HANDLE to, uint64_t limit) {
 bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
                  bool breakOff) {
   Entry src, dst;
-  if (!Resolve(existing, &src) || !src.exists || (src.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return false;
-  }
+  if (!Resolve(existing, &src)) return false;
+  if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
+  if (src.attributes & FILE_ATTRIBUTE_DIRECTORY) return Refuse(kDeviceErrorAccessDenied);
   if (!Resolve(target, &dst)) return false;
-  if (dst.exists && (failIfExists || (dst.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-                     (dst.attributes & FILE_ATTRIBUTE_READONLY))) {
-    return false;
+  if (dst.exists && failIfExists) return Refuse(kDeviceErrorFileExists);
+  if (dst.exists && (dst.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return Refuse(kDeviceErrorAccessDenied);
   }
   // An existing target is replaced where it is: a link, by what it leads to
   // (inside the root, as Resolve has made sure), as on Linux.
@@ -608,7 +655,7 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
     // replaced, as a writer that shares nothing would find it.
     HANDLE old =
         CreateFileW(targetPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ok = old != INVALID_HANDLE_VALUE && !SameFile(from, old);
+    ok = old != INVALID_HANDLE_VALUE && (!SameFile(from, old) || Refuse(kDeviceErrorAccessDenied));
     if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
   }
   std::wstring copyPath;
@@ -618,7 +665,8 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   FILETIME accessed{}, written{};
   if (ok) {
     ok = GetFileSizeEx(from, &size) && GetFileTime(from, nullptr, &accessed, &written) &&
-         CopyContents(from, to, breakOff ? uint64_t(size.QuadPart) / 2 : UINT64_MAX) && !breakOff;
+         CopyContents(from, to, breakOff ? uint64_t(size.QuadPart) / 2 : UINT64_MAX) &&
+         (!breakOff || Refuse(kDeviceErrorDiskFull));
   }
   // As CopyFile: the times and the read-only attribute travel along (the
   // last-access time too, as on Linux, where it goes with the last-write time).
@@ -638,12 +686,13 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
 
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   Entry src, dst;
-  if (!Resolve(existing, &src) || !src.exists) return false;
+  if (!Resolve(existing, &src)) return false;
+  if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
   if (!Resolve(target, &dst)) return false;
   std::wstring to = dst.path;
   if (dst.exists) {
     // Only the entry itself under another spelling: a change of case.
-    if (dst.path != src.path || dst.asked == src.name) return false;
+    if (dst.path != src.path || dst.asked == src.name) return Refuse(kDeviceErrorAlreadyExists);
     // By way of a name of its own: some file systems take a move onto the
     // same entry under another case for a move onto itself, and change nothing.
     static volatile LONG counter = 0;
@@ -655,14 +704,109 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
     MoveFileW(step.c_str(), src.path.c_str());
     return false;
   }
+  if ((src.attributes & FILE_ATTRIBUTE_DIRECTORY) && HoldsOpenFile(src.path)) {
+    return Refuse(kDeviceErrorSharingViolation);
+  }
   return MoveFileW(src.path.c_str(), to.c_str()) != 0;
 }
 
 bool DevDeleteFile(const DeviceChar* path) {
   Entry entry;
-  if (!Resolve(path, &entry) || !entry.exists) return false;
-  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  if (!Resolve(path, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) return Refuse(kDeviceErrorAccessDenied);
+  // The system refuses a file open without shared deletion, in any process.
   return DeleteFileW(entry.path.c_str()) != 0;
 }
+
+bool DevCreateDirectory(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, &entry)) return false;
+  if (entry.exists) return Refuse(kDeviceErrorAlreadyExists);
+  return CreateDirectoryW(entry.path.c_str(), nullptr) != 0;
+}
+
+bool DevRemoveDirectory(const DeviceChar* path) {
+  Entry entry;
+  if (!Resolve(path, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) return Refuse(kDeviceErrorDirectory);
+  return RemoveDirectoryW(entry.path.c_str()) != 0;
+}
+
+namespace {
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY |
+                                  FILE_ATTRIBUTE_ARCHIVE;
+}  // namespace
+
+bool DevGetFileAttributes(const DeviceChar* path, uint32_t* attributes) {
+  std::vector<std::u16string> parts;
+  if (SplitDevicePath(path, &parts) && parts.empty()) {
+    if (Root().path.empty()) return Refuse(kDeviceErrorPathNotFound);
+    *attributes = kAttrDirectory;
+    return true;
+  }
+  Entry entry;
+  if (!Resolve(path, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  // What the device knows of; a file with none of them is a normal one.
+  *attributes = entry.attributes & kKeptAttributes;
+  if (*attributes == 0) *attributes = FILE_ATTRIBUTE_NORMAL;
+  return true;
+}
+
+bool DevSetFileAttributes(const DeviceChar* path, uint32_t attributes) {
+  Entry entry;
+  if (!Resolve(path, &entry)) return false;
+  if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
+  DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                             FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  return SetFileAttributesW(entry.path.c_str(), kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool DevSetFileTime(DeviceHandle file, const DeviceFileTime* created,
+                    const DeviceFileTime* accessed, const DeviceFileTime* written) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  bool writable = false;
+  {
+    ScopedLock lock(gFilesLock);
+    if (file > 0 && size_t(file) <= gFiles.size()) {
+      h = gFiles[size_t(file) - 1];
+      writable = gFileInfo[size_t(file) - 1].writable;
+    }
+  }
+  if (h == INVALID_HANDLE_VALUE) return Refuse(kDeviceErrorInvalidHandle);
+  // A handle opened for writing, as the device asks (Wine lets any through).
+  if (!writable) return Refuse(kDeviceErrorAccessDenied);
+  FILETIME times[3];
+  const DeviceFileTime* given[3] = {created, accessed, written};
+  for (int i = 0; i < 3; ++i) {
+    if (given[i] != nullptr) times[i] = FILETIME{given[i]->Low, given[i]->High};
+  }
+  return SetFileTime(h, created != nullptr ? &times[0] : nullptr,
+                     accessed != nullptr ? &times[1] : nullptr,
+                     written != nullptr ? &times[2] : nullptr) != 0;
+}
+
+bool DevGetVolumeSpace(const DeviceChar* folder, VolumeSpace* space) {
+  std::vector<std::u16string> parts;
+  if (!SplitDevicePath(folder, &parts)) return Refuse(kDeviceErrorInvalidName);
+  RootInfo root = Root();
+  std::wstring path;
+  if (root.path.empty() || !ResolveFolder(root, parts, parts.size(), &path)) {
+    return Refuse(kDeviceErrorPathNotFound);
+  }
+  ULARGE_INTEGER freeToCaller, total, free;
+  if (!GetDiskFreeSpaceExW((path + L"\\").c_str(), &freeToCaller, &total, &free)) return false;
+  space->freeToCaller = freeToCaller.QuadPart;
+  space->total = total.QuadPart;
+  space->free = free.QuadPart;
+  return true;
+}
+
+void ClearPlatformError() { SetLastError(0); }
+
+uint32_t PlatformError() { return GetLastError(); }
 
 }  // namespace emu

@@ -63,6 +63,7 @@ DeviceResult CeRapiInitEx(ConnectRecord* record) {
   BeginCall();
   try {
     DeviceResult result = BeginConnection(record);
+    if (result == kEInvalidArg) SetDeviceError(kDeviceErrorInvalidParameter);
     return EndCall(result != 0, result);
   } catch (...) {
     return EndCall(true, kEUnexpected);
@@ -73,6 +74,7 @@ DeviceResult CeRapiUninit() {
   try {
     Verdict verdict = Count(Call::CeRapiUninit);
     bool ended = EndConnection();
+    if (!ended) SetDeviceError(kDeviceErrorGenFailure);  // no connection to end
     WriteReport();
     bool ok = ended && !verdict.fail;
     return EndCall(!ok, ok ? 0 : kEFail);

@@ -1,7 +1,7 @@
 #include "device_calls.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "platform/win32/windows_api.h"
 #else
 #include <dlfcn.h>
 #endif

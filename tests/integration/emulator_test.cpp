@@ -26,6 +26,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -134,23 +135,35 @@ const DeviceLibrary& Rapi() {
       ADD_FAILURE() << "cannot load the device library: " << LoadError();
       return l;
     }
-#define RESOLVE(name) l.name = reinterpret_cast<decltype(l.name)>(Symbol(h, #name))
-    RESOLVE(CeRapiInitEx);
-    RESOLVE(CeRapiUninit);
-    RESOLVE(CeFindAllFiles);
-    RESOLVE(CeRapiFreeBuffer);
-    RESOLVE(CeCreateFile);
-    RESOLVE(CeGetFileSize);
-    RESOLVE(CeReadFile);
-    RESOLVE(CeWriteFile);
-    RESOLVE(CeCloseHandle);
-    RESOLVE(CeCopyFile);
-    RESOLVE(CeMoveFile);
-    RESOLVE(CeDeleteFile);
+#define RESOLVE(Return, Name, Parameters, Arguments, Bytes) \
+  l.Name = reinterpret_cast<decltype(l.Name)>(Symbol(h, #Name));
+    MERLO_DEVICE_CALLS(RESOLVE)
 #undef RESOLVE
     return l;
   }();
   return lib;
+}
+
+// The further calls, that merlo makes itself; null where the library lacks one.
+struct FurtherCalls {
+#define FURTHER_CALL(Return, Name, Parameters, Arguments, Bytes) \
+  Return(MERLO_STDCALL* Name) Parameters = nullptr;
+  MERLO_FURTHER_DEVICE_CALLS(FURTHER_CALL)
+#undef FURTHER_CALL
+};
+
+const FurtherCalls& Further() {
+  static FurtherCalls calls = [] {
+    FurtherCalls c;
+    Library h = LoadLibraryAt(std::string(MERLO_BUILD_DIR) + kLibraryName);
+    if (h == nullptr) return c;
+#define RESOLVE(Return, Name, Parameters, Arguments, Bytes) \
+  c.Name = reinterpret_cast<decltype(c.Name)>(Symbol(h, #Name));
+    MERLO_FURTHER_DEVICE_CALLS(RESOLVE)
+#undef RESOLVE
+    return c;
+  }();
+  return calls;
 }
 
 // The result field, written by the library's thread.
@@ -1298,7 +1311,9 @@ TEST_F(EmulatorTest, TheReportCountsTheCallsAndTheHandlesLeftOpen) {
   EXPECT_EQ(ReadAll(report),
             "CeRapiUninit 1\nCeFindAllFiles 1\nCeRapiFreeBuffer 1\nCeCreateFile 4\n"
             "CeGetFileSize 0\nCeReadFile 0\nCeWriteFile 0\nCeCloseHandle 2\nCeCopyFile 0\n"
-            "CeMoveFile 0\nCeDeleteFile 0\nopen-handles " +
+            "CeMoveFile 0\nCeDeleteFile 0\nCeCreateDirectory 0\nCeRemoveDirectory 0\n"
+            "CeGetFileAttributes 0\nCeSetFileAttributes 0\nCeSetFileTime 0\n"
+            "CeGetDiskFreeSpaceEx 0\nCeGetStoreInformation 0\nCeGetLastError 0\nopen-handles " +
                 std::to_string(before + 1) + "\n");
   // The counts start again with the next connection; the handle stays open across it.
   ASSERT_EQ(Connect(), 0);
@@ -1534,6 +1549,216 @@ TEST_F(EmulatorTest, TheHandleTableHoldsAFixedNumber) {
   Close(h);
   for (DeviceHandle open : handles) Close(open);
   EXPECT_EQ(ReadAll(root_ / "f.txt"), "kept");
+}
+
+// ---- The further calls -----------------------------------------------------------------
+
+// Every call of the lists is exported under its plain name, fail= and slow= know
+// it, and the report counts it.
+TEST_F(EmulatorTest, ExportsFaultNamesAndReportFollowTheCallLists) {
+  const fs::path report = base_ / "report.txt";
+  SetEnv("MERLO_DEVICE_REPORT", report);
+  std::vector<std::string> names;
+#define NAME(Return, Name, Parameters, Arguments, Bytes) names.push_back(#Name);
+  MERLO_DEVICE_CALLS(NAME)
+  MERLO_FURTHER_DEVICE_CALLS(NAME)
+#undef NAME
+  Library h = LoadLibraryAt(std::string(MERLO_BUILD_DIR) + kLibraryName);
+  ASSERT_NE(h, nullptr);
+  for (const std::string& name : names) {
+    EXPECT_NE(Symbol(h, name.c_str()), nullptr) << name;
+    if (name == "CeRapiInitEx") continue;  // restarts the counters: no fault of its own
+    const std::string faults = "fail=" + name + ":1000,slow=" + name + ":0";
+    while (sessions_ > 0) Disconnect();
+    EXPECT_EQ(Connect(faults.c_str()), 0) << faults;
+    Disconnect();
+    EXPECT_NE(("\n" + ReadAll(report)).find("\n" + name + " "), std::string::npos) << name;
+  }
+  EXPECT_NE(Connect("fail=CeRapiInitEx:1"), 0);
+  UnsetEnv("MERLO_DEVICE_REPORT");
+}
+
+// One device call with its expected outcome: success, or failure with the
+// device's reason from CeGetLastError.
+struct FurtherRow {
+  const char* what;
+  std::function<bool()> call;
+  bool succeeds;
+  uint32_t error;  // when it fails
+};
+
+uint32_t Attributes(const char16_t* path) { return Further().CeGetFileAttributes(path); }
+
+TEST_F(EmulatorTest, FurtherCallsSucceedAndRefuseWithTheDevicesReasons) {
+  const FurtherCalls& f = Further();
+  PutFile(root_ / "a.txt", "A");
+  PutFile(root_ / "ro.txt", "R");
+  SetReadOnly(root_ / "ro.txt", true);
+  fs::create_directories(root_ / "Full");
+  PutFile(root_ / "Full" / "in.txt", "in");
+  fs::create_directories(root_ / "Empty");
+  const auto attributesAre = [](const char16_t* path, uint32_t bits) {
+    return [=] { return (Attributes(path) & 0x17u) == bits; };
+  };
+  const std::vector<FurtherRow> rows = {
+      {"make a folder", [&] { return f.CeCreateDirectory(u"\\New", nullptr) != 0; }, true, 0},
+      {"make it again, in another case",
+       [&] { return f.CeCreateDirectory(u"\\NEW", nullptr) != 0; }, false, 183},
+      {"make a folder over a file", [&] { return f.CeCreateDirectory(u"\\A.TXT", nullptr) != 0; },
+       false, 183},
+      {"make a folder in a missing one",
+       [&] { return f.CeCreateDirectory(u"\\missing\\x", nullptr) != 0; }, false, 3},
+      {"make a folder out of the root",
+       [&] { return f.CeCreateDirectory(u"\\..\\outside\\x", nullptr) != 0; }, false, 123},
+      {"make a folder of a name the device refuses",
+       [&] { return f.CeCreateDirectory(u"\\a?b", nullptr) != 0; }, false, 123},
+      {"remove an empty folder, in another case",
+       [&] { return f.CeRemoveDirectory(u"\\eMPTY") != 0; }, true, 0},
+      {"remove a folder that holds a file", [&] { return f.CeRemoveDirectory(u"\\Full") != 0; },
+       false, 145},
+      {"remove a file as a folder", [&] { return f.CeRemoveDirectory(u"\\a.txt") != 0; }, false,
+       267},
+      {"remove a missing folder", [&] { return f.CeRemoveDirectory(u"\\Empty") != 0; }, false, 2},
+      {"remove the root", [&] { return f.CeRemoveDirectory(u"\\") != 0; }, false, 5},
+      {"remove a folder out of the root",
+       [&] { return f.CeRemoveDirectory(u"\\..\\outside") != 0; }, false, 123},
+      {"rename a folder", [&] { return Rapi().CeMoveFile(u"\\Full", u"\\Moved") != 0; }, true, 0},
+      {"move a file onto an existing one",
+       [&] { return Rapi().CeMoveFile(u"\\a.txt", u"\\moved\\IN.txt") != 0; }, false, 183},
+      {"move a folder onto an existing one",
+       [&] { return Rapi().CeMoveFile(u"\\Moved", u"\\new") != 0; }, false, 183},
+      {"move a missing file", [&] { return Rapi().CeMoveFile(u"\\gone", u"\\x") != 0; }, false, 2},
+      {"move a file out of the root",
+       [&] { return Rapi().CeMoveFile(u"\\a.txt", u"\\..\\outside\\a.txt") != 0; }, false, 123},
+      {"the root is a folder", attributesAre(u"\\", 0x10), true, 0},
+      {"a folder", attributesAre(u"\\MOVED", 0x10), true, 0},
+      {"a file", attributesAre(u"\\a.txt", 0x00), true, 0},
+      {"a read-only file", attributesAre(u"\\ro.txt", 0x01), true, 0},
+      {"attributes of a missing file", [&] { return Attributes(u"\\gone") != 0xFFFFFFFFu; }, false,
+       2},
+      {"attributes out of the root",
+       [&] { return Attributes(u"\\..\\outside\\secret.txt") != 0xFFFFFFFFu; }, false, 123},
+      {"make a file read-only", [&] { return f.CeSetFileAttributes(u"\\a.txt", 0x01) != 0; }, true,
+       0},
+      {"it is read-only", attributesAre(u"\\a.txt", 0x01), true, 0},
+      {"a read-only file is not deleted", [&] { return Rapi().CeDeleteFile(u"\\a.txt") != 0; },
+       false, 5},
+      {"make it writable again", [&] { return f.CeSetFileAttributes(u"\\a.txt", 0x80) != 0; }, true,
+       0},
+      {"then it is deleted", [&] { return Rapi().CeDeleteFile(u"\\a.txt") != 0; }, true, 0},
+      {"attributes of a missing file are not set",
+       [&] { return f.CeSetFileAttributes(u"\\a.txt", 0x80) != 0; }, false, 2},
+      {"a folder is not deleted as a file", [&] { return Rapi().CeDeleteFile(u"\\new") != 0; },
+       false, 5},
+      {"free space of a missing folder",
+       [&] { return f.CeGetDiskFreeSpaceEx(u"\\gone", nullptr, nullptr, nullptr) != 0; }, false, 3},
+  };
+  for (const FurtherRow& row : rows) {
+    EXPECT_EQ(row.call(), row.succeeds) << row.what;
+    if (!row.succeeds) {
+      EXPECT_EQ(f.CeGetLastError(), row.error) << row.what;
+    }
+  }
+  EXPECT_TRUE(fs::is_directory(root_ / "New"));
+  EXPECT_FALSE(fs::exists(root_ / "Empty"));
+  EXPECT_EQ(ReadAll(root_ / "Moved" / "in.txt"), "in");
+  EXPECT_FALSE(fs::exists(outside_ / "x"));
+  EXPECT_TRUE(fs::exists(outside_ / "secret.txt"));
+  EXPECT_EQ(ReadAll(root_ / "ro.txt"), "R");
+  SetReadOnly(root_ / "ro.txt", false);
+}
+
+TEST_F(EmulatorTest, SetFileTimeSetsWhatItIsGivenOnAWritableHandle) {
+  PutFile(root_ / "f.txt", "x");
+  const uint64_t y2007 = 128130624000000000ull;  // 2007-01-15 00:00 UTC
+  const uint64_t y2008 = y2007 + 365ull * 24 * 3600 * 10000000;
+  DeviceHandle h = Open(u"\\f.txt", kWrite, kOpenExisting);
+  ASSERT_NE(h, -1);
+  const DeviceFileTime written{uint32_t(y2007), uint32_t(y2007 >> 32)};
+  const DeviceFileTime accessed{uint32_t(y2008), uint32_t(y2008 >> 32)};
+  EXPECT_NE(Further().CeSetFileTime(h, nullptr, nullptr, &written), 0);
+  EXPECT_NE(Further().CeSetFileTime(h, nullptr, &accessed, nullptr), 0);
+  Close(h);
+  EXPECT_EQ(TimesOf(root_ / "f.txt").written, y2007);  // a null time is left alone
+  EXPECT_EQ(TimesOf(root_ / "f.txt").accessed, y2008);
+
+  h = Open(u"\\f.txt", kRead, kOpenExisting);
+  EXPECT_EQ(Further().CeSetFileTime(h, nullptr, nullptr, &written), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 5u);
+  Close(h);
+  EXPECT_EQ(Further().CeSetFileTime(h, nullptr, nullptr, &written), 0);  // closed
+  EXPECT_EQ(Further().CeGetLastError(), 6u);
+}
+
+TEST_F(EmulatorTest, FreeSpaceIsTheVolumesThatHoldsTheFolder) {
+  fs::create_directories(root_ / "Sub");
+  uint64_t freeToCaller = 0, total = 0, free = 0;
+  ASSERT_NE(Further().CeGetDiskFreeSpaceEx(u"\\sub", &freeToCaller, &total, &free), 0);
+  const fs::space_info space = fs::space(root_);
+  EXPECT_EQ(total, space.capacity);
+  EXPECT_GT(total, 0u);
+  EXPECT_LE(freeToCaller, free);
+  EXPECT_LE(free, total);
+  DeviceStoreInformation store{0, 0};
+  ASSERT_NE(Further().CeGetStoreInformation(&store), 0);
+  EXPECT_EQ(store.StoreSize, uint32_t(std::min<uint64_t>(total, 0xFFFFFFFFu)));
+  EXPECT_EQ(Further().CeGetStoreInformation(nullptr), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 87u);
+}
+
+TEST_F(EmulatorTest, AnOpenFileIsNeitherDeletedNorMovedNorItsFolder) {
+  PutFile(root_ / "f.txt", "content");
+  fs::create_directories(root_ / "d");
+  PutFile(root_ / "d" / "g.txt", "in d");
+  DeviceHandle a = Open(u"\\f.txt", kWrite, kOpenExisting);
+  DeviceHandle b = Open(u"\\d\\g.txt", kRead, kOpenExisting, 1 /* FILE_SHARE_READ */);
+  ASSERT_NE(a, -1);
+  ASSERT_NE(b, -1);
+  EXPECT_EQ(Rapi().CeDeleteFile(u"\\f.txt"), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 32u);
+  EXPECT_EQ(Rapi().CeMoveFile(u"\\f.txt", u"\\g.txt"), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 32u);
+  EXPECT_EQ(Rapi().CeDeleteFile(u"\\d\\g.txt"), 0);  // shared for reading, not for deletion
+  EXPECT_EQ(Further().CeGetLastError(), 32u);
+  EXPECT_EQ(Rapi().CeMoveFile(u"\\d", u"\\e"), 0);  // the folder that holds it
+  EXPECT_NE(Further().CeGetLastError(), 0u);
+  Close(a);
+  Close(b);
+  EXPECT_NE(Rapi().CeMoveFile(u"\\d", u"\\e"), 0);
+  EXPECT_NE(Rapi().CeDeleteFile(u"\\f.txt"), 0);
+  {
+    // Held by another process's open, as the PC side or another session holds it.
+    HeldFile held(root_ / "e" / "g.txt");
+    ASSERT_TRUE(held.held());
+    EXPECT_EQ(Rapi().CeDeleteFile(u"\\e\\g.txt"), 0);
+    EXPECT_EQ(Further().CeGetLastError(), 32u);
+    EXPECT_EQ(Rapi().CeMoveFile(u"\\e\\g.txt", u"\\g.txt"), 0);
+    EXPECT_EQ(Further().CeGetLastError(), 32u);
+  }
+  EXPECT_EQ(ReadAll(root_ / "e" / "g.txt"), "in d");
+}
+
+TEST_F(EmulatorTest, InjectedFaultsAndNoops) {
+  PutFile(root_ / "a.txt", "");
+  PutFile(root_ / "b.txt", "");
+  // An injected failure gives a general failure as its reason; a success leaves the last error.
+  Reconnect("fail=CeCreateDirectory:1,noop=CeDeleteFile:2,noop=CeCreateDirectory:2");
+  EXPECT_EQ(Further().CeCreateDirectory(u"\\d", nullptr), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 31u);
+  EXPECT_FALSE(fs::exists(root_ / "d"));
+  EXPECT_NE(Further().CeCreateDirectory(u"\\d", nullptr), 0);  // reported, not done
+  EXPECT_FALSE(fs::exists(root_ / "d"));
+  EXPECT_EQ(Further().CeGetLastError(), 31u);
+  EXPECT_NE(Rapi().CeDeleteFile(u"\\a.txt"), 0);
+  EXPECT_FALSE(fs::exists(root_ / "a.txt"));
+  EXPECT_NE(Rapi().CeDeleteFile(u"\\b.txt"), 0);  // reported, not done
+  EXPECT_TRUE(fs::exists(root_ / "b.txt"));
+  EXPECT_NE(Rapi().CeDeleteFile(u"\\b.txt"), 0);
+  EXPECT_FALSE(fs::exists(root_ / "b.txt"));
+  // Only calls that change the device can do nothing.
+  while (sessions_ > 0) Disconnect();
+  EXPECT_EQ(Connect("noop=CeGetFileSize:1"), int32_t(0x80070057u));
+  EXPECT_EQ(Connect("noop=CeDeleteFile"), int32_t(0x80070057u));
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 #   MERLO.dll exports exactly the thirteen entry points under their plain
 #   names and imports only Windows' own DLLs (no device library, no C++
 #   runtime DLLs); it carries a version resource;
-#   rapi.dll exports its calls under their plain names; it and merlo.exe also
+#   rapi.dll exports its calls under their plain names (both as the call
+#   lists of the sources name them); it and merlo.exe also
 #   import only Windows' own DLLs.
-# Arguments: OBJDUMP, MERLO_DLL, RAPI_DLL, MERLO_EXE.
+# Arguments: OBJDUMP, MERLO_DLL, RAPI_DLL, MERLO_EXE, SOURCE_DIR.
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -58,10 +59,27 @@ function(check_imports file imports)
   set(failures "${failures}" PARENT_SCOPE)
 endfunction()
 
+# The names of a call list (entry_points.h, device_calls.h), as its
+# "X(Return, Name, ...)" lines give them.
+function(list_names header var)
+  file(READ ${header} source)
+  string(REPLACE "\\" "" source "${source}")
+  string(REGEX MATCHALL "\n *X\\([^,]+, *[A-Za-z_0-9]+," lines "${source}")
+  set(names "")
+  foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^\n *X\\([^,]+, *([A-Za-z_0-9]+),$" "\\1" name "${line}")
+    list(APPEND names ${name})
+  endforeach()
+  list(SORT names)
+  set(${var} "${names}" PARENT_SCOPE)
+endfunction()
+
 # MERLO.dll
-set(entry_points SetStartupInfo GetPluginInfo Configure OpenPlugin ClosePlugin GetOpenPluginInfo
-    GetFindData FreeFindData SetDirectory GetFiles PutFiles DeleteFiles ExitFAR)
-list(SORT entry_points)
+list_names(${SOURCE_DIR}/src/host/entry_points.h entry_points)
+list(LENGTH entry_points count)
+if(NOT count EQUAL 13)
+  list(APPEND failures "entry_points.h lists ${count} entry points, not 13: [${entry_points}]")
+endif()
 read_tables(${MERLO_DLL} exports imports)
 if(NOT exports STREQUAL entry_points)
   list(APPEND failures "MERLO.dll exports [${exports}], expected exactly [${entry_points}]")
@@ -85,9 +103,11 @@ else()
 endif()
 
 # rapi.dll
-set(device_calls CeRapiInitEx CeRapiUninit CeFindAllFiles CeRapiFreeBuffer CeCreateFile
-    CeGetFileSize CeReadFile CeWriteFile CeCloseHandle CeCopyFile CeMoveFile CeDeleteFile)
-list(SORT device_calls)
+list_names(${SOURCE_DIR}/src/platform/device_calls.h device_calls)
+list(LENGTH device_calls count)
+if(NOT count EQUAL 20)
+  list(APPEND failures "device_calls.h lists ${count} calls, not 20: [${device_calls}]")
+endif()
 read_tables(${RAPI_DLL} exports imports)
 if(NOT exports STREQUAL device_calls)
   list(APPEND failures "rapi.dll exports [${exports}], expected [${device_calls}]")
