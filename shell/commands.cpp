@@ -33,28 +33,35 @@ const std::vector<Command> kCommands = {
      Arguments::DeviceFolders, &Session::ChangeFolder},
     {"pwd", nullptr, "pwd", "show the current device folder", "", Arguments::None,
      &Session::PrintFolder},
-    {"get", nullptr, "get [-m] [-r] PATH... [PCDIR]", "copy device files to a PC folder",
+    {"get", nullptr, "get [-m] [-r] [-p] PATH... [PCDIR]", "copy device files to a PC folder",
      "Copies (-m: moves) what each PATH names into PCDIR, by default the local\n"
      "current folder; the last word is PCDIR when it names a PC folder. A PATH may\n"
      "hold folders and wildcards: get \\Windows\\win.ini, get Windows\\*.ini.\n"
      "-r copies each folder named with everything below it into PCDIR\\FOLDER;\n"
-     "without -r folders are skipped and the command fails. One line for each file\n"
-     "that arrives: its name, size and rate.",
+     "without -r folders are skipped and the command fails; get -r \\ copies the\n"
+     "whole device. One line for each file that arrives: its name, size and rate.\n"
+     "Every copy keeps the file's last-write time (-p is accepted for habit).",
      Arguments::DeviceEntries, &Session::Get},
-    {"put", nullptr, "put [-m] FILE... [DEVDIR]", "copy PC files into a device folder",
+    {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDIR]", "copy PC files into a device folder",
      "Copies (-m: moves) PC files (wildcards are expanded) into DEVDIR, by default\n"
      "the current device folder; the last word is DEVDIR when it names a device\n"
-     "folder and no PC file. The module cannot make device folders: PC folders are\n"
-     "skipped (the command fails) and -r is refused.",
+     "folder and no PC file. -r copies each PC folder named, with everything below\n"
+     "it, into DEVDIR\\NAME, making the folders; without -r folders are skipped and\n"
+     "the command fails. A batch larger than the free space of DEVDIR's volume is\n"
+     "refused before the first copy. Times are kept (-p is accepted).",
      Arguments::LocalEntries, &Session::Put},
-    {"cp", nullptr, "cp PATH... DEVDIR", "copy device files into another device folder",
-     "An existing file of the same name in DEVDIR is overwritten.", Arguments::DeviceEntries,
-     &Session::Copy},
-    {"mv", nullptr, "mv PATH... DEVDIR", "move device files into another device folder", "",
+    {"cp", nullptr, "cp [-p] PATH... DEVDIR", "copy device files into another device folder",
+     "A name that exists in DEVDIR is refused before anything is copied; times are\n"
+     "kept.",
+     Arguments::DeviceEntries, &Session::Copy},
+    {"mv", nullptr, "mv [-p] PATH... DEVDIR", "move device files into another device folder",
+     "A name that exists in DEVDIR is refused before anything is moved; rename moves\n"
+     "one file or folder with the device's own move.",
      Arguments::DeviceEntries, &Session::Move},
-    {"rm", "del", "rm PATH...", "delete device files",
-     "A folder is handed to the device like a file: the device decides; nothing\n"
-     "below it is deleted.",
+    {"rm", "del", "rm [-r] PATH...", "delete device files (-r: folders with all in them)",
+     "A folder named without -r is refused (rmdir removes an empty one). -r deletes\n"
+     "the files first, then the emptied folders from the bottom up; it stops at the\n"
+     "first failure, names a read-only file as such, and names what is left.",
      Arguments::DeviceEntries, &Session::Remove},
     {"mkdir", "md", "mkdir [-p] DEVPATH...", "make device folders",
      "Makes each folder; its parent must exist. -p makes every missing folder on the\n"

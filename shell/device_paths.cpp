@@ -325,6 +325,24 @@ bool MakeFolder(const FolderParts& folder, std::string* error) {
   return false;
 }
 
+bool ListsEmpty(const FolderParts& folder, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeFindAllFiles == nullptr || calls.CeRapiFreeBuffer == nullptr) {
+    *error = MissingCallMessage("CeFindAllFiles");
+    return false;
+  }
+  uint32_t found = 0;
+  DeviceFindRecord* records = nullptr;
+  const bool listed = calls.CeFindAllFiles(Wide(PathOf(folder, "*")).c_str(), kFindAttributes,
+                                           &found, &records) != 0;
+  const std::string reason = listed ? "" : LastError();
+  if (records != nullptr) calls.CeRapiFreeBuffer(records);
+  if (listed && found == 0) return true;
+  *error = "cannot read " + FolderText(folder) + ": " +
+           (listed ? "the device lists entries that the module did not" : reason);
+  return false;
+}
+
 bool RemoveFolder(const FolderParts& folder, std::string* error) {
   const DeviceCalls& calls = DeviceLibraryCalls();
   if (calls.CeRemoveDirectory == nullptr) {

@@ -157,6 +157,10 @@ std::string PathOf(const FolderParts& folder, const std::string& name = "");
 std::string ErrorText(uint32_t code);
 
 bool MakeFolder(const FolderParts& folder, std::string* error);
+// Whether the device itself lists the folder as empty: the module shows a
+// listing it could not read as an empty one. False with the reason when the
+// listing fails or finds entries.
+bool ListsEmpty(const FolderParts& folder, std::string* error);
 bool RemoveFolder(const FolderParts& folder, std::string* error);
 bool MoveEntry(const std::string& from, const std::string& to, std::string* error);
 // kDeviceNoAttributes when it cannot tell; the error then says why.

@@ -747,20 +747,23 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
 }
 
 void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {
-  // The copy is whole; a time that cannot be kept is said once a command when
-  // the library lacks the call, else for each file.
-  if (ItemWriteTime(job.Item) == 0) return;  // the source has no time
+  // The copy is whole either way. A library without the calls is said once
+  // and the command goes on; a time the device refuses fails the command.
+  if (ItemWriteTime(job.Item) == 0 || plan.TimesUnkept) return;  // no time to keep
   std::string error;
   const bool kept = plan.Kind == TransferKind::Get
                         ? SetPcWriteTime(pcFile, ItemWriteTime(job.Item), &error)
                         : device::SetWriteTime(device::PathOf(job.Target(plan), ItemName(job.Item)),
                                                ItemWriteTime(job.Item), &error);
-  if (kept || plan.TimesUnkept) return;
+  if (kept) return;
   const DeviceCalls& calls = DeviceLibraryCalls();
   plan.TimesUnkept = plan.Kind != TransferKind::Get &&
                      (calls.CeCreateFile == nullptr || calls.CeSetFileTime == nullptr ||
                       calls.CeCloseHandle == nullptr);
-  err_ << plan.Command << ": " << error << (plan.TimesUnkept ? "; file times are not kept" : "")
+  if (!plan.TimesUnkept) ++plan.TimesFailed;
+  err_ << plan.Command << ": " << error
+       << (plan.TimesUnkept ? "; file times are not kept"
+                            : "; the copy is whole, its time is the copy's")
        << '\n';
 }
 
@@ -843,7 +846,8 @@ bool Session::Execute(TransferPlan& plan) {
     if (failed || interrupted) ReportNotDeleted(plan, tried);
   }
   ReportTotals(plan, done, interrupted);
-  return !failed && !interrupted && done == total && plan.SkippedFolders == 0;
+  return !failed && !interrupted && done == total && plan.SkippedFolders == 0 &&
+         plan.TimesFailed == 0;
 }
 
 void Session::ReportNotDeleted(const TransferPlan& plan, uint64_t tried) {

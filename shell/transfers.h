@@ -43,6 +43,7 @@ struct TransferPlan {
   std::vector<FolderParts> DeviceFolders;           // put -r: device folders to make first
   uint64_t SkippedFolders = 0;
   bool TimesUnkept = false;  // the library lacks a call that keeps file times: said once
+  uint64_t TimesFailed = 0;  // copies whose time the device refused
 };
 
 inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {
