@@ -1650,6 +1650,20 @@ TEST_F(EmulatorTest, FurtherCallsSucceedAndRefuseWithTheDevicesReasons) {
        [&] { return f.CeSetFileAttributes(u"\\a.txt", 0x80) != 0; }, false, 2},
       {"a folder is not deleted as a file", [&] { return Rapi().CeDeleteFile(u"\\new") != 0; },
        false, 5},
+      {"list a missing folder",
+       [&] {
+         uint32_t count = 0;
+         DeviceFindRecord* array = nullptr;
+         return Rapi().CeFindAllFiles(u"\\gone\\*.*", kFindAllFlags, &count, &array) != 0;
+       },
+       false, 3},
+      {"list with a pattern the device refuses",
+       [&] {
+         uint32_t count = 0;
+         DeviceFindRecord* array = nullptr;
+         return Rapi().CeFindAllFiles(u"\\..\\*.*", kFindAllFlags, &count, &array) != 0;
+       },
+       false, 123},
       {"free space of a missing folder",
        [&] { return f.CeGetDiskFreeSpaceEx(u"\\gone", nullptr, nullptr, nullptr) != 0; }, false, 3},
   };
