@@ -497,11 +497,16 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
                            DeviceFindRecord** records) {
   std::vector<std::u16string> folderParts;
   std::u16string last;
-  if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
+  if (!SplitFindPattern(pattern, &folderParts, &last)) {
+    SetDeviceError(kDeviceErrorInvalidName);
+    return 0;
+  }
   std::string root = Root();
-  if (root.empty()) return 0;
   std::string folder;
-  if (!ResolveFolder(root, folderParts, folderParts.size(), &folder)) return 0;
+  if (root.empty() || !ResolveFolder(root, folderParts, folderParts.size(), &folder)) {
+    SetDeviceError(kDeviceErrorPathNotFound);
+    return 0;
+  }
   int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return 0;
   DIR* dir = fdopendir(dfd);

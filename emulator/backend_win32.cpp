@@ -378,11 +378,16 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
                            DeviceFindRecord** records) {
   std::vector<std::u16string> folderParts;
   std::u16string last;
-  if (!SplitFindPattern(pattern, &folderParts, &last)) return 0;
+  if (!SplitFindPattern(pattern, &folderParts, &last)) {
+    SetDeviceError(kDeviceErrorInvalidName);
+    return 0;
+  }
   RootInfo root = Root();
-  if (root.path.empty()) return 0;
   std::wstring folder;
-  if (!ResolveFolder(root, folderParts, folderParts.size(), &folder)) return 0;
+  if (root.path.empty() || !ResolveFolder(root, folderParts, folderParts.size(), &folder)) {
+    SetDeviceError(kDeviceErrorPathNotFound);
+    return 0;
+  }
   std::wstring search = folder;
   if (search.back() != L'\\') search.push_back(L'\\');
   const size_t folderLength = search.size();

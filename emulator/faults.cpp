@@ -94,8 +94,6 @@ bool Matches(const CallRule& rule, uint32_t count) {
 
 }  // namespace
 
-const char* CallName(Call call) { return call < Call::Count ? kCallNames[size_t(call)] : ""; }
-
 bool ParseFaults(const std::string& text, FaultPlan* plan, std::string* error) {
   *plan = FaultPlan();
   size_t pos = 0;

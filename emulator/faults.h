@@ -89,9 +89,6 @@ enum class Call {
       Count
 };
 
-// The name of a call, as fail=, slow=, noop= and the report spell it.
-const char* CallName(Call call);
-
 struct CallRule {
   Call call;
   uint32_t n;     // 1-based call number

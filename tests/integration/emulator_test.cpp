@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -1650,6 +1651,20 @@ TEST_F(EmulatorTest, FurtherCallsSucceedAndRefuseWithTheDevicesReasons) {
        [&] { return f.CeSetFileAttributes(u"\\a.txt", 0x80) != 0; }, false, 2},
       {"a folder is not deleted as a file", [&] { return Rapi().CeDeleteFile(u"\\new") != 0; },
        false, 5},
+      {"list a missing folder",
+       [&] {
+         uint32_t count = 0;
+         DeviceFindRecord* array = nullptr;
+         return Rapi().CeFindAllFiles(u"\\gone\\*.*", kFindAllFlags, &count, &array) != 0;
+       },
+       false, 3},
+      {"list with a pattern the device refuses",
+       [&] {
+         uint32_t count = 0;
+         DeviceFindRecord* array = nullptr;
+         return Rapi().CeFindAllFiles(u"\\..\\*.*", kFindAllFlags, &count, &array) != 0;
+       },
+       false, 123},
       {"free space of a missing folder",
        [&] { return f.CeGetDiskFreeSpaceEx(u"\\gone", nullptr, nullptr, nullptr) != 0; }, false, 3},
   };
@@ -1736,6 +1751,46 @@ TEST_F(EmulatorTest, AnOpenFileIsNeitherDeletedNorMovedNorItsFolder) {
     EXPECT_EQ(Further().CeGetLastError(), 32u);
   }
   EXPECT_EQ(ReadAll(root_ / "e" / "g.txt"), "in d");
+}
+
+TEST_F(EmulatorTest, AnOpenInAnotherProcessKeepsTheFile) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows keeps share modes across processes itself (see the test above)";
+#else
+  // Another process opens the file through the library, sharing reading only,
+  // and holds it until told.
+  PutFile(root_ / "f.txt", "content");
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const DeviceHandle h = Open(u"\\f.txt", kRead, kOpenExisting, 1 /* FILE_SHARE_READ */);
+    const char answer = h != -1 ? 'y' : 'n';
+    ssize_t n = write(ready[1], &answer, 1);
+    char go;
+    n += read(done[0], &go, 1);
+    _exit(n == 2 ? 0 : 1);
+  }
+  char answer = 0;
+  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  EXPECT_EQ(answer, 'y');
+  EXPECT_EQ(Rapi().CeDeleteFile(u"\\f.txt"), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 32u);
+  EXPECT_EQ(Rapi().CeMoveFile(u"\\f.txt", u"\\g.txt"), 0);
+  EXPECT_EQ(Further().CeGetLastError(), 32u);
+  DeviceHandle reader = Open(u"\\f.txt", kRead, kOpenExisting, 1);  // shared reading is shared
+  EXPECT_NE(reader, -1);
+  Close(reader);
+  ASSERT_EQ(write(done[1], "x", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+  EXPECT_EQ(ReadAll(root_ / "f.txt"), "content");
+  EXPECT_NE(Rapi().CeDeleteFile(u"\\f.txt"), 0);  // once the other process has ended
+#endif
 }
 
 TEST_F(EmulatorTest, InjectedFaultsAndNoops) {
