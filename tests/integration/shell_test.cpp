@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -741,6 +742,35 @@ TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
   EXPECT_EQ(ReadFile(device_ / "saved" / "new.txt"), "new");
   EXPECT_FALSE(fs::exists(device_ / "saved" / "deep"));
 }
+
+#if !defined(_WIN32)
+// Two merlo sessions on one file: the upload holds it open, so the device
+// refuses the other session's delete. One gets the box; nothing is lost.
+TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
+  const std::string big(4 << 20, 'b');
+  WriteFile(pc_ / "big.bin", big);
+  int uploadStatus = -1;
+  std::thread upload([&] {
+    const std::string command =
+        "cd " + Quoted(pc_.string()) + " && MERLO_DEVICE_FAULTS=slow=CeWriteFile:1 timeout 60 " +
+        Quoted(Built(kMerlo).string()) + " --device " + Quoted(device_.string()) +
+        " put -m big.bin >/dev/null 2>" + Quoted((scratch_ / "upload-err.txt").string());
+    const int status = std::system(command.c_str());
+    uploadStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!fs::exists(device_ / "big.bin") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const Outcome rm = Command({"rm", "big.bin"});
+  upload.join();
+  EXPECT_EQ(uploadStatus, 0) << ReadFile(scratch_ / "upload-err.txt");
+  EXPECT_EQ(rm.status, 1) << rm.out << rm.err;
+  EXPECT_CONTAINS(rm.out, "deleted 0 of 1 file");
+  EXPECT_EQ(ReadFile(device_ / "big.bin"), big);
+  EXPECT_FALSE(fs::exists(pc_ / "big.bin"));
+}
+#endif
 
 // What the module cannot do is said, never passed over: a folder it enters
 // but cannot list, a name that is taken, a file the device will not delete.

@@ -388,7 +388,8 @@ class CompletionTest : public SessionTest, public ::testing::WithParamInterface<
                                  "1.txt"},
                                 {"\xC3\xA8"
                                  "2.txt"},
-                                {"R\xC3\xA9sum\xC3\xA9.txt"}};
+                                {"R\xC3\xA9sum\xC3\xA9.txt"},
+                                {"x;y.txt"}};
   }
 };
 
@@ -429,10 +430,12 @@ INSTANTIATE_TEST_SUITE_P(
                        "2.txt ",
                        ""},
         CompletionCase{"ls a\\b\\", "ls a\\b\\",
-                       "R\xC3\xA9sum\xC3\xA9.txt \xC3\xA8"
+                       "R\xC3\xA9sum\xC3\xA9.txt x;y.txt \xC3\xA8"
                        "2.txt \xC3\xA9"
                        "1.txt"},
         CompletionCase{"get /a/b/R", "get /a/b/R\xC3\xA9sum\xC3\xA9.txt ", ""},
+        // ";" separates commands: a name that holds one goes in quotes.
+        CompletionCase{"get a\\b\\x", "get \"a\\b\\x;y.txt\" ", ""},
         CompletionCase{"cd /a/", "cd /a/b/", ""},
         CompletionCase{"cd /", "cd /", "My Documents\\ a\\"}));
 
