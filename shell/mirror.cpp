@@ -143,19 +143,22 @@ bool Session::Mirror(const Words& args) {
       plan.LocalFolders.push_back(pcFor(folder));
       wanted.insert(PcNameKey(pcFor(folder).string()));
     }
+    const FolderParts* lastFolder = nullptr;
+    fs::path local;
     for (const auto& [folder, item] : deviceFiles) {
-      const fs::path local = pcFor(folder);
+      // Files come folder by folder: the PC folder is built once for each.
+      if (lastFolder == nullptr || *lastFolder != folder) local = pcFor(folder);
+      lastFolder = &folder;
       const fs::path file = local / PathFromUser(UserFromNarrow(ItemName(item)));
-      wanted.insert(PcNameKey(file.string()));
-      if (fs::is_directory(file, ec)) {
+      if (remove) wanted.insert(PcNameKey(file.string()));
+      PcFile state;
+      const bool present = PcFileState(file, &state);
+      if (present && state.Folder) {
         err_ << "mirror: the PC folder " << Printable(file.string()) << " is in the way of "
              << EntryText(folder, ItemName(item)) << "; nothing was copied\n";
         return false;
       }
-      uint64_t written = 0;
-      const bool present = PcWriteTime(file, &written);
-      const uint64_t size = present ? fs::file_size(file, ec) : 0;
-      if (present && !ec && size == ItemSize(item) && written == ItemWriteTime(item)) {
+      if (present && state.Size == ItemSize(item) && state.Written == ItemWriteTime(item)) {
         continue;
       }
       plan.Jobs.push_back(

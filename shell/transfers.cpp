@@ -121,6 +121,31 @@ bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
   return !ec;
 }
 
+bool PcFileState(const fs::path& path, PcFile* file) {
+  *file = PcFile{};
+#if defined(_WIN32)
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) return false;
+  file->Exists = true;
+  file->Folder = fs::is_directory(status);
+  if (file->Folder) return true;
+  file->Size = fs::file_size(path, ec);
+  return !ec && PcWriteTime(path, &file->Written);
+#else
+  // One call: mirror takes this for every file of a tree.
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  file->Exists = true;
+  file->Folder = S_ISDIR(info.st_mode);
+  file->Size = static_cast<uint64_t>(info.st_size);
+  const int64_t steps = static_cast<int64_t>(info.st_mtim.tv_sec) * 10000000 +
+                        info.st_mtim.tv_nsec / 100 + kFileTimeTo1970;
+  file->Written = static_cast<uint64_t>(steps);
+  return true;
+#endif
+}
+
 // Folders for a message: "\a, \b\c".
 std::string FolderList(const std::vector<FolderParts>& folders) {
   std::string text;

@@ -59,6 +59,16 @@ std::string ShownName(const FolderParts& here, const FolderParts& folder, const 
 // A PC file's last-write time as a file time (100 ns since 1601, two halves).
 bool PcWriteTime(const std::filesystem::path& path, uint64_t* written);
 
+// A PC entry's status in one look: whether it is there, a folder, its size
+// and last-write time (a file time). False when it cannot be told.
+struct PcFile {
+  bool Exists = false;
+  bool Folder = false;
+  uint64_t Size = 0;
+  uint64_t Written = 0;
+};
+bool PcFileState(const std::filesystem::path& path, PcFile* file);
+
 // The entry of that name in a listing: the exact name, else one that differs in case.
 const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::string& name);
 
