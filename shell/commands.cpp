@@ -144,7 +144,7 @@ bool RowBefore(const Row& a, const Row& b) {
 void PrintRows(std::vector<Row> rows, std::ostream& out) {
   for (auto& row : rows) row.Key = unicode::FoldKey(row.Name);
   std::sort(rows.begin(), rows.end(), RowBefore);
-  size_t folders = 0, files = 0;
+  uint64_t folders = 0, files = 0;
   uint64_t bytes = 0;
   for (const auto& row : rows) {
     out << std::left << std::setw(16) << row.Date << std::right << ' ';

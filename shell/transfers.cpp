@@ -4,6 +4,13 @@
 
 #include <sys/stat.h>
 
+#if defined(_WIN32)
+// The module's records name a type LocalHandle, as the system names a call.
+#define LocalHandle SystemLocalHandle
+#include <windows.h>
+#undef LocalHandle
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -79,6 +86,7 @@ LocalState StateOf(const fs::path& path) {
 // number of seconds from the system clock, whose epoch is 1970.
 constexpr int64_t kFileTimeTo1970 = 116444736000000000;
 
+#if !defined(_WIN32)
 std::chrono::nanoseconds PcClockOffset() {
   static const std::chrono::nanoseconds offset = [] {
     const auto pc = fs::file_time_type::clock::now().time_since_epoch();
@@ -90,7 +98,32 @@ std::chrono::nanoseconds PcClockOffset() {
   }();
   return offset;
 }
+#endif
 
+#if defined(_WIN32)
+// The C runtime's file times hold whole seconds; the system's calls keep the
+// 100-nanosecond steps that a device time has.
+bool PcWriteTime(const fs::path& path, uint64_t* written) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
+  *written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+             data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
+  const HANDLE file = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(steps);
+  time.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+  const bool set = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!set) *error = "cannot set the time of " + path.string();
+  return set;
+}
+#else
 bool PcWriteTime(const fs::path& path, uint64_t* written) {
   std::error_code ec;
   const auto time = fs::last_write_time(path, ec);
@@ -99,8 +132,7 @@ bool PcWriteTime(const fs::path& path, uint64_t* written) {
       (std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()) -
        PcClockOffset())
           .count();
-  const uint64_t steps = static_cast<uint64_t>(nanoseconds / 100 + kFileTimeTo1970);
-  *written = steps;
+  *written = static_cast<uint64_t>(nanoseconds / 100 + kFileTimeTo1970);
   return true;
 }
 
@@ -120,18 +152,19 @@ bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
   if (ec) *error = "cannot set the time of " + path.string() + ": " + ec.message();
   return !ec;
 }
+#endif
 
 bool PcFileState(const fs::path& path, PcFile* file) {
   *file = PcFile{};
 #if defined(_WIN32)
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
   file->Exists = true;
-  file->Folder = fs::is_directory(status);
-  if (file->Folder) return true;
-  file->Size = fs::file_size(path, ec);
-  return !ec && PcWriteTime(path, &file->Written);
+  file->Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  file->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  file->Written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                  data.ftLastWriteTime.dwLowDateTime;
+  return true;
 #else
   // One call: mirror takes this for every file of a tree.
   struct stat info;
