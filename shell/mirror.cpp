@@ -107,12 +107,16 @@ bool Session::Mirror(const Words& args) {
 
   // The device tree as it is (a new device folder has none).
   std::map<FolderParts, bool> deviceFolders;  // folder -> listed
-  std::vector<std::pair<FolderParts, PanelItem>> deviceFiles;
+  // Each file with its folder, a key of deviceFolders: no copy of the path for each file.
+  std::vector<std::pair<const FolderParts*, PanelItem>> deviceFiles;
   if (deviceExists) {
+    const FolderParts* current = nullptr;
     const bool walked = panel_.Walk(
         device,
         [&](const FolderParts& folder, const PanelItem& item) {
-          deviceFiles.emplace_back(folder, item);
+          if (current == nullptr || *current != folder)
+            current = &deviceFolders.find(folder)->first;
+          deviceFiles.emplace_back(current, item);
         },
         [&](const FolderParts& folder) { deviceFolders[folder] = true; }, &error);
     if (!walked) {
@@ -145,10 +149,11 @@ bool Session::Mirror(const Words& args) {
     }
     const FolderParts* lastFolder = nullptr;
     fs::path local;
-    for (const auto& [folder, item] : deviceFiles) {
+    for (const auto& [at, item] : deviceFiles) {
+      const FolderParts& folder = *at;
       // Files come folder by folder: the PC folder is built once for each.
-      if (lastFolder == nullptr || *lastFolder != folder) local = pcFor(folder);
-      lastFolder = &folder;
+      if (lastFolder != at) local = pcFor(folder);
+      lastFolder = at;
       const fs::path file = local / PathFromUser(UserFromNarrow(ItemName(item)));
       if (remove) wanted.insert(PcNameKey(file.string()));
       PcFile state;
@@ -237,7 +242,8 @@ bool Session::Mirror(const Words& args) {
       plan.Jobs.push_back(job);
     }
     if (remove) {
-      for (const auto& [folder, item] : deviceFiles) {
+      for (const auto& [at, item] : deviceFiles) {
+        const FolderParts& folder = *at;
         if (wanted.count(DeviceNameKey(DevicePathText(folder) + "\\" + ItemName(item))) == 0) {
           removal.Jobs.push_back(
               {folder, item, {}, ShownName(here, folder, ItemName(item)), false, {}});
