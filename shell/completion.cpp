@@ -277,4 +277,41 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
   return completion;
 }
 
+TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completion& completion) {
+  TabResult tab;
+  tab.Line = line;
+  tab.Cursor = cursor;
+  if (!completion.Choices.empty()) {
+    tab.Choices = completion.Choices;
+    return tab;
+  }
+  if (completion.From > cursor ||
+      line.compare(completion.From, cursor - completion.From, completion.Text) == 0) {
+    return tab;
+  }
+  tab.Line = line.substr(0, completion.From) + completion.Text + line.substr(cursor);
+  tab.Cursor = completion.From + completion.Text.size();
+  tab.Changed = true;
+  return tab;
+}
+
+std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width,
+                          size_t (*shownWidth)(const std::string&)) {
+  if (choices.empty()) return "";
+  std::vector<size_t> widths;
+  for (const auto& choice : choices) widths.push_back(shownWidth(choice));
+  const size_t widest = *std::max_element(widths.begin(), widths.end());
+  const size_t columns = std::max<size_t>(1, width / (widest + 2));
+  std::string shown;
+  for (size_t i = 0; i < choices.size(); ++i) {
+    shown += choices[i];
+    if ((i + 1) % columns == 0 || i + 1 == choices.size()) {
+      shown += '\n';
+    } else {
+      shown += std::string(widest + 2 - widths[i], ' ');
+    }
+  }
+  return shown;
+}
+
 }  // namespace merlo

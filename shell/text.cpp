@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform.h"
 #include "unicode/unicode.h"
 
 #if defined(_WIN32)
@@ -251,19 +252,7 @@ std::string FormatFileTime(uint32_t low, uint32_t high) {
   return FormatLocalTime(static_cast<int64_t>(fileTime / 10000000ULL) - kSecondsFrom1601To1970);
 }
 
-std::string FormatLocalTime(int64_t seconds) {
-  std::tm local{};
-#if defined(_WIN32)
-  const __time64_t t = seconds;
-  if (seconds < 0 || _localtime64_s(&local, &t) != 0) return "?";
-#else
-  const time_t t = static_cast<time_t>(seconds);
-  if (localtime_r(&t, &local) == nullptr) return "?";
-#endif
-  char text[32];
-  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
-  return text;
-}
+std::string FormatLocalTime(int64_t seconds) { return platform::LocalTimeText(seconds); }
 
 std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line) {
   std::vector<std::vector<std::string>> commands;
