@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host_services.h"
+#include "platform.h"
 #include "text.h"
 #include "unicode/unicode.h"
 
@@ -59,11 +60,11 @@ const std::vector<Command> kCommands = {
      &Session::LocalPrintFolder},
     {"lls", nullptr, "lls [DIR]", "list a local folder", "", Arguments::LocalFolders,
      &Session::LocalList},
-    {"info", nullptr, "info", "the panel's description from the module", "", Arguments::None,
-     &Session::Info},
+    {"info", nullptr, "info", "the device, the current folder and how names pass", "",
+     Arguments::None, &Session::Info},
     {"menu", nullptr, "menu", "the menu entries the module offers", "", Arguments::None,
      &Session::Menu},
-    {"configure", nullptr, "configure [N]", "pick the module's configuration entry N (0)", "",
+    {"configure", nullptr, "configure [N]", "open the module's configuration entry N (0)", "",
      Arguments::None, &Session::Configure},
     {"help", "?", "help [COMMAND]", "list the commands, or tell about one", "", Arguments::Commands,
      &Session::Help},
@@ -366,18 +367,11 @@ bool Session::Info(const Words&) {
   PanelInfoRecord info{};
   panel_.module().GetOpenPluginInfo(panel_.handle(), &info);
   const auto text = [](const char* value) {
-    return value != nullptr ? "\"" + UserFromNarrow(value) + "\"" : std::string("(none)");
+    return value != nullptr && *value != '\0' ? UserFromNarrow(value) : std::string("(none)");
   };
-  out_ << "size:            " << info.StructSize << '\n'
-       << "flags:           0x" << std::hex << info.Flags << std::dec << '\n'
-       << "current folder:  " << text(info.CurrentFolder) << '\n'
-       << "format:          " << text(info.Format) << '\n'
-       << "title:           " << text(info.Title) << '\n'
-       << "narrow text:     " << NarrowTextName() << '\n'
-       << "other fields:    8=" << info.Field8 << " 24=" << info.Field24 << " 32=" << info.Field32
-       << " 36=" << info.Field36 << " 40=" << info.Field40 << " 44=" << info.Field44
-       << " 48=" << info.Field48 << " 52=" << info.Field52 << " 56=" << info.Field56
-       << " 60=" << info.Field60 << " 64=" << info.Field64 << '\n';
+  out_ << "device:          " << text(info.Title) << " (panel format " << text(info.Format) << ")\n"
+       << "current folder:  " << DeviceFolder() << '\n'
+       << "names pass as:   " << NarrowTextName() << " (what it cannot hold is refused by name)\n";
   return true;
 }
 
@@ -415,9 +409,17 @@ bool Session::Configure(const Words& args) {
       return false;
     }
   }
-  const int32_t result = panel_.module().Configure(item);
-  out_ << "configuration entry " << item << ": " << (result != 0 ? "handled" : "not handled")
-       << " (" << result << ")\n";
+  if (panel_.module().Configure(item) == 0) {
+    err_ << "configure: the module has no configuration entry " << item
+         << " (\"menu\" lists its entries)\n";
+    return false;
+  }
+  out_ << "The module took configuration entry " << item
+       << "; it has no settings to change here. It reads them from "
+       << (platform::HasRegistryFile()
+               ? "the settings file (--registry, else ~/.config/merlo/registry.reg)"
+               : "the registry, under HKEY_CURRENT_USER\\Software\\Merlo\\Plugins")
+       << ".\n";
   return true;
 }
 

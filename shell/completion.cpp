@@ -285,7 +285,7 @@ TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completi
     tab.Choices = completion.Choices;
     return tab;
   }
-  if (completion.From > cursor ||
+  if (cursor > line.size() || completion.From > cursor ||
       line.compare(completion.From, cursor - completion.From, completion.Text) == 0) {
     return tab;
   }
