@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <iomanip>
 #include <ostream>
@@ -114,16 +112,7 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
       << CountOf(bytes, "byte", "bytes") << '\n';
 }
 
-int64_t LocalModificationTime(const fs::path& path) {
-#if defined(_WIN32)
-  struct _stat64 info;
-  if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return 0;
-#endif
-  return static_cast<int64_t>(info.st_mtime);
-}
+int64_t LocalModificationTime(const fs::path& path) { return platform::FileWriteSeconds(path); }
 
 }  // namespace
 

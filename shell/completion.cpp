@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "platform.h"
 #include "session.h"
 #include "text.h"
 #include "unicode/unicode.h"
@@ -158,11 +159,7 @@ std::vector<std::string> DeviceNames(Session& session, const std::string& typed,
 
 std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
                                     std::vector<std::string>* shown) {
-#if defined(_WIN32)
-  const size_t separator = typed.find_last_of("\\/");
-#else
-  const size_t separator = typed.find_last_of('/');
-#endif
+  const size_t separator = typed.find_last_of(platform::kPcSeparators);
   const std::string folderPart =
       separator == std::string::npos ? "" : typed.substr(0, separator + 1);
   const std::string prefix = typed.substr(folderPart.size());
@@ -221,13 +218,13 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
   bool pcPathToo = false;
   if (kind == Arguments::DeviceEntries && !at.Text.empty() &&
       (at.Text[0] == '/' || at.Text[0] == '~' || at.Text.rfind("./", 0) == 0)) {
-#if !defined(_WIN32)
-    if (at.Text[0] == '/') {
-      pcPathToo = true;
-    } else {
-      kind = Arguments::LocalEntries;
+    if (platform::kPcPathsStartWithSlash) {
+      if (at.Text[0] == '/') {
+        pcPathToo = true;
+      } else {
+        kind = Arguments::LocalEntries;
+      }
     }
-#endif
   } else if (kind == Arguments::LocalEntries && !at.Text.empty() && at.Text[0] == '\\') {
     kind = Arguments::DeviceFolders;
   }

@@ -78,6 +78,13 @@ void WriteErrorNow(const char* text);
 
 // ---- PC files ----------------------------------------------------------
 
+// The characters that separate PC folders in a path the user types.
+extern const char* const kPcSeparators;
+
+// True where a PC path may start with "/" (or "~", "./"), which a device
+// path typed with "/" may then be mistaken for.
+extern const bool kPcPathsStartWithSlash;
+
 // A file's last-write time in seconds since 1970, or 0 when it has no status.
 int64_t FileWriteSeconds(const std::filesystem::path& path);
 

@@ -241,6 +241,9 @@ void WriteErrorNow(const char* text) {
 
 void EndProcessNow(int status) { _exit(status); }
 
+const char* const kPcSeparators = "/";
+const bool kPcPathsStartWithSlash = true;
+
 int64_t FileWriteSeconds(const std::filesystem::path& path) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return 0;

@@ -319,6 +319,9 @@ void WriteErrorNow(const char* text) {
 
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
+const char* const kPcSeparators = "\\/";
+const bool kPcPathsStartWithSlash = false;
+
 int64_t FileWriteSeconds(const std::filesystem::path& path) {
   struct _stat64 info;
   if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;

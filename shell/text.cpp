@@ -325,7 +325,7 @@ std::string HumanBytes(uint64_t bytes) {
   return text;
 }
 
-std::string CountOf(size_t count, const char* singular, const char* plural) {
+std::string CountOf(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 

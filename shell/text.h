@@ -96,6 +96,6 @@ std::string QuoteWord(const std::string& word);
 std::string HumanBytes(uint64_t bytes);
 
 // "1 file", "2 files".
-std::string CountOf(size_t count, const char* singular, const char* plural);
+std::string CountOf(uint64_t count, const char* singular, const char* plural);
 
 }  // namespace merlo
