@@ -133,7 +133,9 @@ std::string HelpText() {
   for (const auto& command : kCommands) {
     text << "  " << std::left << std::setw(32) << command.Usage << command.Summary << '\n';
   }
-  text << "\"help COMMAND\" tells more about one.\n";
+  text << "\"help COMMAND\" tells more about one. At the prompt Tab completes commands and\n"
+          "names, and Ctrl-C drops the line. \"merlo --help\" (also \"merlo /?\") tells merlo's\n"
+          "options.\n";
   return text.str();
 }
 
