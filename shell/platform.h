@@ -81,6 +81,9 @@ void WriteErrorNow(const char* text);
 // The characters that separate PC folders in a path the user types.
 extern const char* const kPcSeparators;
 
+// True where the PC's file systems tell no case apart.
+extern const bool kPcNamesIgnoreCase;
+
 // True where a PC path may start with "/" (or "~", "./"), which a device
 // path typed with "/" may then be mistaken for.
 extern const bool kPcPathsStartWithSlash;

@@ -21,6 +21,53 @@
 #include "interrupt.h"
 #include "line_editor.h"
 #include "platform.h"
+#include "text.h"
+#include "unicode/unicode.h"
+
+namespace merlo {
+
+// Linux: user text and the module's narrow text are both UTF-8.
+std::string NarrowFromUser(const std::string& text) { return text; }
+std::string UserFromNarrow(const std::string& text) { return text; }
+bool HasNarrowForm(const std::string& text) {
+  return unicode::IsValidUtf8(text) && !HasReplacement(text);
+}
+
+std::string ModulePcPath(const std::string& absolutePath) {
+  std::string path = "Z:";
+  for (const char c : NarrowFromUser(absolutePath)) path.push_back(c == '/' ? '\\' : c);
+  if (path == "Z:") path += '\\';
+  // Collapse doubled separators that a path such as "//x" would bring.
+  std::string collapsed;
+  for (const char c : path) {
+    if (c == '\\' && !collapsed.empty() && collapsed.back() == '\\') continue;
+    collapsed.push_back(c);
+  }
+  return collapsed;
+}
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  if (HasReplacement(text)) {
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  return "";
+}
+
+std::string NarrowTextName() { return "UTF-8"; }
+
+std::filesystem::path PathFromUser(const std::string& text) { return std::filesystem::path(text); }
+
+bool HasReplacement(const std::string& narrowName) {
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+}  // namespace merlo
 
 namespace merlo::platform {
 
@@ -242,6 +289,7 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { _exit(status); }
 
 const char* const kPcSeparators = "/";
+const bool kPcNamesIgnoreCase = false;
 const bool kPcPathsStartWithSlash = true;
 
 int64_t FileWriteSeconds(const std::filesystem::path& path) {

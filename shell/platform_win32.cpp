@@ -14,6 +14,8 @@
 #include "line_editor.h"
 #include "platform.h"
 #include "platform/win32/windows_api.h"
+#include "text.h"
+#include "unicode/unicode.h"
 // After windows.h.
 #include <shellapi.h>
 
@@ -116,6 +118,112 @@ std::string Utf8FromWide(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count,
                       nullptr, nullptr);
   return narrow;
+}
+
+// Windows: the module's narrow text is in the process's code page.
+namespace {
+
+// The code page of the process's narrow file calls, which the module's narrow
+// text is in: UTF-8 in merlo.exe, whose manifest declares it, on Windows
+// that honour that; the system's ANSI code page on older ones.
+UINT NarrowCodePage() { return AreFileApisANSI() ? GetACP() : GetOEMCP(); }
+
+// Wide text in a code page other than UTF-8. False when a character has no
+// form there: what it became then (a "|", or the code page's own default
+// where the code page takes none of its own) is no name of any file.
+bool ToCodePage(UINT codePage, const std::wstring& wide, std::string* narrow) {
+  narrow->clear();
+  if (wide.empty()) return true;
+  const int length = static_cast<int>(wide.size());
+  BOOL usedDefault = FALSE;
+  int count = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
+                                  "|", &usedDefault);
+  if (count > 0) {
+    narrow->resize(static_cast<size_t>(count));
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*narrow)[0], count,
+                        "|", &usedDefault);
+    return usedDefault == FALSE;
+  }
+  // Code pages that take neither flags nor a default character: converted
+  // plainly, and held only when the text comes back unchanged.
+  count = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return false;
+  narrow->resize(static_cast<size_t>(count));
+  WideCharToMultiByte(codePage, 0, wide.data(), length, &(*narrow)[0], count, nullptr, nullptr);
+  const int back = MultiByteToWideChar(codePage, 0, narrow->data(), count, nullptr, 0);
+  std::wstring again(static_cast<size_t>(std::max(back, 0)), L'\0');
+  if (back > 0) MultiByteToWideChar(codePage, 0, narrow->data(), count, &again[0], back);
+  return again == wide;
+}
+
+}  // namespace
+
+std::string NarrowFromUser(const std::string& text) {
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) return text;
+  std::string narrow;
+  ToCodePage(codePage, WideFromUtf8(text), &narrow);
+  return narrow;
+}
+
+std::string UserFromNarrow(const std::string& text) {
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8 || text.empty()) return text;
+  const int length = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  if (count <= 0) return text;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], count);
+  return Utf8FromWide(wide);
+}
+
+bool HasNarrowForm(const std::string& text) { return NarrowFormProblem(text).empty(); }
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) {
+    // U+FFFD is what the module makes of a character it cannot convert.
+    if (text.find("\xEF\xBF\xBD") == std::string::npos) return "";
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  std::string narrow;
+  if (ToCodePage(codePage, WideFromUtf8(text), &narrow)) return "";
+  // Name the first character that has no form.
+  for (size_t i = 0; i < text.size();) {
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
+    const std::string character = text.substr(i, length);
+    if (!ToCodePage(codePage, WideFromUtf8(character), &narrow)) {
+      return character + " cannot be written in " + NarrowTextName();
+    }
+    i += length;
+  }
+  return "it cannot be written in " + NarrowTextName();
+}
+
+std::string NarrowTextName() {
+  const UINT codePage = NarrowCodePage();
+  return "code page " + std::to_string(codePage) + (codePage == CP_UTF8 ? " (UTF-8)" : "") +
+         (AreFileApisANSI() ? "" : ", the OEM one");
+}
+
+std::filesystem::path PathFromUser(const std::string& text) {
+  return std::filesystem::path(WideFromUtf8(text));
+}
+
+std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUser(absolutePath); }
+
+bool HasReplacement(const std::string& narrowName) {
+  // In a code page other than UTF-8 the module lists such a character as
+  // "?", which no name holds.
+  if (NarrowCodePage() != CP_UTF8) return narrowName.find('?') != std::string::npos;
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
 }
 
 }  // namespace merlo
@@ -320,6 +428,7 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 const char* const kPcSeparators = "\\/";
+const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 
 int64_t FileWriteSeconds(const std::filesystem::path& path) {
