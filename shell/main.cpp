@@ -43,7 +43,7 @@ class UsageFormatter : public CLI::Formatter {
       column += word.size() + 2;
     }
     return "Usage: " + name + " [OPTIONS] [COMMAND [ARGUMENTS...]]\nCOMMAND is one of:\n   " +
-           commands + "\n\n";
+           commands + "\n";
   }
 };
 

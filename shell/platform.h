@@ -81,12 +81,25 @@ void WriteErrorNow(const char* text);
 // The characters that separate PC folders in a path the user types.
 extern const char* const kPcSeparators;
 
+// The characters that mark a word as a PC path rather than a device name
+// (":" of a drive letter; also "/" where PC paths use it).
+extern const char* const kPcPathMarks;
+
 // True where the PC's file systems tell no case apart.
 extern const bool kPcNamesIgnoreCase;
 
 // True where a PC path may start with "/" (or "~", "./"), which a device
 // path typed with "/" may then be mistaken for.
 extern const bool kPcPathsStartWithSlash;
+
+// A PC file's status; false when it has none.
+struct PcFileStatus {
+  bool Regular = false;  // a plain file, not a folder or a device
+  uint64_t Size = 0;
+  int64_t WrittenSeconds = 0;      // last write, seconds since 1970
+  int64_t WrittenNanoseconds = 0;  // and its fraction where the file system keeps one
+};
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 
 // A file's last-write time in seconds since 1970, or 0 when it has no status.
 int64_t FileWriteSeconds(const std::filesystem::path& path);

@@ -289,13 +289,23 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { _exit(status); }
 
 const char* const kPcSeparators = "/";
+const char* const kPcPathMarks = "/:";
 const bool kPcNamesIgnoreCase = false;
 const bool kPcPathsStartWithSlash = true;
 
-int64_t FileWriteSeconds(const std::filesystem::path& path) {
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   struct stat info;
-  if (stat(path.c_str(), &info) != 0) return 0;
-  return static_cast<int64_t>(info.st_mtime);
+  if (stat(path.c_str(), &info) != 0) return false;
+  status->Regular = S_ISREG(info.st_mode);
+  status->Size = static_cast<uint64_t>(info.st_size);
+  status->WrittenSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+  status->WrittenNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+  return true;
+}
+
+int64_t FileWriteSeconds(const std::filesystem::path& path) {
+  PcFileStatus status;
+  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
 }
 
 std::string LocalTimeText(int64_t seconds) {

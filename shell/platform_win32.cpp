@@ -428,13 +428,23 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 const char* const kPcSeparators = "\\/";
+const char* const kPcPathMarks = ":";
 const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 
-int64_t FileWriteSeconds(const std::filesystem::path& path) {
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   struct _stat64 info;
-  if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;
-  return static_cast<int64_t>(info.st_mtime);
+  if (_wstat64(path.wstring().c_str(), &info) != 0) return false;
+  status->Regular = (info.st_mode & _S_IFREG) != 0;
+  status->Size = static_cast<uint64_t>(info.st_size);
+  status->WrittenSeconds = static_cast<int64_t>(info.st_mtime);
+  status->WrittenNanoseconds = 0;
+  return true;
+}
+
+int64_t FileWriteSeconds(const std::filesystem::path& path) {
+  PcFileStatus status;
+  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
 }
 
 std::string LocalTimeText(int64_t seconds) {
