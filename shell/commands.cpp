@@ -1,7 +1,5 @@
 #include "commands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <iomanip>
 #include <ostream>
@@ -9,6 +7,7 @@
 #include <sstream>
 
 #include "host_services.h"
+#include "platform.h"
 #include "platform/device_calls.h"
 #include "text.h"
 #include "unicode/unicode.h"
@@ -94,11 +93,11 @@ const std::vector<Command> kCommands = {
      &Session::LocalPrintFolder},
     {"lls", nullptr, "lls [DIR]", "list a local folder", "", Arguments::LocalFolders,
      &Session::LocalList},
-    {"info", nullptr, "info", "the panel's description from the module", "", Arguments::None,
-     &Session::Info},
+    {"info", nullptr, "info", "the device, the current folder and how names pass", "",
+     Arguments::None, &Session::Info},
     {"menu", nullptr, "menu", "the menu entries the module offers", "", Arguments::None,
      &Session::Menu},
-    {"configure", nullptr, "configure [N]", "pick the module's configuration entry N (0)", "",
+    {"configure", nullptr, "configure [N]", "open the module's configuration entry N (0)", "",
      Arguments::None, &Session::Configure},
     {"help", "?", "help [COMMAND]", "list the commands, or tell about one", "", Arguments::Commands,
      &Session::Help},
@@ -164,16 +163,7 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
       << CountOf(bytes, "byte", "bytes") << '\n';
 }
 
-int64_t LocalModificationTime(const fs::path& path) {
-#if defined(_WIN32)
-  struct _stat64 info;
-  if (_wstat64(path.wstring().c_str(), &info) != 0) return 0;
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return 0;
-#endif
-  return static_cast<int64_t>(info.st_mtime);
-}
+int64_t LocalModificationTime(const fs::path& path) { return platform::FileWriteSeconds(path); }
 
 }  // namespace
 
@@ -194,7 +184,9 @@ std::string HelpText() {
   for (const auto& command : kCommands) {
     text << "  " << std::left << std::setw(32) << command.Usage << command.Summary << '\n';
   }
-  text << "\"help COMMAND\" tells more about one.\n";
+  text << "\"help COMMAND\" tells more about one. At the prompt Tab completes commands and\n"
+          "names, and Ctrl-C drops the line. \"merlo --help\" (also \"merlo /?\") tells merlo's\n"
+          "options.\n";
   return text.str();
 }
 
@@ -460,18 +452,11 @@ bool Session::Info(const Words&) {
   PanelInfoRecord info{};
   panel_.module().GetOpenPluginInfo(panel_.handle(), &info);
   const auto text = [](const char* value) {
-    return value != nullptr ? "\"" + UserFromNarrow(value) + "\"" : std::string("(none)");
+    return value != nullptr && *value != '\0' ? UserFromNarrow(value) : std::string("(none)");
   };
-  out_ << "size:            " << info.StructSize << '\n'
-       << "flags:           0x" << std::hex << info.Flags << std::dec << '\n'
-       << "current folder:  " << text(info.CurrentFolder) << '\n'
-       << "format:          " << text(info.Format) << '\n'
-       << "title:           " << text(info.Title) << '\n'
-       << "narrow text:     " << NarrowTextName() << '\n'
-       << "other fields:    8=" << info.Field8 << " 24=" << info.Field24 << " 32=" << info.Field32
-       << " 36=" << info.Field36 << " 40=" << info.Field40 << " 44=" << info.Field44
-       << " 48=" << info.Field48 << " 52=" << info.Field52 << " 56=" << info.Field56
-       << " 60=" << info.Field60 << " 64=" << info.Field64 << '\n';
+  out_ << "device:          " << text(info.Title) << " (panel format " << text(info.Format) << ")\n"
+       << "current folder:  " << DeviceFolder() << '\n'
+       << "names pass as:   " << NarrowTextName() << " (what it cannot hold is refused by name)\n";
   return true;
 }
 
@@ -509,9 +494,17 @@ bool Session::Configure(const Words& args) {
       return false;
     }
   }
-  const int32_t result = panel_.module().Configure(item);
-  out_ << "configuration entry " << item << ": " << (result != 0 ? "handled" : "not handled")
-       << " (" << result << ")\n";
+  if (panel_.module().Configure(item) == 0) {
+    err_ << "configure: the module has no configuration entry " << item
+         << " (\"menu\" lists its entries)\n";
+    return false;
+  }
+  out_ << "The module took configuration entry " << item
+       << "; it has no settings to change here. It reads them from "
+       << (platform::HasRegistryFile()
+               ? "the settings file (--registry, else ~/.config/merlo/registry.reg)"
+               : "the registry, under HKEY_CURRENT_USER\\Software\\Merlo\\Plugins")
+       << ".\n";
   return true;
 }
 

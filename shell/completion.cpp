@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "platform.h"
 #include "session.h"
 #include "text.h"
 #include "unicode/unicode.h"
@@ -158,11 +159,7 @@ std::vector<std::string> DeviceNames(Session& session, const std::string& typed,
 
 std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
                                     std::vector<std::string>* shown) {
-#if defined(_WIN32)
-  const size_t separator = typed.find_last_of("\\/");
-#else
-  const size_t separator = typed.find_last_of('/');
-#endif
+  const size_t separator = typed.find_last_of(platform::kPcSeparators);
   const std::string folderPart =
       separator == std::string::npos ? "" : typed.substr(0, separator + 1);
   const std::string prefix = typed.substr(folderPart.size());
@@ -221,13 +218,13 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
   bool pcPathToo = false;
   if (kind == Arguments::DeviceEntries && !at.Text.empty() &&
       (at.Text[0] == '/' || at.Text[0] == '~' || at.Text.rfind("./", 0) == 0)) {
-#if !defined(_WIN32)
-    if (at.Text[0] == '/') {
-      pcPathToo = true;
-    } else {
-      kind = Arguments::LocalEntries;
+    if (platform::kPcPathsStartWithSlash) {
+      if (at.Text[0] == '/') {
+        pcPathToo = true;
+      } else {
+        kind = Arguments::LocalEntries;
+      }
     }
-#endif
   } else if (kind == Arguments::LocalEntries && !at.Text.empty() && at.Text[0] == '\\') {
     kind = Arguments::DeviceFolders;
   }
@@ -275,6 +272,43 @@ Completion Complete(Session& session, const std::string& line, size_t cursor) {
     completion.Choices = shown;
   }
   return completion;
+}
+
+TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completion& completion) {
+  TabResult tab;
+  tab.Line = line;
+  tab.Cursor = cursor;
+  if (!completion.Choices.empty()) {
+    tab.Choices = completion.Choices;
+    return tab;
+  }
+  if (cursor > line.size() || completion.From > cursor ||
+      line.compare(completion.From, cursor - completion.From, completion.Text) == 0) {
+    return tab;
+  }
+  tab.Line = line.substr(0, completion.From) + completion.Text + line.substr(cursor);
+  tab.Cursor = completion.From + completion.Text.size();
+  tab.Changed = true;
+  return tab;
+}
+
+std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width,
+                          size_t (*shownWidth)(const std::string&)) {
+  if (choices.empty()) return "";
+  std::vector<size_t> widths;
+  for (const auto& choice : choices) widths.push_back(shownWidth(choice));
+  const size_t widest = *std::max_element(widths.begin(), widths.end());
+  const size_t columns = std::max<size_t>(1, width / (widest + 2));
+  std::string shown;
+  for (size_t i = 0; i < choices.size(); ++i) {
+    shown += choices[i];
+    if ((i + 1) % columns == 0 || i + 1 == choices.size()) {
+      shown += '\n';
+    } else {
+      shown += std::string(widest + 2 - widths[i], ' ');
+    }
+  }
+  return shown;
 }
 
 }  // namespace merlo

@@ -24,4 +24,20 @@ Completion Complete(Session& session, const std::string& line, size_t cursor);
 // name writes it; with caseless, characters that differ only in case match.
 std::string CommonPrefix(const std::vector<std::string>& names, bool caseless);
 
+// What Tab does to a line, on every platform: the line and cursor after the
+// completion, or the choices to show. Changed is false when there is nothing
+// to add (the terminal beeps).
+struct TabResult {
+  bool Changed = false;
+  std::string Line;
+  size_t Cursor = 0;
+  std::vector<std::string> Choices;
+};
+TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completion& completion);
+
+// The choices in columns, each as wide as the widest shows (shownWidth), in
+// rows of at most `width` columns, each row ended by a line end.
+std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width,
+                          size_t (*shownWidth)(const std::string&));
+
 }  // namespace merlo

@@ -18,12 +18,6 @@ enum class InterruptMode {
 };
 void SetInterruptMode(InterruptMode mode);
 
-#if !defined(_WIN32)
-// At the prompt: waits until the descriptor can be read. False when a Ctrl-C
-// came first, also one that came before the wait began.
-bool WaitForKey(int fd);
-#endif
-
 // What a Ctrl-C says while a file is copied: on the first, that the work
 // stops after it; on the second, what may be left half written. Empty texts
 // say nothing.

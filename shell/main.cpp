@@ -8,25 +8,14 @@
 #include <iostream>
 
 #include "commands.h"
-#include "console.h"
 #include "host_services.h"
 #include "interrupt.h"
 #include "line_editor.h"
 #include "module.h"
+#include "platform.h"
 #include "script.h"
 #include "session.h"
 #include "text.h"
-
-#if defined(_WIN32)
-#include <io.h>
-
-#include "platform/win32/windows_api.h"
-#else
-#include <langinfo.h>
-#include <unistd.h>
-
-#include <clocale>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -35,67 +24,76 @@ namespace {
 // The key below which the module keeps its settings.
 constexpr const char* kSettingsRoot = "Software\\Merlo\\Plugins";
 
-void SetEnvironment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-  // Both the process block and the C runtime's copy: a library loaded later
-  // may read either.
-  const std::wstring wideName = merlo::WideFromUtf8(name);
-  const std::wstring wideValue = merlo::WideFromUtf8(value);
-  SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str());
-  _wputenv((wideName + L"=" + wideValue).c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
+// The usage line names the commands, so that "merlo --help" alone tells what
+// merlo can do.
+class UsageFormatter : public CLI::Formatter {
+ public:
+  std::string make_usage(const CLI::App*, std::string name) const override {
+    std::string commands;
+    size_t column = 0;
+    for (const auto& command : merlo::CommandTable()) {
+      const std::string word = command.Name;
+      if (column + word.size() + 2 > 68) {
+        commands += ",\n   ";
+        column = 0;
+      } else if (!commands.empty()) {
+        commands += ", ";
+      }
+      commands += word;
+      column += word.size() + 2;
+    }
+    return "Usage: " + name + " [OPTIONS] [COMMAND [ARGUMENTS...]]\nCOMMAND is one of:\n   " +
+           commands + "\n";
+  }
+};
+
+// Standard output and standard error took everything written to them; a
+// write that failed (a full disk, a closed pipe) ends merlo with status 2.
+int CheckOutput(int status) {
+  std::cout.flush();
+  std::cerr.flush();
+  const bool outFailed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  const bool errFailed = !std::cerr || std::fflush(stderr) != 0 || std::ferror(stderr) != 0;
+  if (!outFailed && !errFailed) return status;
+  if (outFailed && !errFailed) {
+    std::cerr << "merlo: could not write to standard output\n" << std::flush;
+  }
+  return merlo::kUsageOrSetup;
 }
 
-#if defined(_WIN32)
-// With --device, the emulated device library goes in before the module asks
-// for the device library by name, so that the module takes it instead of the
-// system's. It is kept out of merlo.exe's own folder in the release
-// (emulator\rapi.dll), where the module would find it even without --device.
-bool LoadEmulatedDevice(std::string* error) {
-  const std::string folder = merlo::ExecutableFolder();
-  for (const std::string& path : {folder + "emulator\\rapi.dll", folder + "rapi.dll"}) {
-    const std::wstring wide = merlo::WideFromUtf8(path);
-    if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-    if (LoadLibraryW(wide.c_str()) != nullptr) return true;
-    *error = "cannot load the emulated device library " + path + " (error " +
-             std::to_string(GetLastError()) + ")";
-    return false;
-  }
-  *error = "the emulated device library is missing: " + folder + "emulator\\rapi.dll";
-  return false;
-}
-#endif
-
-}  // namespace
-
-int main(int argc, char** argv) {
-#if !defined(_WIN32)
-  // User text is UTF-8 here; line editing must read it so, whatever the locale says.
-  if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
-    std::setlocale(LC_CTYPE, "C.UTF-8");
-  }
-#endif
-  merlo::UseConsoleText();
+int Run(int argc, char** argv) {
+  merlo::platform::PrepareUserText();
   // UTF-8, whatever the console's or the system's code page.
-  const std::vector<std::string> arguments = merlo::ProgramArguments(argc, argv);
+  std::vector<std::string> arguments = merlo::platform::ProgramArguments(argc, argv);
+  // "/?" is help, as Windows' own tools take it.
+  for (size_t i = 1; i < arguments.size() && arguments[i] != "--"; ++i) {
+    if (arguments[i] == "/?") arguments[i] = "--help";
+    if (arguments[i] == "--device" || arguments[i] == "--module" || arguments[i] == "--registry" ||
+        arguments[i] == "-b") {
+      ++i;  // the option's value
+    } else if (arguments[i].empty() || arguments[i][0] != '-') {
+      break;  // the command, whose words are its own
+    }
+  }
   std::vector<const char*> argumentTexts;
   for (const auto& argument : arguments) argumentTexts.push_back(argument.c_str());
   CLI::App app{"merlo: a shell on a Windows CE device, through the MERLO module.", "merlo"};
   std::string device, modulePath, registry, batch;
   bool quiet = false;
   app.set_version_flag("--version", "merlo " MERLO_VERSION);
+  app.formatter(std::make_shared<UsageFormatter>());
   app.add_option("--device", device,
-#if defined(_WIN32)
-                 "a folder that the emulated device presents as its root (without it, the "
-                 "device through the system's device-access library)"
-#else
-                 "the folder that the emulated device presents as its root"
-#endif
-  );
-  app.add_option("--module", modulePath, "the module to load (default: beside merlo)");
-  app.add_option("--registry", registry, "settings file the module reads (Linux)");
+                 merlo::platform::HasSystemDevice()
+                     ? "a folder that an emulated device presents as its root (without it, the "
+                       "device connected to this PC)"
+                     : "the folder that the emulated device presents as its root")
+      ->type_name("DIR");
+  app.add_option("--module", modulePath, "the module to load (default: beside merlo)")
+      ->type_name("FILE");
+  if (merlo::platform::HasRegistryFile()) {
+    app.add_option("--registry", registry, "the settings file that the module reads")
+        ->type_name("FILE");
+  }
   app.add_option("-b", batch,
                  "run the commands in FILE (- for standard input), stopping at "
                  "the first that fails")
@@ -138,28 +136,24 @@ int main(int argc, char** argv) {
       std::cerr << "merlo: " << device << " is no folder\n";
       return merlo::kUsageOrSetup;
     }
-    SetEnvironment("MERLO_DEVICE_ROOT",
-                   merlo::AbsoluteLocalPath(merlo::PathFromUser(device)).string());
-#if defined(_WIN32)
-    std::string error;
-    if (!LoadEmulatedDevice(&error)) {
+    merlo::platform::SetEnvironment("MERLO_DEVICE_ROOT",
+                                    merlo::AbsoluteLocalPath(merlo::PathFromUser(device)).string());
+  }
+  std::string error;
+  switch (merlo::platform::PrepareDeviceLibrary(!device.empty(), &error)) {
+    case merlo::platform::DeviceLibraryState::kReady:
+      break;
+    case merlo::platform::DeviceLibraryState::kNotInstalled:
+      std::cerr << "merlo: " << error << '\n';
+      return merlo::kNoConnection;
+    case merlo::platform::DeviceLibraryState::kNoDeviceGiven:
+    case merlo::platform::DeviceLibraryState::kEmulatorMissing:
       std::cerr << "merlo: " << error << '\n';
       return merlo::kUsageOrSetup;
-    }
-#endif
-  } else {
-#if !defined(_WIN32)
-    const char* root = std::getenv("MERLO_DEVICE_ROOT");
-    if (root == nullptr || *root == '\0') {
-      std::cerr << "merlo: --device DIR is needed: here the device is a folder that the "
-                   "emulated device library presents (or set MERLO_DEVICE_ROOT)\n";
-      return merlo::kUsageOrSetup;
-    }
-#endif
   }
   if (!registry.empty())
-    SetEnvironment("MERLO_REGISTRY_FILE",
-                   merlo::AbsoluteLocalPath(merlo::PathFromUser(registry)).string());
+    merlo::platform::SetEnvironment(
+        "MERLO_REGISTRY_FILE", merlo::AbsoluteLocalPath(merlo::PathFromUser(registry)).string());
 
   std::ifstream batchFile;
   if (!batch.empty() && batch != "-") {
@@ -173,7 +167,6 @@ int main(int argc, char** argv) {
   modulePath = modulePath.empty()
                    ? merlo::ExecutableFolder() + merlo::DefaultModuleName()
                    : merlo::AbsoluteLocalPath(merlo::PathFromUser(modulePath)).string();
-  std::string error;
   if (!merlo::LoadModuleTexts(merlo::FolderOf(modulePath) + "MERLOEng.lng", &error)) {
     std::cerr << "merlo: " << error << "; the module's texts will be empty\n";
   }
@@ -228,6 +221,9 @@ int main(int argc, char** argv) {
 
   module.ClosePlugin(panel);
   module.ExitFAR();
-  std::cout << std::flush;
   return status;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return CheckOutput(Run(argc, argv)); }

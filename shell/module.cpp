@@ -1,43 +1,19 @@
 #include "module.h"
 
-#if defined(_WIN32)
-#include "console.h"
-#include "platform/win32/windows_api.h"
-#else
-#include <dlfcn.h>
-#include <unistd.h>
-#endif
-
 #include <vector>
+
+#include "platform.h"
 
 namespace merlo {
 
 bool ModuleLibrary::Load(const std::string& path, std::string* error) {
   Unload();
-#if defined(_WIN32)
-  handle_ = reinterpret_cast<void*>(LoadLibraryW(WideFromUtf8(path).c_str()));
-  if (handle_ == nullptr) {
-    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
-    return false;
-  }
-#else
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) {
-    const char* reason = dlerror();
-    *error = "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown reason");
-    return false;
-  }
-#endif
-  return true;
+  handle_ = platform::OpenLibrary(path, error);
+  return handle_ != nullptr;
 }
 
 void* ModuleLibrary::Symbol(const char* name) const {
-  if (handle_ == nullptr) return nullptr;
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
-#else
-  return dlsym(handle_, name);
-#endif
+  return handle_ != nullptr ? platform::LibrarySymbol(handle_, name) : nullptr;
 }
 
 bool ModuleLibrary::Resolve(EntryPoints* entries, std::string* error) const {
@@ -56,11 +32,7 @@ bool ModuleLibrary::Resolve(EntryPoints* entries, std::string* error) const {
 
 void ModuleLibrary::Unload() {
   if (handle_ == nullptr) return;
-#if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-  dlclose(handle_);
-#endif
+  platform::CloseLibrary(handle_);
   handle_ = nullptr;
 }
 
@@ -69,27 +41,8 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-std::string ExecutableFolder() {
-#if defined(_WIN32)
-  std::wstring path(32768, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
-  if (length == 0 || length >= path.size()) return "";
-  path.resize(length);
-  return FolderOf(Utf8FromWide(path));
-#else
-  std::vector<char> path(4096);
-  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
-  if (length <= 0) return "";
-  return FolderOf(std::string(path.data(), static_cast<size_t>(length)));
-#endif
-}
+std::string ExecutableFolder() { return platform::ExecutableFolder(); }
 
-const char* DefaultModuleName() {
-#if defined(_WIN32)
-  return "MERLO.dll";
-#else
-  return "MERLO.so";
-#endif
-}
+const char* DefaultModuleName() { return platform::ModuleFileName(); }
 
 }  // namespace merlo

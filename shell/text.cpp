@@ -4,158 +4,14 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform.h"
 #include "unicode/unicode.h"
-
-#if defined(_WIN32)
-#include "console.h"
-#include "platform/win32/windows_api.h"
-#endif
 
 namespace merlo {
 
-#if defined(_WIN32)
-
-// Windows: the module's narrow text is in the process's code page.
-namespace {
-
-// The code page of the process's narrow file calls, which the module's narrow
-// text is in: UTF-8 in merlo.exe, whose manifest declares it, on Windows
-// that honour that; the system's ANSI code page on older ones.
-UINT NarrowCodePage() { return AreFileApisANSI() ? GetACP() : GetOEMCP(); }
-
-// Wide text in a code page other than UTF-8. False when a character has no
-// form there: what it became then (a "|", or the code page's own default
-// where the code page takes none of its own) is no name of any file.
-bool ToCodePage(UINT codePage, const std::wstring& wide, std::string* narrow) {
-  narrow->clear();
-  if (wide.empty()) return true;
-  const int length = static_cast<int>(wide.size());
-  BOOL usedDefault = FALSE;
-  int count = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
-                                  "|", &usedDefault);
-  if (count > 0) {
-    narrow->resize(static_cast<size_t>(count));
-    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*narrow)[0], count,
-                        "|", &usedDefault);
-    return usedDefault == FALSE;
-  }
-  // Code pages that take neither flags nor a default character: converted
-  // plainly, and held only when the text comes back unchanged.
-  count = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (count <= 0) return false;
-  narrow->resize(static_cast<size_t>(count));
-  WideCharToMultiByte(codePage, 0, wide.data(), length, &(*narrow)[0], count, nullptr, nullptr);
-  const int back = MultiByteToWideChar(codePage, 0, narrow->data(), count, nullptr, 0);
-  std::wstring again(static_cast<size_t>(std::max(back, 0)), L'\0');
-  if (back > 0) MultiByteToWideChar(codePage, 0, narrow->data(), count, &again[0], back);
-  return again == wide;
-}
-
-}  // namespace
-
-std::string NarrowFromUser(const std::string& text) {
-  const UINT codePage = NarrowCodePage();
-  if (codePage == CP_UTF8) return text;
-  std::string narrow;
-  ToCodePage(codePage, WideFromUtf8(text), &narrow);
-  return narrow;
-}
-
-std::string UserFromNarrow(const std::string& text) {
-  const UINT codePage = NarrowCodePage();
-  if (codePage == CP_UTF8 || text.empty()) return text;
-  const int length = static_cast<int>(text.size());
-  const int count = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
-  if (count <= 0) return text;
-  std::wstring wide(static_cast<size_t>(count), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], count);
-  return Utf8FromWide(wide);
-}
-
-bool HasNarrowForm(const std::string& text) { return NarrowFormProblem(text).empty(); }
-
-std::string NarrowFormProblem(const std::string& text) {
-  if (!unicode::IsValidUtf8(text)) {
-    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
-           NarrowTextName() + ") cannot carry";
-  }
-  const UINT codePage = NarrowCodePage();
-  if (codePage == CP_UTF8) {
-    // U+FFFD is what the module makes of a character it cannot convert.
-    if (text.find("\xEF\xBF\xBD") == std::string::npos) return "";
-    return "it holds U+FFFD, which stands for a character that could not be converted and names "
-           "no file";
-  }
-  std::string narrow;
-  if (ToCodePage(codePage, WideFromUtf8(text), &narrow)) return "";
-  // Name the first character that has no form.
-  for (size_t i = 0; i < text.size();) {
-    char32_t code = 0;
-    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
-    const std::string character = text.substr(i, length);
-    if (!ToCodePage(codePage, WideFromUtf8(character), &narrow)) {
-      return character + " cannot be written in " + NarrowTextName();
-    }
-    i += length;
-  }
-  return "it cannot be written in " + NarrowTextName();
-}
-
-std::string NarrowTextName() {
-  const UINT codePage = NarrowCodePage();
-  return "code page " + std::to_string(codePage) + (codePage == CP_UTF8 ? " (UTF-8)" : "") +
-         (AreFileApisANSI() ? "" : ", the OEM one");
-}
-
-std::filesystem::path PathFromUser(const std::string& text) {
-  return std::filesystem::path(WideFromUtf8(text));
-}
-
-std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUser(absolutePath); }
-
-#else
-
-// Linux: user text and the module's narrow text are both UTF-8.
-std::string NarrowFromUser(const std::string& text) { return text; }
-std::string UserFromNarrow(const std::string& text) { return text; }
-bool HasNarrowForm(const std::string& text) {
-  return unicode::IsValidUtf8(text) && !HasReplacement(text);
-}
-
-std::string ModulePcPath(const std::string& absolutePath) {
-  std::string path = "Z:";
-  for (const char c : NarrowFromUser(absolutePath)) path.push_back(c == '/' ? '\\' : c);
-  if (path == "Z:") path += '\\';
-  // Collapse doubled separators that a path such as "//x" would bring.
-  std::string collapsed;
-  for (const char c : path) {
-    if (c == '\\' && !collapsed.empty() && collapsed.back() == '\\') continue;
-    collapsed.push_back(c);
-  }
-  return collapsed;
-}
-
-#endif
-
-#if !defined(_WIN32)
-
-std::string NarrowFormProblem(const std::string& text) {
-  if (!unicode::IsValidUtf8(text)) {
-    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
-           NarrowTextName() + ") cannot carry";
-  }
-  if (HasReplacement(text)) {
-    return "it holds U+FFFD, which stands for a character that could not be converted and names "
-           "no file";
-  }
-  return "";
-}
-
-std::string NarrowTextName() { return "UTF-8"; }
-
-std::filesystem::path PathFromUser(const std::string& text) { return std::filesystem::path(text); }
-
-#endif
+// The narrow text of each platform (NarrowFromUser, UserFromNarrow, HasNarrowForm,
+// NarrowFormProblem, NarrowTextName, PathFromUser, ModulePcPath, HasReplacement) is
+// in platform_posix.cpp and platform_win32.cpp.
 
 std::string Printable(const std::string& text) {
   std::string shown;
@@ -174,16 +30,6 @@ std::string Printable(const std::string& text) {
     shown += kHex[byte & 0xF];
   }
   return shown;
-}
-
-bool HasReplacement(const std::string& narrowName) {
-#if defined(_WIN32)
-  // In a code page other than UTF-8 the module lists such a character as
-  // "?", which no name holds.
-  if (NarrowCodePage() != CP_UTF8) return narrowName.find('?') != std::string::npos;
-#endif
-  // U+FFFD in UTF-8.
-  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
 }
 
 std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path) {
@@ -225,22 +71,13 @@ bool MatchDeviceName(const std::string& pattern, const std::string& name) {
   return unicode::Match(pattern, name, true);
 }
 
-#if defined(_WIN32)
-
-// Windows: the PC's file systems tell no case apart.
-std::string PcNameKey(const std::string& name) { return unicode::FoldKey(name); }
-bool MatchPcName(const std::string& pattern, const std::string& name) {
-  return unicode::Match(pattern, name, true);
+// Windows' file systems tell no case apart; POSIX ones do.
+std::string PcNameKey(const std::string& name) {
+  return platform::kPcNamesIgnoreCase ? unicode::FoldKey(name) : name;
 }
-
-#else
-
-std::string PcNameKey(const std::string& name) { return name; }
 bool MatchPcName(const std::string& pattern, const std::string& name) {
-  return unicode::Match(pattern, name, false);
+  return unicode::Match(pattern, name, platform::kPcNamesIgnoreCase);
 }
-
-#endif
 
 bool HasWildcards(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
@@ -251,19 +88,7 @@ std::string FormatFileTime(uint32_t low, uint32_t high) {
   return FormatLocalTime(static_cast<int64_t>(fileTime / 10000000ULL) - kSecondsFrom1601To1970);
 }
 
-std::string FormatLocalTime(int64_t seconds) {
-  std::tm local{};
-#if defined(_WIN32)
-  const __time64_t t = seconds;
-  if (seconds < 0 || _localtime64_s(&local, &t) != 0) return "?";
-#else
-  const time_t t = static_cast<time_t>(seconds);
-  if (localtime_r(&t, &local) == nullptr) return "?";
-#endif
-  char text[32];
-  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
-  return text;
-}
+std::string FormatLocalTime(int64_t seconds) { return platform::LocalTimeText(seconds); }
 
 std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line) {
   std::vector<std::vector<std::string>> commands;

@@ -242,7 +242,38 @@ TEST_F(ShellTest, HelpAndVersionNeedNoDevice) {
   EXPECT_EQ(get.status, 0);
   EXPECT_CONTAINS(get.out, "-r copies");
   EXPECT_EQ(Run({"help", "nosuch"}).status, 1);
+
+  // "/?" is --help, as Windows' tools take it; the usage names the commands,
+  // and only the options that apply here are shown.
+  const Outcome usage = Run({"--help"});
+  EXPECT_EQ(usage.status, 0) << usage.err;
+  EXPECT_EQ(Run({"/?"}).out, usage.out);
+  EXPECT_EQ(Run({"--device", device_.string(), "/?"}).out, usage.out);
+  EXPECT_CONTAINS(usage.out, "[COMMAND [ARGUMENTS...]]\nCOMMAND is one of:\n   ls, cd, ");
+  EXPECT_CONTAINS(usage.out, "--device DIR");
+#if defined(_WIN32)
+  EXPECT_EQ(usage.out.find("--registry"), std::string::npos) << usage.out;
+  EXPECT_CONTAINS(usage.out, "the device connected to this PC");
+#else
+  EXPECT_CONTAINS(usage.out, "--registry FILE");
+#endif
 }
+
+#if !defined(_WIN32)
+// Output that could not be written is a failure: status 2 and a word on
+// standard error, also when the command itself succeeded.
+TEST_F(ShellTest, AFailedWriteToStandardOutputEndsWithStatus2) {
+  for (const char* words : {"ls", "help", "--help"}) {
+    const std::string command = "timeout 60 " + Quoted(Built(kMerlo).string()) + " --device " +
+                                Quoted(device_.string()) + " " + words + " >/dev/full 2>" +
+                                Quoted((scratch_ / "err.txt").string());
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << words;
+    EXPECT_EQ(WEXITSTATUS(status), 2) << words;
+    EXPECT_CONTAINS(ReadFile(scratch_ / "err.txt"), "could not write to standard output");
+  }
+}
+#endif
 
 // A script stops at the first command that fails, however it is given; a
 // line that starts with "-" may fail.
@@ -559,10 +590,22 @@ TEST_F(ShellTest, AnEntryNamedTwiceIsTakenOnce) {
 TEST_F(ShellTest, InfoAndMenuShowWhatTheModuleTells) {
   const Outcome info = Command({"info"});
   EXPECT_EQ(info.status, 0) << info.err;
-  EXPECT_CONTAINS(info.out, "size:            68");
-  EXPECT_CONTAINS(info.out, "flags:           0x27");
-  const Outcome menu =
-      Run({"--device", device_.string(), "--registry", (scratch_ / "none.reg").string(), "menu"});
+  EXPECT_CONTAINS(info.out, "device:          Windows CE (panel format WINCE)\n");
+  EXPECT_CONTAINS(info.out, "current folder:  \\\n");
+  EXPECT_EQ(info.out.find("0x"), std::string::npos) << info.out;
+  const Outcome configure = Command({"configure"});
+  EXPECT_EQ(configure.status, 0) << configure.err;
+  EXPECT_CONTAINS(configure.out, "The module took configuration entry 0");
+  const Outcome missing = Command({"configure", "5"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_CONTAINS(missing.err, "the module has no configuration entry 5");
+  // The settings' defaults: an empty settings file here, the test prefix's
+  // empty registry on Windows.
+  std::vector<std::string> words = {"--device", device_.string(), "menu"};
+#if !defined(_WIN32)
+  words.insert(words.begin(), {"--registry", (scratch_ / "none.reg").string()});
+#endif
+  const Outcome menu = Run(words);
   EXPECT_EQ(menu.status, 0) << menu.err;
   EXPECT_CONTAINS(menu.out, "\"" + ModuleText(3) + "\"");
   EXPECT_CONTAINS(menu.out, "\"" + ModuleText(4) + "\", number 9");

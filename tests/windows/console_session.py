@@ -3,7 +3,8 @@
 
 Started on a terminal (a pseudo terminal here), Wine gives a Windows program
 a console: merlo.exe then reads each line with the console's wide input and
-writes through its wide output. The user enters the device's Cyrillic folder,
+writes through its wide output. The user enters the device's Cyrillic folder
+(its name completed with Tab, which wakes the console's read up),
 lists it, and copies a file into an accented PC folder typed at the prompt.
 Each line is typed once the prompt before it is shown and the console reads
 the terminal.
@@ -49,13 +50,15 @@ if pid == 0:
     os.execvpe(command[0], command + ["--device", windows_path(device)], env)
 
 
+seen = 0  # the transcript up to here was matched already
+
+
 def wait_for(text, seconds=120):
-    """Reads what the console shows until it holds text (after what was
-    read before)."""
-    global transcript
-    start = len(transcript)
+    """Reads what the console shows until it holds text after what was
+    matched before."""
+    global transcript, seen
     end = time.time() + seconds
-    while text.encode() not in transcript[start:]:
+    while text.encode() not in transcript[seen:]:
         if time.time() > end:
             fail("waited in vain for " + text)
         ready, _, _ = select.select([fd], [], [], 0.5)
@@ -67,9 +70,19 @@ def wait_for(text, seconds=120):
             if not data:
                 fail("the console ended before it showed " + text)
             transcript += data
+    seen = transcript.index(text.encode(), seen) + len(text.encode())
+
+
+def type_keys(keys):
+    wait_for_console()
+    os.write(fd, keys.encode())
 
 
 def type_line(line):
+    type_keys(line + "\r")
+
+
+def wait_for_console():
     # Typed only once the console reads the terminal key by key: before
     # that, the terminal itself would take the line (and turn its CR into LF).
     end = time.time() + 120
@@ -77,13 +90,20 @@ def type_line(line):
         if time.time() > end:
             fail("the console never took the terminal over")
         time.sleep(0.1)
-    os.write(fd, (line + "\r").encode())
 
 
 wait_for("merlo \\>")
-type_line('cd "Мои документы"')
+# Tab completes the folder's name, quoted since it holds a blank.
+type_keys("cd Мо\t")
+wait_for('cd "Мои документы\\"')
+type_line("")
 wait_for("merlo \\Мои документы>")
-type_line("ls")
+# Several commands fit "l": Tab shows them and gives the line back.
+type_keys("l\t")
+wait_for("lcd")
+wait_for("lls")
+wait_for("merlo \\Мои документы>")
+type_line("s")
 wait_for("Отчёт.txt")
 wait_for("merlo \\Мои документы>")
 type_line('get Отчёт.txt "%s"' % windows_path(backup))

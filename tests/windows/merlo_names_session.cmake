@@ -72,7 +72,7 @@ if(NOT rc EQUAL 0)
   list(APPEND failures "the script did not end with status 0")
 endif()
 # Output into a file is UTF-8.
-foreach(shown "narrow text:     code page 65001 (UTF-8)" "José\\Documents" "Отчёт.txt"
+foreach(shown "names pass as:   code page 65001 (UTF-8)" "José\\Documents" "Отчёт.txt"
               "表示.txt" "notes é.txt")
   string(FIND "${out}" "${shown}" at)
   if(at EQUAL -1)

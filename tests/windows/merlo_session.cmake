@@ -82,7 +82,7 @@ foreach(stream out err)
   endif()
 endforeach()
 # The manifest makes UTF-8 the process code page.
-foreach(listed "narrow text:     code page 65001 (UTF-8)" "<DIR>  Docs" "<DIR>  Archive" "old.txt" "\\Docs\n" "report.txt" "upload.txt")
+foreach(listed "names pass as:   code page 65001 (UTF-8)" "<DIR>  Docs" "<DIR>  Archive" "old.txt" "\\Docs\n" "report.txt" "upload.txt")
   string(FIND "${out}" "${listed}" at)
   if(at EQUAL -1)
     list(APPEND failures "the output does not show ${listed}")

@@ -54,8 +54,18 @@ if(NOT rc EQUAL 0 OR NOT out MATCHES "in-the-folder.txt" OR planted_loaded)
        "with --device (status ${rc}, system library loaded: ${planted_loaded}):\n${out}${err}")
 endif()
 
+# 3. No --device and no device software on the PC: merlo says so, without
+# the module's box, and exits 3 (no connection).
+execute_process(COMMAND ${RUN} ${app}/${exe_name} ls
+                OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE rc TIMEOUT 600)
+if(NOT rc EQUAL 3 OR NOT err MATCHES "device software is not installed"
+   OR NOT err MATCHES "connect the device" OR err MATCHES "help:" OR err MATCHES "\\+---")
+  list(APPEND failures "without device software (status ${rc}):\n${out}${err}")
+endif()
+
 if(failures)
   list(JOIN failures "\n" text)
   message(FATAL_ERROR "${text}")
 endif()
-message(STATUS "the system's library without --device, the emulated one with it")
+message(STATUS "the system's library without --device, the emulated one with it, and a "
+               "plain word when there is none")

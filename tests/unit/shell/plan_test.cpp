@@ -148,6 +148,53 @@ TEST(Completion, TheCommonStartEndsBetweenCharacters) {
 }
 
 #if !defined(_WIN32)
+// What Tab does to the line, the same at a POSIX terminal and a Windows
+// console: the word before the cursor is replaced, what follows stays.
+TEST(Completion, TabReplacesTheWordBeforeTheCursor) {
+  struct Case {
+    const char* Line;
+    size_t Cursor;
+    Completion Given;
+    bool Changed;
+    const char* After;
+    size_t CursorAfter;
+  };
+  const Case cases[] = {
+      {"get Do",
+       6,
+       {4, "\"Documents and Settings\\\"", {}},
+       true,
+       "get \"Documents and Settings\\\"",
+       29},
+      {"get Do x:", 6, {4, "Docs\\", {}}, true, "get Docs\\ x:", 9},
+      {"cd R\xC3\xA9",
+       6,
+       {3, "R\xC3\xA9sum\xC3\xA9s\\", {}},
+       true,
+       "cd R\xC3\xA9sum\xC3\xA9s\\",
+       13},
+      // Nothing to add: the same text, or a completion for a word elsewhere.
+      {"ls ab", 5, {3, "ab", {}}, false, "ls ab", 5},
+      {"ls ab", 5, {6, "abc", {}}, false, "ls ab", 5},
+      {"ls a", 4, {3, "a", {"ab", "ac"}}, false, "ls a", 4},
+  };
+  for (const auto& c : cases) {
+    const TabResult tab = ApplyCompletion(c.Line, c.Cursor, c.Given);
+    EXPECT_EQ(tab.Changed, c.Changed) << c.Line;
+    EXPECT_EQ(tab.Line, c.After) << c.Line;
+    EXPECT_EQ(tab.Cursor, c.CursorAfter) << c.Line;
+    EXPECT_EQ(tab.Choices, c.Given.Choices) << c.Line;
+  }
+}
+
+TEST(Completion, ChoicesFillColumnsAsWideAsTheWidestShows) {
+  const auto bytes = [](const std::string& text) { return text.size(); };
+  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 20, bytes), "ab    abcd  x\n");
+  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 12, bytes), "ab    abcd\nx\n");
+  EXPECT_EQ(ChoiceColumns({"abcdefgh", "b"}, 4, bytes), "abcdefgh\nb\n");
+  EXPECT_EQ(ChoiceColumns({}, 80, bytes), "");
+}
+
 TEST(LineEditorText, BytesThatAreNoUtf8SurviveTheWideLine) {
   for (const std::string& text :
        {std::string("ls R\xC3\xA9sum\xC3\xA9.txt"), std::string("put caf\xE9.txt \xF0\x9F\x98\x80"),

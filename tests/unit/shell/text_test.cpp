@@ -100,6 +100,13 @@ TEST(Dates, FileTimesAreShownInLocalTime) {
   EXPECT_EQ(FormatLocalTime(1700000000).size(), 16u);
 }
 
+// Totals are 64-bit also where size_t is 32-bit (merlo.exe for 32-bit Windows).
+TEST(Counts, TotalsPastFourGiBStayWhole) {
+  EXPECT_EQ(CountOf(5000000000ULL, "byte", "bytes"), "5000000000 bytes");
+  EXPECT_EQ(CountOf(1, "file", "files"), "1 file");
+  EXPECT_EQ(HumanBytes(6ULL << 30), "6.0 GiB");
+}
+
 TEST(CommandLines, QuotesGroupBackslashesStayAndSemicolonsSeparate) {
   using Commands = std::vector<std::vector<std::string>>;
   EXPECT_EQ(*SplitCommands("  cd \"My Documents\"  "), (Commands{{"cd", "My Documents"}}));

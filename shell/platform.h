@@ -1,0 +1,146 @@
+// What the shell asks of the operating system, in one place: the terminal
+// and the console, Ctrl-C, PC file status, loading the module and the device
+// library, the current folder and the environment. platform_posix.cpp and
+// platform_win32.cpp implement it; CMake compiles the one for the target.
+// Text is UTF-8 on both sides of this seam.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "completion.h"
+
+namespace merlo::platform {
+
+// ---- Start of the process ----------------------------------------------
+
+// Readies user text: UTF-8 line editing whatever the locale says (POSIX);
+// standard output and standard error that are a console written through its
+// wide calls (Windows).
+void PrepareUserText();
+
+// The program's arguments as UTF-8, its own name first.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Sets a variable of the process's environment, seen by libraries loaded later.
+void SetEnvironment(const char* name, const std::string& value);
+
+// ---- The terminal ------------------------------------------------------
+
+// True when the stream is a terminal: on Windows a console, not merely a
+// character device (_isatty() also holds for NUL).
+bool IsTerminal(FILE* stream);
+
+// The terminal's width in columns (80 when it cannot be told).
+size_t TerminalWidth();
+
+// The columns a text takes on the terminal.
+size_t ShownWidth(const std::string& text);
+
+// Line editing at a terminal: history where the platform keeps one, and Tab
+// completion through the completer.
+using Completer = std::function<Completion(const std::string& line, size_t cursor)>;
+struct Terminal;
+Terminal* OpenTerminal(Completer completer);
+void CloseTerminal(Terminal* terminal);
+
+enum class ReadResult {
+  Line,         // a line was read
+  Interrupted,  // Ctrl-C while it was typed: the line is dropped
+  End,          // the end of the input
+};
+// Shows the prompt and reads one line, without its line end.
+ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::string* line);
+
+// Adds a line to the history (saved at once), where there is one.
+void RememberLine(Terminal* terminal, const std::string& line);
+
+// ---- Ctrl-C ------------------------------------------------------------
+
+// Calls the handler on each Ctrl-C; every file call it interrupts is
+// restarted, so that no call of the module or the device library fails
+// because of it.
+void CatchInterrupts(void (*handler)());
+
+// At the prompt a Ctrl-C is taken only while the terminal waits for a key,
+// so that none is lost between two reads.
+void SetInterruptsAtPrompt(bool atPrompt);
+
+// From the handler: writes UTF-8 to standard error at once, and ends the
+// process at once.
+void WriteErrorNow(const char* text);
+[[noreturn]] void EndProcessNow(int status);
+
+// ---- PC files ----------------------------------------------------------
+
+// The characters that separate PC folders in a path the user types.
+extern const char* const kPcSeparators;
+
+// The characters that mark a word as a PC path rather than a device name
+// (":" of a drive letter; also "/" where PC paths use it).
+extern const char* const kPcPathMarks;
+
+// True where the PC's file systems tell no case apart.
+extern const bool kPcNamesIgnoreCase;
+
+// True where a PC path may start with "/" (or "~", "./"), which a device
+// path typed with "/" may then be mistaken for.
+extern const bool kPcPathsStartWithSlash;
+
+// A PC file's status; false when it has none.
+struct PcFileStatus {
+  bool Regular = false;  // a plain file, not a folder or a device
+  uint64_t Size = 0;
+  int64_t WrittenSeconds = 0;      // last write, seconds since 1970
+  int64_t WrittenNanoseconds = 0;  // and its fraction where the file system keeps one
+};
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
+
+// A file's last-write time in seconds since 1970, or 0 when it has no status.
+int64_t FileWriteSeconds(const std::filesystem::path& path);
+
+// The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
+std::string LocalTimeText(int64_t seconds);
+
+// The current folder, as an absolute path.
+std::filesystem::path CurrentFolder();
+
+// ---- Libraries ---------------------------------------------------------
+
+// Loads a library by path, binding every symbol at once; null with the error
+// set on failure.
+void* OpenLibrary(const std::string& path, std::string* error);
+void* LibrarySymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+
+// The folder that holds the running executable, with a trailing separator.
+std::string ExecutableFolder();
+
+// The module's file name on this platform.
+const char* ModuleFileName();
+
+// Readies the device library that the module will load. With --device
+// (deviceGiven) that is the emulated library; without it, the system's where
+// there is one. kReady, or the failure with its text in *error.
+enum class DeviceLibraryState {
+  kReady,
+  kNoDeviceGiven,    // the platform has no system device library: a --device is needed
+  kNotInstalled,     // the system's device software is missing
+  kEmulatorMissing,  // the emulated device library is missing or does not load
+};
+DeviceLibraryState PrepareDeviceLibrary(bool deviceGiven, std::string* error);
+
+// True where the device can be reached through the system's own device
+// library, so that --device is optional.
+bool HasSystemDevice();
+
+// True where the module reads its settings from a file (--registry), not the
+// system's registry.
+bool HasRegistryFile();
+
+}  // namespace merlo::platform

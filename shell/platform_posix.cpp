@@ -1,0 +1,363 @@
+// The shell's platform layer on POSIX systems: a UTF-8 terminal with libedit,
+// SIGINT, stat, dlopen and /proc/self/exe.
+#include <dlfcn.h>
+#include <histedit.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <iostream>
+
+#include "interrupt.h"
+#include "line_editor.h"
+#include "platform.h"
+#include "text.h"
+#include "unicode/unicode.h"
+
+namespace merlo {
+
+// Linux: user text and the module's narrow text are both UTF-8.
+std::string NarrowFromUser(const std::string& text) { return text; }
+std::string UserFromNarrow(const std::string& text) { return text; }
+bool HasNarrowForm(const std::string& text) {
+  return unicode::IsValidUtf8(text) && !HasReplacement(text);
+}
+
+std::string ModulePcPath(const std::string& absolutePath) {
+  std::string path = "Z:";
+  for (const char c : NarrowFromUser(absolutePath)) path.push_back(c == '/' ? '\\' : c);
+  if (path == "Z:") path += '\\';
+  // Collapse doubled separators that a path such as "//x" would bring.
+  std::string collapsed;
+  for (const char c : path) {
+    if (c == '\\' && !collapsed.empty() && collapsed.back() == '\\') continue;
+    collapsed.push_back(c);
+  }
+  return collapsed;
+}
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  if (HasReplacement(text)) {
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  return "";
+}
+
+std::string NarrowTextName() { return "UTF-8"; }
+
+std::filesystem::path PathFromUser(const std::string& text) { return std::filesystem::path(text); }
+
+bool HasReplacement(const std::string& narrowName) {
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+}  // namespace merlo
+
+namespace merlo::platform {
+
+void PrepareUserText() {
+  // User text is UTF-8 here; line editing must read it so, whatever the locale says.
+  if (std::setlocale(LC_CTYPE, "") == nullptr || std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+  }
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+void SetEnvironment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+size_t TerminalWidth() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+size_t ShownWidth(const std::string& text) {
+  const std::wstring wide = WideFromUserText(text);
+  const int width = wcswidth(wide.c_str(), wide.size());
+  return width >= 0 ? static_cast<size_t>(width) : wide.size();
+}
+
+namespace {
+
+// At the prompt: waits until the descriptor can be read. False when a Ctrl-C
+// came first, also one that came before the wait began.
+bool WaitForKey(int fd) {
+  sigset_t waiting;
+  pthread_sigmask(SIG_SETMASK, nullptr, &waiting);
+  sigdelset(&waiting, SIGINT);
+  pollfd ready{fd, POLLIN, 0};
+  while (!Interrupted()) {
+    if (ppoll(&ready, 1, nullptr, &waiting) >= 0) return true;
+    if (errno != EINTR) return true;  // the read that follows tells what is wrong
+  }
+  return false;
+}
+
+}  // namespace
+
+struct Terminal {
+  EditLine* el = nullptr;
+  History* history = nullptr;
+  std::string historyFile;
+  std::string prompt;
+  Completer completer;
+  std::string pending;  // bytes read that make no whole character yet
+
+  static Terminal* Of(EditLine* el) {
+    void* self = nullptr;
+    el_get(el, EL_CLIENTDATA, &self);
+    return static_cast<Terminal*>(self);
+  }
+
+  static const char* Prompt(EditLine* el) { return Of(el)->prompt.c_str(); }
+
+  // Reads one character for the editor, taking a Ctrl-C as the end of the
+  // read (-1, EINTR). A byte that is no part of a character of the locale's
+  // encoding becomes kRawByteBase + byte.
+  static int ReadCharacter(EditLine* el, wchar_t* character) {
+    std::string& pending = Of(el)->pending;
+    for (;;) {
+      if (!pending.empty()) {
+        std::mbstate_t state{};
+        wchar_t decoded = 0;
+        const size_t used = std::mbrtowc(&decoded, pending.data(), pending.size(), &state);
+        if (used == static_cast<size_t>(-1)) {
+          *character = kRawByteBase + static_cast<unsigned char>(pending[0]);
+          pending.erase(0, 1);
+          return 1;
+        }
+        if (used != static_cast<size_t>(-2)) {
+          *character = decoded;
+          pending.erase(0, used == 0 ? 1 : used);
+          return 1;
+        }
+      }
+      if (!WaitForKey(STDIN_FILENO)) {
+        pending.clear();
+        errno = EINTR;
+        return -1;
+      }
+      char byte = 0;
+      const ssize_t got = read(STDIN_FILENO, &byte, 1);
+      if (got == 0) {
+        if (pending.empty()) return 0;
+        *character = kRawByteBase + static_cast<unsigned char>(pending[0]);
+        pending.erase(0, 1);
+        return 1;
+      }
+      if (got < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        return -1;
+      }
+      pending.push_back(byte);
+    }
+  }
+
+  static unsigned char OnTab(EditLine* el, int) { return Of(el)->CompleteLine(); }
+
+  // The editor's line and cursor count wide characters; the completer works
+  // on the line's UTF-8 and counts bytes.
+  unsigned char CompleteLine() {
+    const LineInfoW* info = el_wline(el);
+    const std::string before = UserTextFromWide(info->buffer, info->cursor);
+    const std::string line = before + UserTextFromWide(info->cursor, info->lastchar);
+    const TabResult tab = ApplyCompletion(line, before.size(), completer(line, before.size()));
+    if (!tab.Choices.empty()) {
+      std::cout << '\n' << ChoiceColumns(tab.Choices, TerminalWidth(), ShownWidth) << std::flush;
+      return CC_REDISPLAY;
+    }
+    if (!tab.Changed) return CC_REFRESH_BEEP;
+    // Only the text before the cursor changes.
+    el_wdeletestr(el, static_cast<int>(WideFromUserText(before).size()));
+    el_winsertstr(el, WideFromUserText(tab.Line.substr(0, tab.Cursor)).c_str());
+    return CC_REFRESH;
+  }
+};
+
+Terminal* OpenTerminal(Completer completer) {
+  auto* t = new Terminal;
+  t->completer = std::move(completer);
+  t->history = history_init();
+  HistEvent event;
+  history(t->history, &event, H_SETSIZE, 1000);
+  history(t->history, &event, H_SETUNIQUE, 1);
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
+    t->historyFile = std::string(home) + "/.merlo_history";
+    history(t->history, &event, H_LOAD, t->historyFile.c_str());
+  }
+  t->el = el_init("merlo", stdin, stdout, stderr);
+  el_set(t->el, EL_CLIENTDATA, t);
+  el_set(t->el, EL_EDITOR, "emacs");
+  el_set(t->el, EL_GETCFN, &Terminal::ReadCharacter);
+  el_set(t->el, EL_PROMPT, &Terminal::Prompt);
+  el_set(t->el, EL_HIST, history, t->history);
+  // The wide calls keep these texts as they are; the narrow ones copy them and never free the
+  // copies.
+  el_wset(t->el, EL_ADDFN, L"merlo-complete", L"complete the word at the cursor", &Terminal::OnTab);
+  el_wset(t->el, EL_BIND, L"^I", L"merlo-complete", nullptr);
+  el_source(t->el, nullptr);  // the user's ~/.editrc
+  return t;
+}
+
+void CloseTerminal(Terminal* terminal) {
+  if (terminal == nullptr) return;
+  el_end(terminal->el);
+  history_end(terminal->history);
+  delete terminal;
+}
+
+ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::string* line) {
+  std::cout << std::flush;
+  terminal->prompt = prompt;
+  int count = 0;
+  errno = 0;
+  const wchar_t* text = el_wgets(terminal->el, &count);
+  if (text == nullptr || count <= 0) {
+    if (Interrupted()) {
+      el_reset(terminal->el);
+      std::cout << '\n';
+      return ReadResult::Interrupted;
+    }
+    return ReadResult::End;
+  }
+  *line = UserTextFromWide(text, text + count);
+  while (!line->empty() && (line->back() == '\n' || line->back() == '\r')) line->pop_back();
+  return ReadResult::Line;
+}
+
+void RememberLine(Terminal* terminal, const std::string& line) {
+  HistEvent event;
+  history(terminal->history, &event, H_ENTER, line.c_str());
+  if (!terminal->historyFile.empty()) {
+    history(terminal->history, &event, H_SAVE, terminal->historyFile.c_str());
+  }
+}
+
+namespace {
+
+void (*gInterruptHandler)() = nullptr;
+
+void OnInterrupt(int) {
+  if (gInterruptHandler != nullptr) gInterruptHandler();
+}
+
+}  // namespace
+
+void CatchInterrupts(void (*handler)()) {
+  gInterruptHandler = handler;
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+void SetInterruptsAtPrompt(bool atPrompt) {
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(atPrompt ? SIG_BLOCK : SIG_UNBLOCK, &interrupt, nullptr);
+}
+
+void WriteErrorNow(const char* text) {
+  const size_t length = std::strlen(text);
+  if (length == 0) return;
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text, length);
+}
+
+void EndProcessNow(int status) { _exit(status); }
+
+const char* const kPcSeparators = "/";
+const char* const kPcPathMarks = "/:";
+const bool kPcNamesIgnoreCase = false;
+const bool kPcPathsStartWithSlash = true;
+
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return false;
+  status->Regular = S_ISREG(info.st_mode);
+  status->Size = static_cast<uint64_t>(info.st_size);
+  status->WrittenSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
+  status->WrittenNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+  return true;
+}
+
+int64_t FileWriteSeconds(const std::filesystem::path& path) {
+  PcFileStatus status;
+  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
+}
+
+std::string LocalTimeText(int64_t seconds) {
+  std::tm local{};
+  const time_t t = static_cast<time_t>(seconds);
+  if (localtime_r(&t, &local) == nullptr) return "?";
+  char text[32];
+  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
+  return text;
+}
+
+std::filesystem::path CurrentFolder() {
+  std::error_code ec;
+  return std::filesystem::current_path(ec);
+}
+
+void* OpenLibrary(const std::string& path, std::string* error) {
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    const char* reason = dlerror();
+    *error = "cannot load " + path + ": " + (reason != nullptr ? reason : "unknown reason");
+  }
+  return library;
+}
+
+void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void CloseLibrary(void* library) { dlclose(library); }
+
+std::string ExecutableFolder() {
+  std::vector<char> path(4096);
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (length <= 0) return "";
+  const std::string whole(path.data(), static_cast<size_t>(length));
+  return whole.substr(0, whole.find_last_of('/') + 1);
+}
+
+const char* ModuleFileName() { return "MERLO.so"; }
+
+DeviceLibraryState PrepareDeviceLibrary(bool deviceGiven, std::string* error) {
+  // The module loads the emulated library itself; here it is the only one,
+  // and MERLO_DEVICE_ROOT may name its folder instead of --device.
+  const char* root = std::getenv("MERLO_DEVICE_ROOT");
+  if (deviceGiven || (root != nullptr && *root != '\0')) return DeviceLibraryState::kReady;
+  *error =
+      "--device DIR is needed: here the device is a folder that the emulated device library "
+      "presents (or set MERLO_DEVICE_ROOT)";
+  return DeviceLibraryState::kNoDeviceGiven;
+}
+
+bool HasSystemDevice() { return false; }
+
+bool HasRegistryFile() { return true; }
+
+}  // namespace merlo::platform

@@ -1,0 +1,526 @@
+// The shell's platform layer on Windows: the console through its wide calls,
+// the console's control handler, the wide file calls and LoadLibrary.
+#include <io.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <vector>
+
+#include "console.h"
+#include "interrupt.h"
+#include "line_editor.h"
+#include "platform.h"
+#include "platform/win32/windows_api.h"
+#include "text.h"
+#include "unicode/unicode.h"
+// After windows.h.
+#include <shellapi.h>
+
+#ifndef LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+#define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
+#endif
+
+namespace merlo {
+
+namespace {
+
+class WideBuffer : public std::streambuf {
+ public:
+  explicit WideBuffer(std::function<void(const std::wstring&)> write) : write_(std::move(write)) {}
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    pending_.push_back(traits_type::to_char_type(c));
+    if (c == '\n' || pending_.size() >= 4096) Flush();
+    return c;
+  }
+
+  std::streamsize xsputn(const char* text, std::streamsize count) override {
+    pending_.append(text, static_cast<size_t>(count));
+    if (pending_.size() >= 4096 || pending_.find('\n') != std::string::npos) Flush();
+    return count;
+  }
+
+  int sync() override {
+    Flush();
+    return 0;
+  }
+
+ private:
+  void Flush() {
+    // Everything up to the last character that is complete.
+    size_t end = pending_.size();
+    size_t back = 0;
+    while (back < 3 && back < end &&
+           (static_cast<unsigned char>(pending_[end - 1 - back]) & 0xC0) == 0x80) {
+      ++back;
+    }
+    if (back < end) {
+      const auto lead = static_cast<unsigned char>(pending_[end - 1 - back]);
+      const size_t length = lead >= 0xF8   ? 1
+                            : lead >= 0xF0 ? 4
+                            : lead >= 0xE0 ? 3
+                            : lead >= 0xC0 ? 2
+                                           : 1;
+      if (length > back + 1) end -= back + 1;
+    }
+    if (end == 0) return;
+    write_(WideFromUtf8(pending_.substr(0, end)));
+    pending_.erase(0, end);
+  }
+
+  std::function<void(const std::wstring&)> write_;
+  std::string pending_;
+};
+
+void WriteToConsole(HANDLE console, const std::wstring& text) {
+  for (size_t at = 0; at < text.size();) {
+    DWORD written = 0;
+    const DWORD count = static_cast<DWORD>(std::min<size_t>(text.size() - at, 8192));
+    if (!WriteConsoleW(console, text.data() + at, count, &written, nullptr) || written == 0) break;
+    at += written;
+  }
+}
+
+// The console behind a standard handle, or null when it is none.
+HANDLE ConsoleOf(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0
+             ? handle
+             : nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<std::streambuf> WideTextBuffer(std::function<void(const std::wstring&)> write) {
+  return std::make_unique<WideBuffer>(std::move(write));
+}
+
+std::wstring WideFromUtf8(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int count =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
+  return wide;
+}
+
+std::string Utf8FromWide(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(count), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], count,
+                      nullptr, nullptr);
+  return narrow;
+}
+
+// Windows: the module's narrow text is in the process's code page.
+namespace {
+
+// The code page of the process's narrow file calls, which the module's narrow
+// text is in: UTF-8 in merlo.exe, whose manifest declares it, on Windows
+// that honour that; the system's ANSI code page on older ones.
+UINT NarrowCodePage() { return AreFileApisANSI() ? GetACP() : GetOEMCP(); }
+
+// Wide text in a code page other than UTF-8. False when a character has no
+// form there: what it became then (a "|", or the code page's own default
+// where the code page takes none of its own) is no name of any file.
+bool ToCodePage(UINT codePage, const std::wstring& wide, std::string* narrow) {
+  narrow->clear();
+  if (wide.empty()) return true;
+  const int length = static_cast<int>(wide.size());
+  BOOL usedDefault = FALSE;
+  int count = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0,
+                                  "|", &usedDefault);
+  if (count > 0) {
+    narrow->resize(static_cast<size_t>(count));
+    WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), length, &(*narrow)[0], count,
+                        "|", &usedDefault);
+    return usedDefault == FALSE;
+  }
+  // Code pages that take neither flags nor a default character: converted
+  // plainly, and held only when the text comes back unchanged.
+  count = WideCharToMultiByte(codePage, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (count <= 0) return false;
+  narrow->resize(static_cast<size_t>(count));
+  WideCharToMultiByte(codePage, 0, wide.data(), length, &(*narrow)[0], count, nullptr, nullptr);
+  const int back = MultiByteToWideChar(codePage, 0, narrow->data(), count, nullptr, 0);
+  std::wstring again(static_cast<size_t>(std::max(back, 0)), L'\0');
+  if (back > 0) MultiByteToWideChar(codePage, 0, narrow->data(), count, &again[0], back);
+  return again == wide;
+}
+
+}  // namespace
+
+std::string NarrowFromUser(const std::string& text) {
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) return text;
+  std::string narrow;
+  ToCodePage(codePage, WideFromUtf8(text), &narrow);
+  return narrow;
+}
+
+std::string UserFromNarrow(const std::string& text) {
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8 || text.empty()) return text;
+  const int length = static_cast<int>(text.size());
+  const int count = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  if (count <= 0) return text;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], count);
+  return Utf8FromWide(wide);
+}
+
+bool HasNarrowForm(const std::string& text) { return NarrowFormProblem(text).empty(); }
+
+std::string NarrowFormProblem(const std::string& text) {
+  if (!unicode::IsValidUtf8(text)) {
+    return "it is not valid UTF-8 (the bytes shown as \\x..), which the module's text (" +
+           NarrowTextName() + ") cannot carry";
+  }
+  const UINT codePage = NarrowCodePage();
+  if (codePage == CP_UTF8) {
+    // U+FFFD is what the module makes of a character it cannot convert.
+    if (text.find("\xEF\xBF\xBD") == std::string::npos) return "";
+    return "it holds U+FFFD, which stands for a character that could not be converted and names "
+           "no file";
+  }
+  std::string narrow;
+  if (ToCodePage(codePage, WideFromUtf8(text), &narrow)) return "";
+  // Name the first character that has no form.
+  for (size_t i = 0; i < text.size();) {
+    char32_t code = 0;
+    const size_t length = unicode::DecodeUtf8(text.data() + i, text.size() - i, &code);
+    const std::string character = text.substr(i, length);
+    if (!ToCodePage(codePage, WideFromUtf8(character), &narrow)) {
+      return character + " cannot be written in " + NarrowTextName();
+    }
+    i += length;
+  }
+  return "it cannot be written in " + NarrowTextName();
+}
+
+std::string NarrowTextName() {
+  const UINT codePage = NarrowCodePage();
+  return "code page " + std::to_string(codePage) + (codePage == CP_UTF8 ? " (UTF-8)" : "") +
+         (AreFileApisANSI() ? "" : ", the OEM one");
+}
+
+std::filesystem::path PathFromUser(const std::string& text) {
+  return std::filesystem::path(WideFromUtf8(text));
+}
+
+std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUser(absolutePath); }
+
+bool HasReplacement(const std::string& narrowName) {
+  // In a code page other than UTF-8 the module lists such a character as
+  // "?", which no name holds.
+  if (NarrowCodePage() != CP_UTF8) return narrowName.find('?') != std::string::npos;
+  // U+FFFD in UTF-8.
+  return narrowName.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
+}  // namespace merlo
+
+namespace merlo::platform {
+
+void PrepareUserText() {
+  // Never freed: the streams use them until the process ends, their last
+  // flush included.
+  static std::streambuf* out = nullptr;
+  static std::streambuf* err = nullptr;
+  if (const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE); console != nullptr && out == nullptr) {
+    std::cout.flush();
+    out = WideTextBuffer([console](const std::wstring& text) {
+            WriteToConsole(console, text);
+          }).release();
+    std::cout.rdbuf(out);
+  }
+  if (const HANDLE console = ConsoleOf(STD_ERROR_HANDLE); console != nullptr && err == nullptr) {
+    err = WideTextBuffer([console](const std::wstring& text) {
+            WriteToConsole(console, text);
+          }).release();
+    std::cerr.rdbuf(err);
+  }
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  if (wide == nullptr) {
+    arguments.assign(argv, argv + argc);
+    return arguments;
+  }
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8FromWide(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
+void SetEnvironment(const char* name, const std::string& value) {
+  // Both the process block and the C runtime's copy: a library loaded later
+  // may read either.
+  const std::wstring wideName = WideFromUtf8(name);
+  const std::wstring wideValue = WideFromUtf8(value);
+  SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str());
+  _wputenv((wideName + L"=" + wideValue).c_str());
+}
+
+bool IsTerminal(FILE* stream) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  DWORD mode = 0;
+  return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
+}
+
+size_t TerminalWidth() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE);
+  if (console == nullptr || !GetConsoleScreenBufferInfo(console, &info) || info.dwSize.X <= 0) {
+    return 80;
+  }
+  return static_cast<size_t>(info.dwSize.X);
+}
+
+size_t ShownWidth(const std::string& text) { return WideFromUtf8(text).size(); }
+
+// The console's own line input, as the system's command prompt uses it: the
+// console edits the line and keeps its history, and a Tab wakes the read up
+// (CONSOLE_READCONSOLE_CONTROL) so that merlo completes the word before the
+// cursor and hands the line back to the console.
+struct Terminal {
+  Completer completer;
+};
+
+Terminal* OpenTerminal(Completer completer) { return new Terminal{std::move(completer)}; }
+
+void CloseTerminal(Terminal* terminal) { delete terminal; }
+
+namespace {
+
+// Where the console's cursor is; false when standard output is no console.
+bool CursorAt(HANDLE console, COORD* at) {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (console == nullptr || !GetConsoleScreenBufferInfo(console, &info)) return false;
+  *at = info.dwCursorPosition;
+  return true;
+}
+
+// Shows the line anew from `start`, blanking what the console showed before
+// (`shownBefore` characters, the Tab's own blanks included).
+void Redraw(HANDLE console, COORD start, const std::wstring& line, size_t shownBefore) {
+  SetConsoleCursorPosition(console, start);
+  WriteToConsole(console, line);
+  COORD end{};
+  if (!CursorAt(console, &end)) return;
+  if (shownBefore > line.size())
+    WriteToConsole(console, std::wstring(shownBefore - line.size(), L' '));
+  SetConsoleCursorPosition(console, end);
+}
+
+}  // namespace
+
+ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::string* line) {
+  std::cout << prompt << std::flush;
+  const HANDLE input = ConsoleOf(STD_INPUT_HANDLE);
+  if (input == nullptr) return ReadResult::End;
+  const HANDLE output = ConsoleOf(STD_OUTPUT_HANDLE);
+  COORD start{};
+  const bool shown = CursorAt(output, &start);
+  std::wstring wide;     // the line read so far
+  std::wstring initial;  // handed back to the console after a Tab, shown already
+  for (;;) {
+    std::vector<wchar_t> buffer(std::max<size_t>(4096, initial.size() + 1024));
+    std::copy(initial.begin(), initial.end(), buffer.begin());
+    CONSOLE_READCONSOLE_CONTROL control{};
+    control.nLength = sizeof control;
+    control.nInitialChars = static_cast<ULONG>(initial.size());
+    control.dwCtrlWakeupMask = 1u << L'\t';
+    DWORD got = 0;
+    SetLastError(ERROR_SUCCESS);
+    if (!ReadConsoleW(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &control) ||
+        got == 0) {
+      // A Ctrl-C ends the read with nothing, before its handler may have run.
+      if (GetLastError() == ERROR_OPERATION_ABORTED || Interrupted()) {
+        std::cout << '\n';
+        return ReadResult::Interrupted;
+      }
+      return ReadResult::End;
+    }
+    std::wstring chunk(buffer.data(), got);
+    const size_t tab = wide.empty() ? chunk.find(L'\t') : std::wstring::npos;
+    if (tab == std::wstring::npos || chunk.find(L'\n') != std::wstring::npos) {
+      wide += chunk;
+      initial.clear();
+      if (wide.back() == L'\n') break;
+      continue;
+    }
+    // The console put the Tab where the cursor was; the word before it is completed.
+    const std::string before = Utf8FromWide(chunk.substr(0, tab));
+    const std::string after = Utf8FromWide(chunk.substr(tab + 1));
+    const std::string text = before + after;
+    const TabResult result =
+        ApplyCompletion(text, before.size(), terminal->completer(text, before.size()));
+    const std::wstring next = WideFromUtf8(result.Line);
+    if (shown && !result.Choices.empty()) {
+      std::cout << '\n'
+                << ChoiceColumns(result.Choices, TerminalWidth(), ShownWidth) << prompt
+                << std::flush;
+      CursorAt(output, &start);
+      WriteToConsole(output, next);
+    } else if (shown) {
+      Redraw(output, start, next, chunk.size() + 8);
+      if (!result.Changed) Beep(750, 50);
+    }
+    initial = next;
+  }
+  // Ctrl-Z at the start of a line ends the input, as it does for the C runtime.
+  if (wide[0] == L'\x1A') return ReadResult::End;
+  while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
+  *line = Utf8FromWide(wide);
+  return ReadResult::Line;
+}
+
+void RememberLine(Terminal*, const std::string&) {}  // the console keeps its own history
+
+namespace {
+
+void (*gInterruptHandler)() = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (gInterruptHandler != nullptr) gInterruptHandler();
+  return TRUE;
+}
+
+}  // namespace
+
+void CatchInterrupts(void (*handler)()) {
+  gInterruptHandler = handler;
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void SetInterruptsAtPrompt(bool) {}  // the console's read itself ends on a Ctrl-C
+
+void WriteErrorNow(const char* text) {
+  const size_t length = std::strlen(text);
+  if (length == 0) return;
+  // UTF-8: a console takes it as UTF-16, a pipe or file as it is.
+  const HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD written = 0, mode = 0;
+  static wchar_t wide[1024];
+  const int count =
+      GetConsoleMode(handle, &mode) != 0
+          ? MultiByteToWideChar(CP_UTF8, 0, text, static_cast<int>(length), wide, 1024)
+          : 0;
+  if (count > 0) {
+    WriteConsoleW(handle, wide, static_cast<DWORD>(count), &written, nullptr);
+  } else {
+    WriteFile(handle, text, static_cast<DWORD>(length), &written, nullptr);
+  }
+}
+
+void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
+
+const char* const kPcSeparators = "\\/";
+const char* const kPcPathMarks = ":";
+const bool kPcNamesIgnoreCase = true;
+const bool kPcPathsStartWithSlash = false;
+
+bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
+  struct _stat64 info;
+  if (_wstat64(path.wstring().c_str(), &info) != 0) return false;
+  status->Regular = (info.st_mode & _S_IFREG) != 0;
+  status->Size = static_cast<uint64_t>(info.st_size);
+  status->WrittenSeconds = static_cast<int64_t>(info.st_mtime);
+  status->WrittenNanoseconds = 0;
+  return true;
+}
+
+int64_t FileWriteSeconds(const std::filesystem::path& path) {
+  PcFileStatus status;
+  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
+}
+
+std::string LocalTimeText(int64_t seconds) {
+  std::tm local{};
+  const __time64_t t = seconds;
+  if (seconds < 0 || _localtime64_s(&local, &t) != 0) return "?";
+  char text[32];
+  if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
+  return text;
+}
+
+std::filesystem::path CurrentFolder() {
+  std::error_code ec;
+  return std::filesystem::current_path(ec);
+}
+
+void* OpenLibrary(const std::string& path, std::string* error) {
+  HMODULE library = LoadLibraryW(WideFromUtf8(path).c_str());
+  if (library == nullptr) {
+    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+  }
+  return reinterpret_cast<void*>(library);
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+  // Through the generic function type, which the cast warnings accept.
+  return reinterpret_cast<void*>(
+      reinterpret_cast<void (*)()>(GetProcAddress(static_cast<HMODULE>(library), name)));
+}
+
+void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+std::string ExecutableFolder() {
+  std::wstring path(32768, L'\0');
+  const DWORD length = GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+  if (length == 0 || length >= path.size()) return "";
+  path.resize(length);
+  const std::string whole = Utf8FromWide(path);
+  return whole.substr(0, whole.find_last_of("\\/") + 1);
+}
+
+const char* ModuleFileName() { return "MERLO.dll"; }
+
+DeviceLibraryState PrepareDeviceLibrary(bool deviceGiven, std::string* error) {
+  if (deviceGiven) {
+    // The emulated device library goes in before the module asks for the
+    // device library by name, so that the module takes it instead of the
+    // system's. It is kept out of merlo.exe's own folder in the release
+    // (emulator\rapi.dll), where the module would find it even without --device.
+    const std::string folder = ExecutableFolder();
+    for (const std::string& path : {folder + "emulator\\rapi.dll", folder + "rapi.dll"}) {
+      const std::wstring wide = WideFromUtf8(path);
+      if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+      if (LoadLibraryW(wide.c_str()) != nullptr) return DeviceLibraryState::kReady;
+      *error = "cannot load the emulated device library " + path + " (error " +
+               std::to_string(GetLastError()) + ")";
+      return DeviceLibraryState::kEmulatorMissing;
+    }
+    *error = "the emulated device library is missing: " + folder + "emulator\\rapi.dll";
+    return DeviceLibraryState::kEmulatorMissing;
+  }
+  // The system's device library, looked for where the module looks for it.
+  HMODULE library = LoadLibraryExA("rapi.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (library == nullptr) {
+    *error =
+        "the device software is not installed on this PC (its device-access library, rapi.dll, "
+        "was not found).\nInstall the device software and connect the device, then try again; "
+        "--device DIR shows a folder as an emulated device.";
+    return DeviceLibraryState::kNotInstalled;
+  }
+  FreeLibrary(library);  // the module loads it itself
+  return DeviceLibraryState::kReady;
+}
+
+bool HasSystemDevice() { return true; }
+
+bool HasRegistryFile() { return false; }
+
+}  // namespace merlo::platform
