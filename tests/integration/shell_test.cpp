@@ -794,11 +794,14 @@ TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
 }
 
 #if !defined(_WIN32)
-// Two merlo sessions on one file: the upload holds it open, so the device
-// refuses the other session's delete. One gets the box; nothing is lost.
+// Two merlo sessions at once: on different files both complete; on one file
+// the upload holds it open, so the device refuses the other session's delete.
+// One gets the box; nothing is lost.
 TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
   const std::string big(4 << 20, 'b');
   WriteFile(pc_ / "big.bin", big);
+  WriteFile(device_ / "other.txt", "other");
+  WriteFile(device_ / "old.txt", "old");
   int uploadStatus = -1;
   std::thread upload([&] {
     const std::string command =
@@ -813,7 +816,13 @@ TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   const Outcome rm = Command({"rm", "big.bin"});
+  const Outcome other = Command({"get", "other.txt", pc_.string()});
+  const Outcome old = Command({"rm", "old.txt"});
   upload.join();
+  EXPECT_EQ(other.status, 0) << other.err;
+  EXPECT_EQ(ReadFile(pc_ / "other.txt"), "other");
+  EXPECT_EQ(old.status, 0) << old.err;
+  EXPECT_FALSE(fs::exists(device_ / "old.txt"));
   EXPECT_EQ(uploadStatus, 0) << ReadFile(scratch_ / "upload-err.txt");
   EXPECT_EQ(rm.status, 1) << rm.out << rm.err;
   EXPECT_CONTAINS(rm.out, "deleted 0 of 1 file");
