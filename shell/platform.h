@@ -95,14 +95,20 @@ extern const bool kPcPathsStartWithSlash;
 // A PC file's status; false when it has none.
 struct PcFileStatus {
   bool Regular = false;  // a plain file, not a folder or a device
+  bool Folder = false;
   uint64_t Size = 0;
   int64_t WrittenSeconds = 0;      // last write, seconds since 1970
-  int64_t WrittenNanoseconds = 0;  // and its fraction where the file system keeps one
+  int64_t WrittenNanoseconds = 0;  // and its fraction (in 100 ns steps on Windows)
+  uint64_t Written = 0;            // last write in 100 ns steps since 1601, as a device keeps it
 };
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 
 // A file's last-write time in seconds since 1970, or 0 when it has no status.
 int64_t FileWriteSeconds(const std::filesystem::path& path);
+
+// Sets a file's last-write time, in 100 ns steps since 1601. A time that the
+// PC's file times cannot hold is left as it was, and counts as set.
+bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);
@@ -116,6 +122,10 @@ std::filesystem::path CurrentFolder();
 // set on failure.
 void* OpenLibrary(const std::string& path, std::string* error);
 void* LibrarySymbol(void* library, const char* name);
+
+// The device library that the module has loaded, found without loading
+// anything; null when there is none. The reference it takes is kept.
+void* LoadedDeviceLibrary();
 void CloseLibrary(void* library);
 
 // The folder that holds the running executable, with a trailing separator.

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -288,24 +290,67 @@ void WriteErrorNow(const char* text) {
 
 void EndProcessNow(int status) { _exit(status); }
 
+namespace {
+
+// File times: 100-nanosecond steps since 1601 (a device's) against the PC's
+// own clock for files, which stands a whole number of seconds from the
+// system clock, whose epoch is 1970.
+constexpr int64_t kFileTimeTo1970 = 116444736000000000;
+
+std::chrono::nanoseconds PcClockOffset() {
+  static const std::chrono::nanoseconds offset = [] {
+    const auto pc = std::filesystem::file_time_type::clock::now().time_since_epoch();
+    const auto system = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::round<std::chrono::seconds>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(pc) -
+        std::chrono::duration_cast<std::chrono::nanoseconds>(system));
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(seconds);
+  }();
+  return offset;
+}
+
+}  // namespace
+
 const char* const kPcSeparators = "/";
 const char* const kPcPathMarks = "/:";
 const bool kPcNamesIgnoreCase = false;
 const bool kPcPathsStartWithSlash = true;
 
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
+  // One call: mirror takes this for every file of a tree.
   struct stat info;
   if (stat(path.c_str(), &info) != 0) return false;
   status->Regular = S_ISREG(info.st_mode);
+  status->Folder = S_ISDIR(info.st_mode);
   status->Size = static_cast<uint64_t>(info.st_size);
   status->WrittenSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
   status->WrittenNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
+  status->Written = static_cast<uint64_t>(status->WrittenSeconds * 10000000 +
+                                          status->WrittenNanoseconds / 100 + kFileTimeTo1970);
   return true;
 }
 
 int64_t FileWriteSeconds(const std::filesystem::path& path) {
   PcFileStatus status;
   return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
+}
+
+bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error) {
+  // Nanoseconds reach about 290 years either side of 1970; a time outside
+  // them (a device that gave none: 1601) is left as the copy made it.
+  constexpr int64_t kReach = 90000000000000000;  // in 100 ns steps
+  const int64_t fromEpoch = static_cast<int64_t>(steps) - kFileTimeTo1970;
+  if (steps > static_cast<uint64_t>(INT64_MAX) || fromEpoch < -kReach || fromEpoch > kReach) {
+    return true;
+  }
+  const std::chrono::nanoseconds since1970(fromEpoch * 100);
+  const std::filesystem::file_time_type time(
+      std::chrono::duration_cast<std::filesystem::file_time_type::duration>(since1970 +
+                                                                            PcClockOffset()));
+  std::error_code ec;
+  std::filesystem::last_write_time(path, time, ec);
+  if (ec) *error = "cannot set the time of " + path.string() + ": " + ec.message();
+  return !ec;
 }
 
 std::string LocalTimeText(int64_t seconds) {
@@ -332,6 +377,13 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 }
 
 void* LibrarySymbol(void* library, const char* name) { return dlsym(library, name); }
+
+void* LoadedDeviceLibrary() {
+  // The module opens "librapi.so" by that name, or by its path beside the
+  // module; either way the loaded object carries that name as its soname, which
+  // RTLD_NOLOAD matches without loading anything new.
+  return dlopen("librapi.so", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+}
 
 void CloseLibrary(void* library) { dlclose(library); }
 

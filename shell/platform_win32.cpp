@@ -433,13 +433,41 @@ const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
-  struct _stat64 info;
-  if (_wstat64(path.wstring().c_str(), &info) != 0) return false;
-  status->Regular = (info.st_mode & _S_IFREG) != 0;
-  status->Size = static_cast<uint64_t>(info.st_size);
-  status->WrittenSeconds = static_cast<int64_t>(info.st_mtime);
-  status->WrittenNanoseconds = 0;
+  // The system's call, not the C runtime's: its times keep the 100 ns steps
+  // that a device time has. One call: mirror takes this for every file of a tree.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
+  status->Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status->Regular =
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+  status->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  status->Written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                    data.ftLastWriteTime.dwLowDateTime;
+  constexpr int64_t kFileTimeTo1970 = 116444736000000000;
+  constexpr int64_t kStepsPerSecond = 10000000;
+  const int64_t fromEpoch = static_cast<int64_t>(status->Written) - kFileTimeTo1970;
+  int64_t seconds = fromEpoch / kStepsPerSecond;
+  int64_t steps = fromEpoch % kStepsPerSecond;
+  if (steps < 0) {
+    --seconds;
+    steps += kStepsPerSecond;
+  }
+  status->WrittenSeconds = seconds;
+  status->WrittenNanoseconds = steps * 100;
   return true;
+}
+
+bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error) {
+  const HANDLE file = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(steps);
+  time.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+  const bool set = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!set) *error = "cannot set the time of " + path.string();
+  return set;
 }
 
 int64_t FileWriteSeconds(const std::filesystem::path& path) {
@@ -476,6 +504,8 @@ void* LibrarySymbol(void* library, const char* name) {
 }
 
 void CloseLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+
+void* LoadedDeviceLibrary() { return reinterpret_cast<void*>(GetModuleHandleW(L"rapi.dll")); }
 
 std::string ExecutableFolder() {
   std::wstring path(32768, L'\0');

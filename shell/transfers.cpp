@@ -2,15 +2,6 @@
 // hands them to the module one at a time.
 #include "transfers.h"
 
-#include <sys/stat.h>
-
-#if defined(_WIN32)
-// The module's records name a type LocalHandle, as the system names a call.
-#define LocalHandle SystemLocalHandle
-#include <windows.h>
-#undef LocalHandle
-#endif
-
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -24,6 +15,7 @@
 #include "device_calls.h"
 #include "host_services.h"
 #include "interrupt.h"
+#include "platform.h"
 #include "progress.h"
 #include "session.h"
 #include "text.h"
@@ -44,13 +36,13 @@ struct LocalState {
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path) {
   if (std::string problem = NarrowFormProblem(path); !problem.empty()) return problem;
-#if !defined(_WIN32)
-  // The module separates folders at "\": "a\b.txt" would reach the file b.txt in a folder a.
-  if (path.find('\\') != std::string::npos) {
+  // The module separates folders at "\": where the PC does not, "a\b.txt"
+  // would reach the file b.txt in a folder a.
+  if (std::strchr(platform::kPcSeparators, '\\') == nullptr &&
+      path.find('\\') != std::string::npos) {
     return "it holds \\, which the module reads as a folder separator, so the copy would reach a "
            "different file; rename it first";
   }
-#endif
   return "";
 }
 
@@ -66,117 +58,31 @@ std::string ShownName(const FolderParts& here, const FolderParts& folder, const 
 
 LocalState StateOf(const fs::path& path) {
   LocalState state;
-#if defined(_WIN32)
-  struct _stat64 info;
-  if (_wstat64(path.wstring().c_str(), &info) != 0 || (info.st_mode & _S_IFREG) == 0) return state;
-  state.Written = info.st_mtime;
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return state;
-  state.Written = info.st_mtim.tv_sec;
-  state.WrittenNs = info.st_mtim.tv_nsec;
-#endif
+  platform::PcFileStatus status;
+  if (!platform::StatPcFile(path, &status) || !status.Regular) return state;
   state.Exists = true;
-  state.Size = static_cast<uint64_t>(info.st_size);
+  state.Size = status.Size;
+  state.Written = status.WrittenSeconds;
+  state.WrittenNs = status.WrittenNanoseconds;
   return state;
 }
 
-// File times: 100-nanosecond steps since 1601 (the device's, in two
-// halves) against the PC's own clock for files. The PC clock stands a whole
-// number of seconds from the system clock, whose epoch is 1970.
-constexpr int64_t kFileTimeTo1970 = 116444736000000000;
-
-#if !defined(_WIN32)
-std::chrono::nanoseconds PcClockOffset() {
-  static const std::chrono::nanoseconds offset = [] {
-    const auto pc = fs::file_time_type::clock::now().time_since_epoch();
-    const auto system = std::chrono::system_clock::now().time_since_epoch();
-    const auto seconds = std::chrono::round<std::chrono::seconds>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(pc) -
-        std::chrono::duration_cast<std::chrono::nanoseconds>(system));
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(seconds);
-  }();
-  return offset;
-}
-#endif
-
-#if defined(_WIN32)
-// The C runtime's file times hold whole seconds; the system's calls keep the
-// 100-nanosecond steps that a device time has.
 bool PcWriteTime(const fs::path& path, uint64_t* written) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
-  *written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-             data.ftLastWriteTime.dwLowDateTime;
+  platform::PcFileStatus status;
+  if (!platform::StatPcFile(path, &status)) return false;
+  *written = status.Written;
   return true;
 }
-
-bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
-  const HANDLE file = CreateFileW(path.wstring().c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  FILETIME time;
-  time.dwLowDateTime = static_cast<DWORD>(steps);
-  time.dwHighDateTime = static_cast<DWORD>(steps >> 32);
-  const bool set = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  if (!set) *error = "cannot set the time of " + path.string();
-  return set;
-}
-#else
-bool PcWriteTime(const fs::path& path, uint64_t* written) {
-  std::error_code ec;
-  const auto time = fs::last_write_time(path, ec);
-  if (ec) return false;
-  const int64_t nanoseconds =
-      (std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()) -
-       PcClockOffset())
-          .count();
-  *written = static_cast<uint64_t>(nanoseconds / 100 + kFileTimeTo1970);
-  return true;
-}
-
-bool SetPcWriteTime(const fs::path& path, uint64_t steps, std::string* error) {
-  // Nanoseconds reach about 290 years either side of 1970; a time outside
-  // them (a device that gave none: 1601) is left as the copy made it.
-  constexpr int64_t kReach = 90000000000000000;  // in 100 ns steps
-  const int64_t fromEpoch = static_cast<int64_t>(steps) - kFileTimeTo1970;
-  if (steps > static_cast<uint64_t>(INT64_MAX) || fromEpoch < -kReach || fromEpoch > kReach) {
-    return true;
-  }
-  const std::chrono::nanoseconds since1970(fromEpoch * 100);
-  const fs::file_time_type time(
-      std::chrono::duration_cast<fs::file_time_type::duration>(since1970 + PcClockOffset()));
-  std::error_code ec;
-  fs::last_write_time(path, time, ec);
-  if (ec) *error = "cannot set the time of " + path.string() + ": " + ec.message();
-  return !ec;
-}
-#endif
 
 bool PcFileState(const fs::path& path, PcFile* file) {
   *file = PcFile{};
-#if defined(_WIN32)
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
+  platform::PcFileStatus status;
+  if (!platform::StatPcFile(path, &status)) return false;
   file->Exists = true;
-  file->Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  file->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  file->Written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                  data.ftLastWriteTime.dwLowDateTime;
+  file->Folder = status.Folder;
+  file->Size = status.Size;
+  file->Written = status.Written;
   return true;
-#else
-  // One call: mirror takes this for every file of a tree.
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return false;
-  file->Exists = true;
-  file->Folder = S_ISDIR(info.st_mode);
-  file->Size = static_cast<uint64_t>(info.st_size);
-  const int64_t steps = static_cast<int64_t>(info.st_mtim.tv_sec) * 10000000 +
-                        info.st_mtim.tv_nsec / 100 + kFileTimeTo1970;
-  file->Written = static_cast<uint64_t>(steps);
-  return true;
-#endif
 }
 
 // Folders for a message: "\a, \b\c".
@@ -302,11 +208,7 @@ bool Session::Get(const Words& args) {
     std::vector<PanelItem> items;
     if (!panel_.Select(paths[i], &folder, &last, &items, &error)) {
       // A last word meant as the PC folder that is not there is named as such.
-#if defined(_WIN32)
-      const bool looksLocal = paths[i].find(':') != std::string::npos;
-#else
-      const bool looksLocal = paths[i].find_first_of("/:") != std::string::npos;
-#endif
+      const bool looksLocal = paths[i].find_first_of(platform::kPcPathMarks) != std::string::npos;
       if (i + 1 == paths.size() && paths.size() >= 2 && looksLocal) {
         error = "there is no PC folder " + Printable(paths[i]);
       }
@@ -810,7 +712,7 @@ void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& p
   if (ItemWriteTime(job.Item) == 0 || plan.TimesUnkept) return;  // no time to keep
   std::string error;
   const bool kept = plan.Kind == TransferKind::Get
-                        ? SetPcWriteTime(pcFile, ItemWriteTime(job.Item), &error)
+                        ? platform::SetPcWriteTime(pcFile, ItemWriteTime(job.Item), &error)
                         : device::SetWriteTime(device::PathOf(job.Target(plan), ItemName(job.Item)),
                                                ItemWriteTime(job.Item), &error);
   if (kept) return;

@@ -46,7 +46,7 @@ endforeach()
 file(READ ${WORK_DIR}/unpacked/README.txt readme)
 foreach(needed "MERLO ${VERSION}" "MERLO.dll" "MERLOEng.lng" "AddToDisksMenu" "DisksMenuDigit"
         "device-synchronisation software" "subkey MERLO" "Folders are skipped" "merlo.exe"
-        "--device")
+        "--device" "mkdir [-p]" "put -r" "mirror [-R]" "df [DEVPATH]" "last-write time")
   string(FIND "${readme}" "${needed}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "README.txt does not mention \"${needed}\"")
