@@ -163,7 +163,11 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
       << CountOf(bytes, "byte", "bytes") << '\n';
 }
 
-int64_t LocalModificationTime(const fs::path& path) { return platform::FileWriteSeconds(path); }
+// A file's last-write time in seconds since 1970, or 0 when it has no status.
+int64_t LocalModificationTime(const fs::path& path) {
+  platform::PcFileStatus status;
+  return platform::StatPcFile(path, &status) ? status.WrittenSeconds : 0;
+}
 
 }  // namespace
 

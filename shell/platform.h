@@ -103,18 +103,12 @@ struct PcFileStatus {
 };
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 
-// A file's last-write time in seconds since 1970, or 0 when it has no status.
-int64_t FileWriteSeconds(const std::filesystem::path& path);
-
 // Sets a file's last-write time, in 100 ns steps since 1601. A time that the
 // PC's file times cannot hold is left as it was, and counts as set.
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);
-
-// The current folder, as an absolute path.
-std::filesystem::path CurrentFolder();
 
 // ---- Libraries ---------------------------------------------------------
 

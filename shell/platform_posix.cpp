@@ -330,11 +330,6 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   return true;
 }
 
-int64_t FileWriteSeconds(const std::filesystem::path& path) {
-  PcFileStatus status;
-  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
-}
-
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error) {
   // Nanoseconds reach about 290 years either side of 1970; a time outside
   // them (a device that gave none: 1601) is left as the copy made it.
@@ -360,11 +355,6 @@ std::string LocalTimeText(int64_t seconds) {
   char text[32];
   if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
   return text;
-}
-
-std::filesystem::path CurrentFolder() {
-  std::error_code ec;
-  return std::filesystem::current_path(ec);
 }
 
 void* OpenLibrary(const std::string& path, std::string* error) {

@@ -470,11 +470,6 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   return set;
 }
 
-int64_t FileWriteSeconds(const std::filesystem::path& path) {
-  PcFileStatus status;
-  return StatPcFile(path, &status) ? status.WrittenSeconds : 0;
-}
-
 std::string LocalTimeText(int64_t seconds) {
   std::tm local{};
   const __time64_t t = seconds;
@@ -482,11 +477,6 @@ std::string LocalTimeText(int64_t seconds) {
   char text[32];
   if (std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local) == 0) return "?";
   return text;
-}
-
-std::filesystem::path CurrentFolder() {
-  std::error_code ec;
-  return std::filesystem::current_path(ec);
 }
 
 void* OpenLibrary(const std::string& path, std::string* error) {
