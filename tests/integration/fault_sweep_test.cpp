@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -351,6 +352,43 @@ fs::path SweepFolder() {
 
 std::atomic<size_t> gCombinations{0};
 
+// Runs each fault in a folder of its own below base, three at a time, with
+// `judge` saying what broke; a broken run fails the test and keeps its folder.
+void RunFaults(const std::string& name, const fs::path& base,
+               const std::vector<std::string>& faults,
+               const std::function<std::vector<std::string>(const std::string& fault,
+                                                            const fs::path& folder)>& judge) {
+  std::mutex lock;
+  std::vector<std::string> failures;
+  std::atomic<size_t> next{0};
+  const auto work = [&] {
+    for (size_t i; (i = next++) < faults.size();) {
+      const fs::path folder = base / std::to_string(i);
+      const std::vector<std::string> broken = judge(faults[i], folder);
+      if (broken.empty()) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+        continue;
+      }
+      std::string line = name + " with " + faults[i] + ":";
+      for (const std::string& b : broken) line += " " + b + ";";
+      const std::lock_guard<std::mutex> guard(lock);
+      failures.push_back(line + " (left in " + folder.string() + ")");
+    }
+  };
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 3; ++w) workers.emplace_back(work);
+  for (std::thread& t : workers) t.join();
+
+  gCombinations += faults.size();
+  std::cout << "[ sweep    ] " << name << ": " << faults.size() << " fault positions\n";
+  for (const std::string& failure : failures) ADD_FAILURE() << failure;
+  if (failures.empty()) {
+    std::error_code ignored;
+    fs::remove_all(base, ignored);
+  }
+}
+
 class FaultSweep : public testing::TestWithParam<Operation> {};
 
 TEST_P(FaultSweep, NothingIsLostUnderAnyFault) {
@@ -381,38 +419,11 @@ TEST_P(FaultSweep, NothingIsLostUnderAnyFault) {
       faults.push_back(kind + std::string("=") + std::to_string(n));
   }
 
-  // Each fault in a scene of its own, a few runs at a time.
-  std::mutex lock;
-  std::vector<std::string> failures;
-  std::atomic<size_t> next{0};
-  const auto work = [&] {
-    for (size_t i; (i = next++) < faults.size();) {
-      const fs::path folder = base / std::to_string(i);
-      const Scene scene(op, folder);
-      const std::vector<std::string> broken =
-          Judge(op, faults[i], scene, scene.Run(faults[i], false));
-      if (broken.empty()) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-        continue;
-      }
-      std::string line = NameOf(op) + " with " + faults[i] + ":";
-      for (const std::string& b : broken) line += " " + b + ";";
-      const std::lock_guard<std::mutex> guard(lock);
-      failures.push_back(line + " (left in " + folder.string() + ")");
-    }
-  };
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 3; ++w) workers.emplace_back(work);
-  for (std::thread& t : workers) t.join();
-
-  gCombinations += faults.size();
-  std::cout << "[ sweep    ] " << NameOf(op) << ": " << faults.size() << " fault positions\n";
-  for (const std::string& failure : failures) ADD_FAILURE() << failure;
-  if (failures.empty()) {
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
-  }
+  // Each fault in a scene of its own.
+  RunFaults(NameOf(op), base, faults, [&](const std::string& fault, const fs::path& folder) {
+    const Scene scene(op, folder);
+    return Judge(op, fault, scene, scene.Run(fault, false));
+  });
 }
 
 std::vector<Operation> AllOperations() {
@@ -578,35 +589,10 @@ TEST_P(TreeSweep, NothingIsLostUnderAnyFault) {
       faults.push_back(kind + std::string("=") + std::to_string(n));
     }
   }
-  std::mutex lock;
-  std::vector<std::string> failures;
-  std::atomic<size_t> next{0};
-  const auto work = [&] {
-    for (size_t i; (i = next++) < faults.size();) {
-      const fs::path folder = base / std::to_string(i);
-      const TreeScene scene(folder);
-      const std::vector<std::string> broken = JudgeTree(op, scene, scene.Run(op, faults[i], false));
-      if (broken.empty()) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-        continue;
-      }
-      std::string line = std::string(op.Name) + " with " + faults[i] + ":";
-      for (const std::string& b : broken) line += " " + b + ";";
-      const std::lock_guard<std::mutex> guard(lock);
-      failures.push_back(line + " (left in " + folder.string() + ")");
-    }
-  };
-  std::vector<std::thread> workers;
-  for (int w = 0; w < 3; ++w) workers.emplace_back(work);
-  for (std::thread& t : workers) t.join();
-  gCombinations += faults.size();
-  std::cout << "[ sweep    ] " << op.Name << ": " << faults.size() << " fault positions\n";
-  for (const std::string& failure : failures) ADD_FAILURE() << failure;
-  if (failures.empty()) {
-    std::error_code ignored;
-    fs::remove_all(base, ignored);
-  }
+  RunFaults(op.Name, base, faults, [&](const std::string& fault, const fs::path& folder) {
+    const TreeScene scene(folder);
+    return JudgeTree(op, scene, scene.Run(op, fault, false));
+  });
 }
 
 const TreeOp kTreeOps[] = {
