@@ -95,7 +95,7 @@ TEST_F(ListingTest, CarriesNamesSizesTimesAndTheFolderAttribute) {
 
 // Names arrive in the system's narrow text: UTF-8 on Linux; on Windows the
 // code page, here a Western one, with "?" for what it cannot hold.
-TEST_F(ListingTest, NamesArriveInTheSystemsNarrowText) {
+TEST_F(ListingTest, DeviceNamesReachTheHostInTheSystemsNarrowText) {
   WriteFile(Device(u8"Gr\u00fc\u00dfe.txt"), "latin");
   WriteFile(Device(u8"price\u20ac.txt"), "euro");
   WriteFile(Device(u8"\u041c\u043e\u0438"), "cyrillic");
