@@ -269,13 +269,13 @@ std::u16string Wide(const std::string& path) {
   return wide;
 }
 
+}  // namespace
+
 std::string LastError() {
   const DeviceCalls& calls = DeviceLibraryCalls();
   if (calls.CeGetLastError == nullptr) return "the device gave no reason";
   return ErrorText(calls.CeGetLastError());
 }
-
-}  // namespace
 
 std::string PathOf(const FolderParts& folder, const std::string& name) {
   if (name.empty()) return DevicePathText(folder);

@@ -155,6 +155,9 @@ std::string PathOf(const FolderParts& folder, const std::string& name = "");
 
 // The device's error code in words: "access denied", "the folder is not empty".
 std::string ErrorText(uint32_t code);
+// The device's reason for the last call of this thread that failed, in words
+// (CeGetLastError); "the device gave no reason" when the library cannot tell.
+std::string LastError();
 
 bool MakeFolder(const FolderParts& folder, std::string* error);
 // Whether the device itself lists the folder as empty: the module shows a
