@@ -291,6 +291,14 @@ bool Session::List(const Words& args) {
     std::vector<Row> rows;
     rows.reserve(listing.size());
     for (size_t i = 0; i < listing.size(); ++i) rows.push_back(RowOf(listing[i], attributes));
+    // The module shows a listing it could not read as an empty one.
+    std::string error;
+    const bool empty =
+        std::all_of(rows.begin(), rows.end(), [](const Row& r) { return r.Name == ".."; });
+    if (empty && !device::ListsEmpty(panel_.Home(), &error)) {
+      err_ << "ls: " << error << '\n';
+      return false;
+    }
     PrintRows(std::move(rows), out_);
     return true;
   }
@@ -315,27 +323,37 @@ bool Session::List(const Words& args) {
     }
   };
   bool ok = true;
-  for (const auto& path : paths) {
-    FolderParts folder;
-    std::string last, error;
-    if (!HasWildcards(path) && panel_.FindFolder(path, &folder, &error)) {
-      if (TooLongToList(folder)) {
-        err_ << "ls: " << NotListable(folder) << '\n';
-        ok = false;
-        continue;
-      }
-      add(folder, panel_.Entries(folder));
-      continue;
-    }
-    std::vector<PanelItem> items;
-    if (!panel_.SplitPath(path, &folder, &last, &error)) {
+  for (const auto& given : paths) {
+    // Wildcards in folder parts: each folder that holds a match, by its path.
+    std::vector<std::string> each = {given};
+    if (std::string error; !panel_.ExpandFolderPatterns(&each, &error)) {
       err_ << "ls: " << error << '\n';
       ok = false;
-    } else if (last.empty() || !panel_.Match(folder, last, &items, &error)) {
-      err_ << "ls: " << path << ": no match\n";
-      ok = false;
-    } else {
-      add(folder, items);
+      continue;
+    }
+    for (const auto& path : each) {
+      FolderParts folder;
+      std::string last, error;
+      if (!HasWildcards(path) && panel_.FindFolder(path, &folder, &error)) {
+        if (!panel_.Readable(folder, &error)) {
+          err_ << "ls: " << error << '\n';
+          ok = false;
+          continue;
+        }
+        add(folder, panel_.Entries(folder));
+        continue;
+      }
+      std::vector<PanelItem> items;
+      if (!panel_.SplitPath(path, &folder, &last, &error) ||
+          (!last.empty() && !panel_.Readable(folder, &error))) {
+        err_ << "ls: " << error << '\n';
+        ok = false;
+      } else if (last.empty() || !panel_.Match(folder, last, &items, &error)) {
+        err_ << "ls: " << path << ": no match\n";
+        ok = false;
+      } else {
+        add(folder, items);
+      }
     }
   }
   for (size_t i = 0; i < shown.size(); ++i) {
@@ -353,13 +371,16 @@ bool Session::ListTrees(const Words& paths, bool attributes) {
   for (const auto& path : paths) {
     FolderParts folder;
     if (!panel_.FindFolder(path, &folder, &error)) {
-      err_ << "ls: " << error << " (ls -R lists folders)\n";
+      err_ << "ls: " << error << (error.rfind("cannot ", 0) == 0 ? "" : " (ls -R lists folders)")
+           << '\n';
       return false;
     }
     tops.push_back(folder);
   }
   if (tops.empty()) tops.push_back(panel_.Home());
   bool first = true;
+  // A folder that cannot be read is named, and the walk goes on without it.
+  std::vector<std::string> unread;
   for (const auto& top : tops) {
     const bool walked = panel_.Walk(
         top, [](const FolderParts&, const PanelItem&) {},
@@ -370,13 +391,15 @@ bool Session::ListTrees(const Words& paths, bool attributes) {
           for (const auto& item : panel_.Entries(folder)) rows.push_back(RowOf(item, attributes));
           PrintRows(std::move(rows), out_);
         },
-        &error);
+        &error, &unread);
     if (!walked) {
       err_ << "ls: " << error << '\n';
       return false;
     }
   }
-  return true;
+  out_.flush();
+  for (const auto& message : unread) err_ << "ls: " << message << '\n';
+  return unread.empty();
 }
 
 bool Session::ChangeFolder(const Words& args) {
@@ -390,7 +413,7 @@ bool Session::ChangeFolder(const Words& args) {
   FolderParts folder;
   std::string error;
   if (!panel_.FindFolder(paths.empty() ? "\\" : paths[0], &folder, &error)) {
-    err_ << "cd: " << (error == "\\ has no parent folder" ? "already at the root" : error) << '\n';
+    err_ << "cd: " << error << '\n';
     return false;
   }
   if (!panel_.MoveTo(folder)) {

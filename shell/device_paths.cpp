@@ -106,14 +106,38 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
   if (cached != cache_.end()) return cached->second;
   if (!MoveTo(folder)) return kNone;
   std::vector<PanelItem> entries;
+  bool listed = false;
   {
     Listing listing(module_, handle_);
+    listed = listing.ok();
     entries.reserve(listing.size());
     for (size_t i = 0; i < listing.size(); ++i) {
       if (ItemName(listing[i]) != "..") entries.push_back(listing[i]);
     }
   }
+  // The module shows a listing it could not read as an empty one.
+  std::string unread;
+  if (!listed) {
+    unread = "cannot read " + FolderText(folder) + ": the module gave no listing";
+  } else if (entries.empty() && TooLongToList(folder)) {
+    unread = NotListable(folder);
+  } else if (entries.empty() && !device::ListsEmpty(folder, &unread)) {
+    // unread holds the device's reason
+  }
+  if (!unread.empty()) unread_[folder] = unread;
   return cache_.emplace(folder, std::move(entries)).first->second;
+}
+
+bool Panel::Readable(const FolderParts& folder, std::string* error) {
+  Entries(folder);
+  if (!Listed(folder)) {
+    *error = "cannot enter " + FolderText(folder) + ": the path is too long for the module";
+    return false;
+  }
+  const auto unread = unread_.find(folder);
+  if (unread == unread_.end()) return true;
+  *error = unread->second;
+  return false;
 }
 
 bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string* error) {
@@ -128,18 +152,11 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
   for (const auto& part : SplitDevicePath(narrow)) {
     if (part == ".") continue;
     if (part == "..") {
-      if (current.empty()) {
-        *error = "\\ has no parent folder";
-        return false;
-      }
-      current.pop_back();
+      if (!current.empty()) current.pop_back();
       continue;
     }
     const auto& entries = Entries(current);
-    if (!Listed(current)) {
-      *error = "cannot enter " + FolderText(current) + ": the path is too long for the module";
-      return false;
-    }
+    if (!Readable(current, error)) return false;
     std::vector<std::string> caseless;
     bool isFile = false;
     std::string found;
@@ -194,6 +211,7 @@ bool Panel::SplitPath(const std::string& path, FolderParts* folder, std::string*
 bool Panel::Match(const FolderParts& folder, const std::string& last, std::vector<PanelItem>* items,
                   std::string* error) {
   const auto& entries = Entries(folder);
+  if (!Readable(folder, error)) return false;
   const size_t before = items->size();
   if (HasWildcards(last)) {
     for (const auto& entry : entries) {
@@ -230,18 +248,102 @@ bool Panel::Select(const std::string& path, FolderParts* folder, std::string* la
          (last->empty() || Match(*folder, *last, items, error));
 }
 
+bool Panel::ExpandFrom(const FolderParts& folder, const std::vector<std::string>& parts,
+                       size_t next, bool endsInSeparator, std::vector<std::string>* found,
+                       std::string* error) {
+  const size_t folderParts = endsInSeparator ? parts.size() : parts.size() - 1;
+  if (next == folderParts) {
+    const std::string text = folder.empty() ? "" : FolderText(folder);
+    if (endsInSeparator) {
+      found->push_back(text + "\\");
+      return true;
+    }
+    // Kept when the last part names something here.
+    const std::string last = NarrowFromUser(parts.back());
+    std::vector<PanelItem> items;
+    std::string ignored;
+    if (!Readable(folder, error)) return false;
+    if (Match(folder, last, &items, &ignored)) found->push_back(text + "\\" + parts.back());
+    return true;
+  }
+  const std::string part = NarrowFromUser(parts[next]);
+  if (part == "." || part == "..") {
+    FolderParts up = folder;
+    if (part == ".." && !up.empty()) up.pop_back();
+    return ExpandFrom(up, parts, next + 1, endsInSeparator, found, error);
+  }
+  const auto& entries = Entries(folder);
+  if (!Readable(folder, error)) return false;
+  // The folders the part names, in the order ls shows them; a plain name
+  // takes the exact name, else the one that differs only in case.
+  std::vector<std::pair<std::string, std::string>> matched;  // sort key, name
+  std::vector<std::string> caseless;
+  for (const auto& entry : entries) {
+    const std::string name = ItemName(entry);
+    if (!IsFolder(entry) || HasReplacement(name)) continue;
+    if (HasWildcards(part) ? MatchDeviceName(part, name) : name == part) {
+      matched.emplace_back(unicode::FoldKey(UserFromNarrow(name)), name);
+    } else if (!HasWildcards(part) && SameDeviceName(name, part)) {
+      caseless.push_back(name);
+    }
+  }
+  if (matched.empty() && caseless.size() == 1) matched.emplace_back("", caseless[0]);
+  std::sort(matched.begin(), matched.end());
+  for (const auto& entry : matched) {
+    FolderParts below = folder;
+    below.push_back(entry.second);
+    if (!ExpandFrom(below, parts, next + 1, endsInSeparator, found, error)) return false;
+  }
+  return true;
+}
+
+bool Panel::ExpandFolderPatterns(std::vector<std::string>* paths, std::string* error) {
+  std::vector<std::string> expanded;
+  for (const auto& path : *paths) {
+    const std::vector<std::string> parts = SplitDevicePath(path);
+    // A path that names a folder itself ends in a separator, "." or "..".
+    const bool endsInSeparator = parts.empty() || path.back() == '\\' || path.back() == '/' ||
+                                 parts.back() == "." || parts.back() == "..";
+    const size_t folderParts = endsInSeparator ? parts.size() : parts.size() - 1;
+    size_t pattern = 0;
+    while (pattern < folderParts && !HasWildcards(parts[pattern])) ++pattern;
+    if (pattern == folderParts) {
+      expanded.push_back(path);
+      continue;
+    }
+    if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
+      *error = Printable(path) + ": " + problem;
+      return false;
+    }
+    // The folder before the first pattern part must exist, as for any path.
+    const bool absolute = path[0] == '\\' || path[0] == '/';
+    std::string before = absolute ? "\\" : "";
+    for (size_t i = 0; i < pattern; ++i) before += parts[i] + "\\";
+    FolderParts folder;
+    if (!FindFolder(before, &folder, error)) return false;
+    std::vector<std::string> found;
+    if (!ExpandFrom(folder, parts, pattern, endsInSeparator, &found, error)) return false;
+    if (found.empty()) {
+      *error = "nothing matches " + path;
+      return false;
+    }
+    expanded.insert(expanded.end(), found.begin(), found.end());
+  }
+  *paths = std::move(expanded);
+  return true;
+}
+
 bool Panel::Walk(const FolderParts& top,
                  const std::function<void(const FolderParts&, const PanelItem&)>& visit,
-                 const std::function<void(const FolderParts&)>& enter, std::string* error) {
-  if (TooLongToList(top)) {
-    *error = NotListable(top);
-    return false;
-  }
+                 const std::function<void(const FolderParts&)>& enter, std::string* error,
+                 std::vector<std::string>* unread) {
   // A copy: deeper listings join the cache while this one is walked.
   const std::vector<PanelItem> entries = Entries(top);
-  if (!Listed(top)) {
-    *error = "cannot enter " + FolderText(top) + ": the path is too long for the module";
-    return false;
+  if (!Readable(top, error)) {
+    if (unread == nullptr) return false;
+    unread->push_back(*error);
+    error->clear();
+    return true;
   }
   if (enter) enter(top);
   for (const auto& entry : entries) {
@@ -251,7 +353,7 @@ bool Panel::Walk(const FolderParts& top,
     }
     FolderParts below = top;
     below.push_back(ItemName(entry));
-    if (!Walk(below, visit, enter, error)) return false;
+    if (!Walk(below, visit, enter, error, unread)) return false;
   }
   return true;
 }
@@ -307,6 +409,8 @@ std::string ErrorText(uint32_t code) {
       return "not a folder";
     case kDeviceErrorNotEnoughMemory:
       return "the device is out of memory";
+    case kDeviceErrorGenFailure:
+      return "a general failure on the device";
     case 0:
       return "the device gave no reason";
     default:
@@ -331,6 +435,8 @@ bool ListsEmpty(const FolderParts& folder, std::string* error) {
     *error = MissingCallMessage("CeFindAllFiles");
     return false;
   }
+  // The reason the last failed call left: the module's listing, when it failed.
+  const uint32_t earlier = calls.CeGetLastError != nullptr ? calls.CeGetLastError() : 0;
   uint32_t found = 0;
   DeviceFindRecord* records = nullptr;
   const bool listed = calls.CeFindAllFiles(Wide(PathOf(folder, "*")).c_str(), kFindAttributes,
@@ -338,8 +444,15 @@ bool ListsEmpty(const FolderParts& folder, std::string* error) {
   const std::string reason = listed ? "" : LastError();
   if (records != nullptr) calls.CeRapiFreeBuffer(records);
   if (listed && found == 0) return true;
-  *error = "cannot read " + FolderText(folder) + ": " +
-           (listed ? "the device lists entries that the module did not" : reason);
+  *error = "cannot read " + FolderText(folder) + ": ";
+  if (!listed) {
+    *error += reason;
+  } else if (earlier != 0) {
+    *error += ErrorText(earlier);
+  } else {
+    *error +=
+        "the module listed it as empty, yet the device lists " + CountOf(found, "entry", "entries");
+  }
   return false;
 }
 

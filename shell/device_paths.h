@@ -72,17 +72,31 @@ class Panel {
 
   // The entries of a folder, without "..": the panel moves there and lists
   // it. Kept until Forget(), so that one command lists a folder once. None
-  // when the panel cannot get there (Listed tells).
+  // when the panel cannot get there (Listed tells), or when the listing
+  // could not be read (Readable tells).
   const std::vector<PanelItem>& Entries(const FolderParts& folder);
   bool Listed(const FolderParts& folder) const { return cache_.count(folder) != 0; }
-  void Forget() { cache_.clear(); }
-  void Forget(const FolderParts& folder) { cache_.erase(folder); }
+  // Whether Entries(folder) is the folder's true listing. The module shows a
+  // listing it could not read as an empty one, so an empty listing is checked
+  // with the device itself (device::ListsEmpty); a listing with entries costs
+  // nothing more. False with "cannot read FOLDER: reason", or why the panel
+  // cannot get there.
+  bool Readable(const FolderParts& folder, std::string* error);
+  void Forget() {
+    cache_.clear();
+    unread_.clear();
+  }
+  void Forget(const FolderParts& folder) {
+    cache_.erase(folder);
+    unread_.erase(folder);
+  }
 
   // An existing device folder for a path typed by the user: "\a\b" from the
-  // root, "a\b" from Home(), "." and ".." as usual ("/" also
-  // separates). Each name must be a folder of its parent's listing: the exact
-  // name, else the one name that differs only in case. False with a message
-  // when a step names nothing, a file, or goes above the root.
+  // root, "a\b" from Home(), "." and ".." as usual, ".." of the root being
+  // the root ("/" also separates). Each name must be a folder of its
+  // parent's listing: the exact name, else the one name that differs only in
+  // case. False with a message when a step names nothing or a file, or a
+  // listing on the way cannot be read.
   bool FindFolder(const std::string& path, FolderParts* folder, std::string* error);
 
   // Splits a path that names entries into the existing folder that holds
@@ -103,22 +117,38 @@ class Panel {
   bool Select(const std::string& path, FolderParts* folder, std::string* last,
               std::vector<PanelItem>* items, std::string* error);
 
+  // Paths whose folder parts hold wildcards, each replaced by the paths of
+  // the folders it matches (case aside, in the order ls shows them) that
+  // hold a match for the last part: "*\*.txt" gives "\a\*.txt" and
+  // "\b\*.txt" when both hold a .txt file. Other paths stay as they are.
+  // False with a message when a pattern part matches no folder, nothing
+  // matches the whole path, or a listing on the way cannot be read.
+  bool ExpandFolderPatterns(std::vector<std::string>* paths, std::string* error);
+
   // Calls visit for every file below a folder, depth first in listing order,
   // with the folder that holds it; enter, when given, for every folder
-  // entered, the top one included. False with a message when the module
-  // refuses to enter a folder.
+  // entered and read, the top one included. False with a message when the
+  // module refuses to enter a folder or a listing cannot be read; with
+  // unread given, a folder that cannot be read is added there (its message)
+  // instead, and the walk goes on without it.
   bool Walk(const FolderParts& top,
             const std::function<void(const FolderParts&, const PanelItem&)>& visit,
-            const std::function<void(const FolderParts&)>& enter, std::string* error);
+            const std::function<void(const FolderParts&)>& enter, std::string* error,
+            std::vector<std::string>* unread = nullptr);
 
  private:
   bool Step(const char* folder);
+  // ExpandFolderPatterns below folder, from parts[next] on: adds each path
+  // found; false only when a listing on the way cannot be read.
+  bool ExpandFrom(const FolderParts& folder, const std::vector<std::string>& parts, size_t next,
+                  bool endsInSeparator, std::vector<std::string>* found, std::string* error);
 
   const EntryPoints& module_;
   PanelHandle handle_;
   FolderParts folder_;
   FolderParts home_;
   std::map<FolderParts, std::vector<PanelItem>> cache_;
+  std::map<FolderParts, std::string> unread_;  // listed as empty, not read: why
 };
 
 // Device folder text for its parts, as user text: "\" for the root, "\a\b".
@@ -161,8 +191,10 @@ std::string LastError();
 
 bool MakeFolder(const FolderParts& folder, std::string* error);
 // Whether the device itself lists the folder as empty: the module shows a
-// listing it could not read as an empty one. False with the reason when the
-// listing fails or finds entries.
+// listing it could not read as an empty one. False with "cannot read FOLDER:
+// reason" when the listing fails or finds entries; for entries the reason is
+// the device's last error as it was before this call (that of the module's
+// failed listing, when it is asked right after that).
 bool ListsEmpty(const FolderParts& folder, std::string* error);
 bool RemoveFolder(const FolderParts& folder, std::string* error);
 bool MoveEntry(const std::string& from, const std::string& to, std::string* error);

@@ -123,14 +123,6 @@ bool Session::Mirror(const Words& args) {
       err_ << "mirror: " << error << "; nothing was copied\n";
       return false;
     }
-    // A folder listed as empty may be one the module could not read.
-    for (const auto& [folder, listed] : deviceFolders) {
-      (void)listed;
-      if (panel_.Entries(folder).empty() && !device::ListsEmpty(folder, &error)) {
-        err_ << "mirror: " << error << "; nothing was copied\n";
-        return false;
-      }
-    }
   }
   const auto pcFor = [&](const FolderParts& folder) {
     fs::path local = pc;

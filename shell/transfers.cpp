@@ -199,9 +199,14 @@ bool Session::Get(const Words& args) {
           plan.Jobs.push_back(
               {folder, item, localFor(folder), ShownName(here, folder, ItemName(item)), false, {}});
         },
-        [&](const FolderParts& folder) { plan.LocalFolders.push_back(localFor(folder)); }, error);
+        [&](const FolderParts& folder) { plan.LocalFolders.push_back(localFor(folder)); }, error,
+        &plan.Unread);
   };
 
+  if (std::string error; !panel_.ExpandFolderPatterns(&paths, &error)) {
+    err_ << "get: " << error << '\n';
+    return false;
+  }
   for (size_t i = 0; i < paths.size(); ++i) {
     FolderParts folder;
     std::string last, error;
@@ -246,7 +251,11 @@ bool Session::Get(const Words& args) {
       }
     }
   }
-  return Execute(plan);
+  // What could be read is copied; what could not is named once more at the end.
+  const bool copied = Execute(plan);
+  for (const auto& unread : plan.Unread)
+    err_ << "get: " << unread << "; nothing in it was copied\n";
+  return copied && plan.Unread.empty();
 }
 
 bool Session::Put(const Words& args) {
@@ -419,20 +428,25 @@ bool Session::CopyWithin(const std::string& command, const Words& args, bool mov
     err_ << command << ": " << error << '\n';
     return false;
   }
-  for (size_t i = 0; i + 1 < paths.size(); ++i) {
+  Words sources(paths.begin(), paths.end() - 1);
+  if (!panel_.ExpandFolderPatterns(&sources, &error)) {
+    err_ << command << ": " << error << '\n';
+    return false;
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
     FolderParts folder;
     std::string last;
     std::vector<PanelItem> items;
-    if (!panel_.Select(paths[i], &folder, &last, &items, &error)) {
+    if (!panel_.Select(sources[i], &folder, &last, &items, &error)) {
       err_ << command << ": " << error << '\n';
       return false;
     }
     if (last.empty()) {
-      err_ << command << ": " << paths[i] << " names a folder, not a file\n";
+      err_ << command << ": " << sources[i] << " names a folder, not a file\n";
       return false;
     }
     if (folder == plan.Target) {
-      err_ << command << ": " << paths[i] << " is in " << FolderText(folder) << " already\n";
+      err_ << command << ": " << sources[i] << " is in " << FolderText(folder) << " already\n";
       return false;
     }
     for (const auto& item : items) {
@@ -487,6 +501,10 @@ bool Session::Remove(const Words& args) {
     tops.push_back(top);
     return true;
   };
+  if (std::string error; !panel_.ExpandFolderPatterns(&paths, &error)) {
+    err_ << "rm: " << error << "; nothing was deleted\n";
+    return false;
+  }
   for (const auto& path : paths) {
     FolderParts folder;
     std::string last, error;
@@ -560,6 +578,11 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
   if (plan.Kind == TransferKind::Within && !plan.Jobs.empty()) {
     // The device's own copy refuses an existing name: say so before asking it.
     const auto& entries = panel_.Entries(plan.Target);
+    if (std::string error; !panel_.Readable(plan.Target, &error)) {
+      err_ << plan.Command << ": " << error << "; nothing was " << (plan.Move ? "moved" : "copied")
+           << '\n';
+      return false;
+    }
     for (const auto& job : plan.Jobs) {
       if (const PanelItem* there = FindEntry(entries, ItemName(job.Item)); there != nullptr) {
         err_ << plan.Command << ": " << EntryText(plan.Target, ItemName(*there))
@@ -604,7 +627,12 @@ bool Session::CheckFreeSpace(const TransferPlan& plan) {
 bool Session::MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder) {
   FolderParts parent = folder;
   parent.pop_back();
-  if (const PanelItem* there = FindEntry(panel_.Entries(parent), folder.back())) {
+  const auto& entries = panel_.Entries(parent);
+  if (std::string error; !panel_.Readable(parent, &error)) {
+    err_ << plan.Command << ": " << error << "; nothing was copied\n";
+    return false;
+  }
+  if (const PanelItem* there = FindEntry(entries, folder.back())) {
     if (IsFolder(*there)) return true;
     err_ << plan.Command << ": " << EntryText(parent, ItemName(*there))
          << " is a file, where a folder should go; nothing was copied\n";
@@ -756,6 +784,7 @@ void Session::ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& 
 uint64_t Session::RecountDeleted(const TransferPlan& plan, uint64_t done) {
   // What the device still lists was not deleted, whatever the module said.
   std::map<FolderParts, std::set<std::string>> listed;
+  std::set<FolderParts> unread;  // no telling what went there: none counts as deleted
   uint64_t stillThere = 0;
   for (uint64_t i = 0; i < done; ++i) {
     const FileJob& job = plan.Jobs[i];
@@ -764,8 +793,14 @@ uint64_t Session::RecountDeleted(const TransferPlan& plan, uint64_t done) {
       panel_.Forget(job.Folder);
       names = listed.emplace(job.Folder, std::set<std::string>{}).first;
       for (const auto& entry : panel_.Entries(job.Folder)) names->second.insert(ItemName(entry));
+      if (std::string error; !panel_.Readable(job.Folder, &error)) {
+        err_ << plan.Command << ": " << error << "; cannot tell what was deleted there\n";
+        unread.insert(job.Folder);
+      }
     }
-    if (names->second.count(ItemName(job.Item)) != 0) {
+    if (unread.count(job.Folder) != 0) {
+      ++stillThere;
+    } else if (names->second.count(ItemName(job.Item)) != 0) {
       err_ << plan.Command << ": " << job.Shown << " is still on the device\n";
       ++stillThere;
     }
@@ -835,8 +870,12 @@ void Session::ReportTotals(const TransferPlan& plan, uint64_t done, bool interru
   } else {
     out_ << (plan.Move ? "moved " : "copied ") << done << " of " << CountOf(total, "file", "files");
   }
+  if (!plan.Unread.empty()) out_ << " listed";
   if (plan.SkippedFolders > 0) {
     out_ << ", skipped " << CountOf(plan.SkippedFolders, "folder", "folders");
+  }
+  if (!plan.Unread.empty()) {
+    out_ << "; " << CountOf(plan.Unread.size(), "folder", "folders") << " could not be read";
   }
   out_ << '\n';
 }

@@ -42,8 +42,9 @@ struct TransferPlan {
   std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
   std::vector<FolderParts> DeviceFolders;           // put -r: device folders to make first
   uint64_t SkippedFolders = 0;
-  bool TimesUnkept = false;  // the library lacks a call that keeps file times: said once
-  uint64_t TimesFailed = 0;  // copies whose time the device refused
+  bool TimesUnkept = false;         // the library lacks a call that keeps file times: said once
+  uint64_t TimesFailed = 0;         // copies whose time the device refused
+  std::vector<std::string> Unread;  // get -r: why each folder left out could not be read
 };
 
 inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {
