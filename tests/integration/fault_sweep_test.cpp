@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -126,13 +127,14 @@ constexpr int kSanitizerStatus = 86;
 struct Exit {
   int Status = -1;  // exit status, or 128 + signal
   std::string Err;
+  std::string Out;  // when RunMerlo was given a file for it
 };
 
 // Runs merlo with `args` in `folder`, `environment` added to the test's own.
 // Without `leakCheck` the leak check at exit, half of a start's cost, is left out.
 Exit RunMerlo(const std::vector<std::string>& args, const fs::path& folder,
               const std::vector<std::string>& environment, const fs::path& errFile,
-              bool leakCheck = true) {
+              bool leakCheck = true, const fs::path& outFile = "/dev/null") {
   std::vector<std::string> env;
   std::string asan = "ASAN_OPTIONS=", ubsan = "UBSAN_OPTIONS=";
   for (char** e = environ; *e != nullptr; ++e) {
@@ -163,7 +165,8 @@ Exit RunMerlo(const std::vector<std::string>& args, const fs::path& folder,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0644);
   pid_t pid = -1;
@@ -187,6 +190,7 @@ Exit RunMerlo(const std::vector<std::string>& args, const fs::path& folder,
   }
   exit.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   exit.Err = ReadFile(errFile);
+  if (outFile != "/dev/null") exit.Out = ReadFile(outFile);
   return exit;
 }
 
@@ -456,16 +460,20 @@ struct TreeOp {
   // The files each must end as ("" for absent); a file may also keep what it held before.
   std::vector<std::pair<std::string, int>> Goal;  // path below the scene, content index or -1
   bool DeletesOld;  // --delete: what the source lacks goes, only after the copies
+  // Every device listing it makes decides what it does: a failed one fails
+  // it, names the folder, and neither a count that claims all nor a deletion
+  // follows from it.
+  bool ListingsJudged = false;
 };
 
 // device/tree: a.bin (2), sub/b.bin (1), empty/, old.bin (0)
-// pc/tree:     a.bin (0), sub/b.bin (1), empty/;  pc/copy: stale.bin (0)
+// pc/tree:     a.bin (0), sub/b.bin (1), empty/;  pc/copy: stale.bin (0), sub/b.bin (0)
 class TreeScene {
  public:
   explicit TreeScene(const fs::path& folder) : folder_(folder) {
     fs::remove_all(folder_);
     for (const char* f : {"device/tree/sub", "device/tree/empty", "device/dest", "pc/tree/sub",
-                          "pc/tree/empty", "pc/copy"}) {
+                          "pc/tree/empty", "pc/copy/sub"}) {
       fs::create_directories(folder_ / f);
     }
     Write("device/tree/a.bin", 2);
@@ -474,6 +482,8 @@ class TreeScene {
     Write("pc/tree/a.bin", 0);
     Write("pc/tree/sub/b.bin", 1);
     Write("pc/copy/stale.bin", 0);
+    // An older copy: a device folder read as empty would have it deleted.
+    Write("pc/copy/sub/b.bin", 0);
     // Older than the PC's, so that mirror -R copies b.bin too.
     fs::last_write_time(folder_ / "device/tree/sub/b.bin",
                         fs::last_write_time(folder_ / "pc/tree/sub/b.bin") - std::chrono::hours(1));
@@ -498,7 +508,7 @@ class TreeScene {
     return RunMerlo(words, folder_,
                     {"MERLO_DEVICE_FAULTS=connect-delay=0," + faults,
                      "MERLO_DEVICE_REPORT=" + (folder_ / "report.txt").string()},
-                    folder_ / "err.txt", leakCheck);
+                    folder_ / "err.txt", leakCheck, folder_ / "out.txt");
   }
 
  private:
@@ -506,8 +516,53 @@ class TreeScene {
   std::map<fs::path, std::string> before_;
 };
 
-std::vector<std::string> JudgeTree(const TreeOp& op, const TreeScene& scene, const Exit& run) {
+// A failed listing (fail=CeFindAllFiles:N) of an operation whose listings
+// decide: failing, it names a device folder that exists as the one it could
+// not read; its last count claims no complete success; and nothing that was
+// there and that the source has is gone. It may succeed only when all is done
+// (a listing the device showed to be empty after all).
+void JudgeListing(const TreeOp& op, const TreeScene& scene, const Exit& run,
+                  std::vector<std::string>* broken) {
+  const fs::path& base = scene.Folder();
+  if (run.Status != 0) {
+    bool named = false;
+    const std::string lead = "cannot read \\";
+    for (size_t at = run.Err.find(lead); at != std::string::npos; at = run.Err.find(lead, at + 1)) {
+      std::string folder = run.Err.substr(at + lead.size());
+      folder = folder.substr(0, folder.find(':'));
+      std::replace(folder.begin(), folder.end(), '\\', '/');
+      named = named || fs::is_directory(base / "device" / folder);
+    }
+    if (!named) broken->push_back("failed without naming a device folder it could not read");
+    std::string line, last;
+    for (std::istringstream out(run.Out); std::getline(out, line);) {
+      if (line.rfind("copied ", 0) == 0 || line.rfind("deleted ", 0) == 0) last = line;
+    }
+    std::istringstream words(last);
+    std::string verb, of, unit, more;
+    long done = -1, total = -2;
+    if (words >> verb >> done >> of >> total >> unit && done == total && !(words >> more)) {
+      broken->push_back("its count claims all: " + last);
+    }
+  }
+  for (const auto& [path, content] : op.Goal) {
+    if (content >= 0 && scene.Had(base / path) && !fs::exists(base / path)) {
+      broken->push_back(path + " was there and is gone");
+    }
+  }
+  if (run.Err.find("nothing was deleted") != std::string::npos) {
+    for (const char* file : {"device/tree/a.bin", "device/tree/sub/b.bin", "device/tree/old.bin"}) {
+      if (!fs::exists(base / file)) broken->push_back(std::string(file) + " is gone all the same");
+    }
+  }
+}
+
+std::vector<std::string> JudgeTree(const TreeOp& op, const TreeScene& scene, const Exit& run,
+                                   const std::string& fault = "") {
   std::vector<std::string> broken;
+  if (op.ListingsJudged && fault.rfind("fail=CeFindAllFiles:", 0) == 0) {
+    JudgeListing(op, scene, run, &broken);
+  }
   if (run.Status == kSanitizerStatus || run.Status >= 128 ||
       run.Err.find("Sanitizer") != std::string::npos ||
       run.Err.find("runtime error:") != std::string::npos) {
@@ -591,7 +646,7 @@ TEST_P(TreeSweep, NothingIsLostUnderAnyFault) {
   }
   RunFaults(op.Name, base, faults, [&](const std::string& fault, const fs::path& folder) {
     const TreeScene scene(folder);
-    return JudgeTree(op, scene, scene.Run(op, fault, false));
+    return JudgeTree(op, scene, scene.Run(op, fault, false), fault);
   });
 }
 
@@ -605,7 +660,13 @@ const TreeOp kTreeOps[] = {
     {"rm -r",
      {"rm", "-r", "tree"},
      {{"device/tree/a.bin", -1}, {"device/tree/sub/b.bin", -1}, {"device/tree/old.bin", -1}},
-     false},
+     false,
+     true},
+    {"get -r",
+     {"get", "-r", "tree", "PC/copy"},
+     {{"pc/copy/tree/a.bin", 2}, {"pc/copy/tree/sub/b.bin", 1}, {"pc/copy/tree/empty", -2}},
+     false,
+     true},
     {"put -r",
      {"put", "-r", "PC/tree", "dest"},
      {{"device/dest/tree/a.bin", 0}, {"device/dest/tree/sub/b.bin", 1}},
@@ -613,18 +674,22 @@ const TreeOp kTreeOps[] = {
     {"mirror",
      {"mirror", "tree", "PC/copy"},
      {{"pc/copy/a.bin", 2}, {"pc/copy/sub/b.bin", 1}},
-     false},
+     false,
+     true},
     {"mirror --delete",
      {"mirror", "--delete", "tree", "PC/copy"},
      {{"pc/copy/a.bin", 2}, {"pc/copy/sub/b.bin", 1}, {"pc/copy/stale.bin", -1}},
+     true,
      true},
     {"mirror -R",
      {"mirror", "-R", "tree", "PC/tree"},
      {{"device/tree/a.bin", 0}, {"device/tree/sub/b.bin", 1}},
-     false},
+     false,
+     true},
     {"mirror -R --delete",
      {"mirror", "-R", "--delete", "tree", "PC/tree"},
      {{"device/tree/a.bin", 0}, {"device/tree/sub/b.bin", 1}, {"device/tree/old.bin", -1}},
+     true,
      true},
 };
 
