@@ -873,6 +873,71 @@ TEST_F(ShellTest, NothingIsPassedOverInSilence) {
   EXPECT_CONTAINS(noop.out, "deleted 0 of 1 file");
 }
 
+// The module shows a listing it could not read as an empty one; merlo asks
+// the device and fails, naming the folder. Listings come in order: the root
+// (1), docs (2), docs\pics (3); an empty folder's is checked once more.
+// Wildcards may stand in any part of a device path.
+TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
+  WriteFile(device_ / "docs" / "pics" / "p.jpg", "jpeg");
+  WriteFile(device_ / "notes" / "n.txt", "note");
+  const std::string pc = pc_.string();
+  const struct {
+    const char* Faults;
+    std::vector<std::string> Words;
+    int Status;
+    const char* Err;  // what stderr holds
+    const char* Out;  // what stdout holds
+    fs::path Kept;    // a file that must be there afterwards
+  } cases[] = {
+      {"fail=CeFindAllFiles:1", {"ls"}, 1, "ls: cannot read \\: a general failure", "", {}},
+      {"fail=CeFindAllFiles:1", {"cd", "docs"}, 1, "cd: cannot read \\: a general failure", "", {}},
+      {"fail=CeFindAllFiles:2", {"ls", "docs"}, 1, "ls: cannot read \\docs: a general", "", {}},
+      {"fail=CeFindAllFiles:3",
+       {"get", "-r", "docs", pc},
+       1,
+       "get: cannot read \\docs\\pics: a general failure on the device; nothing in it was copied",
+       "copied 1 of 1 file listed; 1 folder could not be read",
+       pc_ / "docs" / "inner.txt"},
+      {"fail=CeFindAllFiles:3",
+       {"ls", "-R", "docs"},
+       1,
+       "ls: cannot read \\docs\\pics",
+       "\\docs:",
+       {}},
+      {"fail=CeFindAllFiles:3",
+       {"rm", "-r", "docs"},
+       1,
+       "rm: cannot read \\docs\\pics: a general failure on the device; nothing was deleted",
+       "",
+       device_ / "docs" / "inner.txt"},
+      // An empty folder stays empty, even when the module's listing failed
+      // (2) and the device tells that it is empty; not when the device fails (3).
+      {"", {"ls", "backup"}, 0, "", "0 folders, 0 files, 0 bytes", {}},
+      {"fail=CeFindAllFiles:2", {"ls", "backup"}, 0, "", "0 folders, 0 files, 0 bytes", {}},
+      {"fail=CeFindAllFiles:3", {"ls", "backup"}, 1, "ls: cannot read \\backup", "", {}},
+      {"", {"cd", ".."}, 0, "", "", {}},
+      {"", {"ls", "*\\*.txt"}, 0, "", "\\docs:\n", {}},
+      {"", {"ls", "*\\*.txt"}, 0, "", "\\notes:\n", {}},
+      {"", {"ls", "D?CS\\p*\\*"}, 0, "", "p.jpg", {}},
+      {"", {"ls", "*\\zz*"}, 1, "ls: nothing matches *\\zz*", "", {}},
+      {"", {"ls", "q*\\*.txt"}, 1, "ls: nothing matches q*\\*.txt", "", {}},
+      {"", {"get", "*\\*.txt", pc}, 0, "", "copied 2 of 2 files", pc_ / "n.txt"},
+      {"", {"rm", "*\\p*\\*.jpg"}, 0, "", "deleted 1 of 1 file", device_ / "docs" / "inner.txt"},
+  };
+  for (const auto& c : cases) {
+    SetFaults(c.Faults);
+    const Outcome outcome = Command(c.Words);
+    const std::string said = std::string(c.Faults) + " " + c.Words[0] + " " + c.Words.back();
+    EXPECT_EQ(outcome.status, c.Status) << said << "\n" << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.Err) << said;
+    EXPECT_CONTAINS(outcome.out, c.Out) << said;
+    EXPECT_TRUE(c.Kept.empty() || fs::exists(c.Kept)) << said << ": " << c.Kept;
+  }
+  EXPECT_FALSE(fs::exists(device_ / "docs" / "pics" / "p.jpg"));
+  SetFaults("");
+  EXPECT_EQ(Script("cd ..\npwd\n").out, "\\\n");
+}
+
 // One line for each file that arrives; -q prints only errors; a failure
 // tells what it left behind.
 TEST_F(ShellTest, ProgressAndWhatAFailureLeft) {
