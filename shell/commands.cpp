@@ -22,13 +22,16 @@ const std::vector<Command> kCommands = {
     {"ls", "dir", "ls [-l] [-R] [PATH...]", "list a device folder, or the entries that match",
      "With no PATH, lists the current device folder. A PATH that names a folder lists\n"
      "its contents; otherwise its last part is a pattern (* and ? are wildcards, case\n"
-     "is ignored) matched in the folder the rest names: ls Windows\\*.ini. Fails with\n"
-     "\"no match\" when a PATH matches nothing. -l adds the attributes: r read-only,\n"
-     "h hidden, s system, a archive. -R lists each folder named (by default the\n"
-     "current one) and every folder below it.",
+     "is ignored) matched in the folder the rest names: ls Windows\\*.ini. Folder\n"
+     "parts may hold wildcards too: ls *\\*.txt lists the .txt files of every folder\n"
+     "here. Fails with \"no match\" when a PATH matches nothing, and names a folder\n"
+     "that the device cannot list. -l adds the attributes: r read-only, h hidden,\n"
+     "s system, a archive. -R lists each folder named (by default the current one)\n"
+     "and every folder below it.",
      Arguments::DeviceEntries, &Session::List},
     {"cd", nullptr, "cd [PATH]", "change the device folder (the root without PATH)",
-     "PATH is a folder: \\a\\b from the root, a\\b from here, .. up one level.",
+     "PATH is a folder: \\a\\b from the root, a\\b from here, .. up one level (at the\n"
+     "root it stays there).",
      Arguments::DeviceFolders, &Session::ChangeFolder},
     {"pwd", nullptr, "pwd", "show the current device folder", "", Arguments::None,
      &Session::PrintFolder},
@@ -38,7 +41,8 @@ const std::vector<Command> kCommands = {
      "hold folders and wildcards: get \\Windows\\win.ini, get Windows\\*.ini.\n"
      "-r copies each folder named with everything below it into PCDIR\\FOLDER;\n"
      "without -r folders are skipped and the command fails; get -r \\ copies the\n"
-     "whole device. One line for each file that arrives: its name, size and rate.\n"
+     "whole device. A folder the device cannot list is named, and the command\n"
+     "fails. One line for each file that arrives: its name, size and rate.\n"
      "Every copy keeps the file's last-write time (-p is accepted for habit).",
      Arguments::DeviceEntries, &Session::Get},
     {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDIR]", "copy PC files into a device folder",
