@@ -57,7 +57,12 @@ bool Session::MakeFolders(const Words& args) {
       FolderParts parent;
       std::string name;
       if (!FolderFor("mkdir", path, &parent, &name)) return false;
-      if (const PanelItem* there = Named(panel_.Entries(parent), name)) {
+      const auto& entries = panel_.Entries(parent);
+      if (!panel_.Readable(parent, &error)) {
+        err_ << "mkdir: " << error << '\n';
+        return false;
+      }
+      if (const PanelItem* there = Named(entries, name)) {
         err_ << "mkdir: " << EntryText(parent, ItemName(*there)) << " exists\n";
         return false;
       }
@@ -82,18 +87,19 @@ bool Session::MakeFolders(const Words& args) {
     for (const auto& part : SplitDevicePath(narrow)) {
       if (part == ".") continue;
       if (part == "..") {
-        if (folder.empty()) {
-          err_ << "mkdir: \\ has no parent folder\n";
-          return false;
-        }
-        folder.pop_back();
+        if (!folder.empty()) folder.pop_back();  // the root's ".." is the root
         continue;
       }
       if (HasWildcards(part)) {
         err_ << "mkdir: " << path << ": a new name cannot hold * or ?\n";
         return false;
       }
-      if (const PanelItem* there = Named(panel_.Entries(folder), part)) {
+      const auto& entries = panel_.Entries(folder);
+      if (!panel_.Readable(folder, &error)) {
+        err_ << "mkdir: " << error << '\n';
+        return false;
+      }
+      if (const PanelItem* there = Named(entries, part)) {
         if (!IsFolder(*there)) {
           err_ << "mkdir: " << EntryText(folder, ItemName(*there)) << " is a file\n";
           return false;
@@ -179,7 +185,12 @@ bool Session::Rename(const Words& args) {
     return false;
   }
   if (!FolderFor("rename", paths[1], &to, &name)) return false;
-  if (const PanelItem* there = Named(panel_.Entries(to), name)) {
+  const auto& entries = panel_.Entries(to);
+  if (!panel_.Readable(to, &error)) {
+    err_ << "rename: " << error << "; nothing was renamed\n";
+    return false;
+  }
+  if (const PanelItem* there = Named(entries, name)) {
     // Only the entry itself may stand there: a change of case.
     if (to != from || ItemName(*there) != old || name == old) {
       err_ << "rename: " << EntryText(to, ItemName(*there)) << " exists; nothing was renamed\n";
