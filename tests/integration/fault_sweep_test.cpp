@@ -651,12 +651,13 @@ TEST_P(TreeSweep, NothingIsLostUnderAnyFault) {
 }
 
 const TreeOp kTreeOps[] = {
-    {"mkdir -p", {"mkdir", "-p", "n1\\n2\\n3"}, {{"device/n1/n2/n3", -2}}, false},
-    {"rmdir", {"rmdir", "tree\\empty"}, {{"device/tree/empty", -1}}, false},
+    {"mkdir -p", {"mkdir", "-p", "n1\\n2\\n3"}, {{"device/n1/n2/n3", -2}}, false, true},
+    {"rmdir", {"rmdir", "tree\\empty"}, {{"device/tree/empty", -1}}, false, true},
     {"rename",
      {"rename", "tree\\a.bin", "tree\\sub\\r.bin"},
      {{"device/tree/sub/r.bin", 2}, {"device/tree/a.bin", -1}},
-     false},
+     false,
+     true},
     {"rm -r",
      {"rm", "-r", "tree"},
      {{"device/tree/a.bin", -1}, {"device/tree/sub/b.bin", -1}, {"device/tree/old.bin", -1}},
