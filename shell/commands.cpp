@@ -31,7 +31,7 @@ const std::vector<Command> kCommands = {
      Arguments::DeviceEntries, &Session::List},
     {"cd", nullptr, "cd [PATH]", "change the device folder (the root without PATH)",
      "PATH is a folder: \\a\\b from the root, a\\b from here, .. up one level (at the\n"
-     "root it stays there).",
+     "root it stays there). A PATH with * or ? must match one folder.",
      Arguments::DeviceFolders, &Session::ChangeFolder},
     {"pwd", nullptr, "pwd", "show the current device folder", "", Arguments::None,
      &Session::PrintFolder},
@@ -416,7 +416,25 @@ bool Session::ChangeFolder(const Words& args) {
   }
   FolderParts folder;
   std::string error;
-  if (!panel_.FindFolder(paths.empty() ? "\\" : paths[0], &folder, &error)) {
+  std::string path = paths.empty() ? "\\" : paths[0];
+  if (HasWildcards(path)) {
+    // A pattern must name one folder.
+    std::vector<std::string> found = {path + "\\"};
+    if (!panel_.ExpandFolderPatterns(&found, &error)) {
+      err_ << "cd: "
+           << (error.rfind("nothing matches", 0) == 0 ? "no folder matches " + path : error)
+           << '\n';
+      return false;
+    }
+    for (auto& each : found) each.pop_back();  // the separator added above
+    if (found.size() > 1) {
+      err_ << "cd: " << path << " matches " << found.size() << " folders: " << found[0] << ", "
+           << found[1] << (found.size() > 2 ? ", ..." : "") << '\n';
+      return false;
+    }
+    path = found[0];
+  }
+  if (!panel_.FindFolder(path, &folder, &error)) {
     err_ << "cd: " << error << '\n';
     return false;
   }

@@ -916,6 +916,8 @@ TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
       {"fail=CeFindAllFiles:2", {"ls", "backup"}, 0, "", "0 folders, 0 files, 0 bytes", {}},
       {"fail=CeFindAllFiles:3", {"ls", "backup"}, 1, "ls: cannot read \\backup", "", {}},
       {"", {"cd", ".."}, 0, "", "", {}},
+      {"", {"cd", "D?CS"}, 0, "", "", {}},
+      {"", {"cd", "*"}, 1, "cd: * matches 3 folders: \\backup, \\docs, ...", "", {}},
       {"", {"ls", "*\\*.txt"}, 0, "", "\\docs:\n", {}},
       {"", {"ls", "*\\*.txt"}, 0, "", "\\notes:\n", {}},
       {"", {"ls", "D?CS\\p*\\*"}, 0, "", "p.jpg", {}},
