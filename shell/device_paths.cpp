@@ -121,10 +121,11 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
     unread = "cannot read " + FolderText(folder) + ": the module gave no listing";
   } else if (entries.empty() && TooLongToList(folder)) {
     unread = NotListable(folder);
-  } else if (entries.empty() && DeviceLibraryCalls().CeFindAllFiles != nullptr &&
-             !device::ListsEmpty(folder, &unread)) {
-    // unread holds the device's reason. (A module that lists needs the call:
-    // without it there is a stand-in module, and its listing is taken.)
+  } else if (entries.empty() && DeviceLibraryCalls().CeFindAllFiles != nullptr) {
+    // (A module that lists needs the call: without it this is a stand-in
+    // module, whose listing is taken as it is.)
+    std::string reason;
+    if (!device::ListsEmpty(folder, &reason)) unread = reason;
   }
   if (!unread.empty()) unread_[folder] = unread;
   return cache_.emplace(folder, std::move(entries)).first->second;
