@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host_services.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "platform/device_calls.h"
 #include "text.h"
@@ -245,6 +246,15 @@ bool Session::Run(const Words& words) {
   panel_.MoveTo(panel_.Home());
   out_.flush();
   ok = ok && ShownBoxes().size() == boxesBefore;
+  if (Interrupted()) {
+    // A batch says after what it stopped; any other command ran to its end.
+    if (!InterruptTold()) {
+      err_ << words[0] << ": interrupted; the Ctrl-C came as it ran, and it "
+           << (ok ? "ran to its end" : "failed") << '\n';
+      MarkInterruptTold();
+    }
+    ok = false;
+  }
   if (command->Run != &Session::Exit) lastSucceeded_ = ok;
   return ok;
 }

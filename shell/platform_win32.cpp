@@ -278,6 +278,11 @@ bool IsTerminal(FILE* stream) {
   return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
 }
 
+bool IsFile(FILE* stream) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  return handle != -1 && GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
+}
+
 size_t TerminalWidth() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE);
@@ -469,6 +474,8 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   if (!set) *error = "cannot set the time of " + path.string();
   return set;
 }
+
+bool ReadPositionOf(const std::filesystem::path&, uint64_t*) { return false; }
 
 std::string LocalTimeText(int64_t seconds) {
   std::tm local{};
