@@ -59,9 +59,11 @@ const std::vector<Command> kCommands = {
      "one file or folder with the device's own move.",
      Arguments::DeviceEntries, &Session::Move},
     {"rm", "del", "rm [-r] PATH...", "delete device files (-r: folders with all in them)",
-     "A folder named without -r is refused (rmdir removes an empty one). -r deletes\n"
-     "the files first, then the emptied folders from the bottom up; it stops at the\n"
-     "first failure, names a read-only file as such, and names what is left.",
+     "Deletes in the order ls shows, one line for each entry deleted. A folder named\n"
+     "without -r is refused (rmdir removes an empty one). -r deletes the files\n"
+     "first, then the emptied folders from the bottom up. It stops at the first\n"
+     "failure, names that entry with the device's reason (read-only, in use) and\n"
+     "names what was not tried.",
      Arguments::DeviceEntries, &Session::Remove},
     {"mkdir", "md", "mkdir [-p] DEVPATH...", "make device folders",
      "Makes each folder; its parent must exist. -p makes every missing folder on the\n"

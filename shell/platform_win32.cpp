@@ -475,7 +475,76 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   return set;
 }
 
-bool ReadPositionOf(const std::filesystem::path&, uint64_t*) { return false; }
+namespace {
+
+// A file's identity: the volume and the file's index on it.
+struct FileIdentity {
+  DWORD Volume = 0, High = 0, Low = 0;
+  bool operator==(const FileIdentity& other) const {
+    return Volume == other.Volume && High == other.High && Low == other.Low;
+  }
+};
+
+bool IdentityOf(HANDLE handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+// ntdll's NtQueryInformationFile, with an IO_STATUS_BLOCK's layout.
+struct IoStatus {
+  LONG_PTR Status;
+  ULONG_PTR Information;
+};
+using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+constexpr int kFilePositionInformation = 14;
+
+}  // namespace
+
+bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position) {
+  // The position lives in the file object that the module's handle refers
+  // to. NtQueryInformationFile reads it and nothing more; SetFilePointerEx
+  // would also write it back, which could undo a read of the module's that
+  // came in between. The handle is found among this process's handle values
+  // by the file's identity, and checked again after the read, since a
+  // handle may be closed and its value given out again meanwhile.
+  static const auto query = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  if (query == nullptr) return false;
+  // Attributes only: such a handle meets no file's sharing mode.
+  const HANDLE own = CreateFileW(file.wstring().c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (own == INVALID_HANDLE_VALUE) return false;
+  FileIdentity wanted;
+  const bool known = IdentityOf(own, &wanted);
+  CloseHandle(own);
+  if (!known) return false;
+  DWORD count = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return false;
+  // Handle values are multiples of 4; the walk ends once every handle the
+  // process holds (and a few opened meanwhile) has been seen.
+  DWORD seen = 0;
+  for (uintptr_t value = 4; value < (uintptr_t{1} << 20) && seen < count + 16; value += 4) {
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    DWORD flags = 0;
+    if (!GetHandleInformation(handle, &flags)) continue;
+    ++seen;
+    FileIdentity identity;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOf(handle, &identity) ||
+        !(identity == wanted)) {
+      continue;
+    }
+    IoStatus status{};
+    LARGE_INTEGER at{};
+    if (query(handle, &status, &at, sizeof at, kFilePositionInformation) != 0) continue;
+    if (!IdentityOf(handle, &identity) || !(identity == wanted) || at.QuadPart < 0) continue;
+    *position = static_cast<uint64_t>(at.QuadPart);
+    return true;
+  }
+  return false;
+}
 
 std::string LocalTimeText(int64_t seconds) {
   std::tm local{};

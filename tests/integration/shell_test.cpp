@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "shell/platform.h"
+
 #if defined(_WIN32)
 #include <process.h>
 #else
@@ -989,6 +991,23 @@ TEST_F(ShellTest, PutRefusesPcNamesWithBackslashes) {
   EXPECT_FALSE(fs::exists(device_ / "we\\ird.txt"));
 }
 #endif
+
+// put's live line asks how far the module has read its source: the position
+// of this process's own descriptor (handle) on that file, found by the file.
+TEST_F(ShellTest, ReadPositionIsThatOfTheDescriptorOpenOnTheFile) {
+  const fs::path file = pc_ / "position.bin";
+  WriteFile(file, std::string(10000, 'p'));
+  uint64_t position = 0;
+  EXPECT_FALSE(merlo::platform::ReadPositionOf(file, &position));  // nothing holds it open
+  FILE* in = std::fopen(file.string().c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  std::setvbuf(in, nullptr, _IONBF, 0);  // each read reaches the file
+  char buffer[3000];
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), sizeof buffer);
+  EXPECT_TRUE(merlo::platform::ReadPositionOf(file, &position));
+  EXPECT_EQ(position, sizeof buffer);
+  std::fclose(in);
+}
 
 #if !defined(_WIN32)
 // merlo at a terminal: a pseudo-terminal that a test types into.
