@@ -111,10 +111,13 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 // PC's file times cannot hold is left as it was, and counts as set.
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);
 
-// How far this process has read a PC file that it holds open: the position
-// of its own descriptor (handle) on that file, found by the file's identity,
-// not its name. False when none is open on it or the position cannot be told.
-bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position);
+// How far this process has read a PC file that it opens after this call:
+// the position of its own descriptor (handle) on that file, found by the
+// file's identity, not its name. Call it before the file is opened; the
+// function it returns is false while none is open on the file or the
+// position cannot be told.
+using ReadPosition = std::function<bool(uint64_t* position)>;
+ReadPosition WatchReading(const std::filesystem::path& file);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);

@@ -355,6 +355,8 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   return !ec;
 }
 
+namespace {
+
 bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position) {
   // Linux tells each descriptor's position in /proc/self/fdinfo/N ("pos:");
   // the descriptor is the one whose file is this one. It may be closed, and
@@ -386,6 +388,12 @@ bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position) {
   }
   closedir(folder);
   return found;
+}
+
+}  // namespace
+
+ReadPosition WatchReading(const std::filesystem::path& file) {
+  return [file](uint64_t* position) { return ReadPositionOf(file, position); };
 }
 
 std::string LocalTimeText(int64_t seconds) {

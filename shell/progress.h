@@ -37,6 +37,7 @@ class LiveProgress {
   // A step with nothing to count (a deletion): the line tells only the time
   // it has taken.
   void Start(const std::string& shown);
+  bool Enabled() const { return enabled_; }
   // Ends the watch and clears the line; also called before a message box.
   void Stop();
 

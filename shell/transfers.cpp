@@ -749,9 +749,9 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     }
     case TransferKind::Put:
       // How far the module has read the source: the position of its descriptor.
-      context.Live->Start(job.Shown, size, [pcFile](uint64_t* done) {
-        return platform::ReadPositionOf(pcFile, done);
-      });
+      if (context.Live->Enabled()) {
+        context.Live->Start(job.Shown, size, platform::WatchReading(pcFile));
+      }
       module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
       context.Live->Stop();
       break;

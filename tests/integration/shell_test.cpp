@@ -994,17 +994,18 @@ TEST_F(ShellTest, PutRefusesPcNamesWithBackslashes) {
 
 // put's live line asks how far the module has read its source: the position
 // of this process's own descriptor (handle) on that file, found by the file.
-TEST_F(ShellTest, ReadPositionIsThatOfTheDescriptorOpenOnTheFile) {
+TEST_F(ShellTest, TheReadPositionIsThatOfTheDescriptorOpenOnTheFile) {
   const fs::path file = pc_ / "position.bin";
   WriteFile(file, std::string(10000, 'p'));
+  const merlo::platform::ReadPosition watch = merlo::platform::WatchReading(file);
   uint64_t position = 0;
-  EXPECT_FALSE(merlo::platform::ReadPositionOf(file, &position));  // nothing holds it open
+  EXPECT_FALSE(watch(&position));  // nothing holds it open yet
   FILE* in = std::fopen(file.string().c_str(), "rb");
   ASSERT_NE(in, nullptr);
   std::setvbuf(in, nullptr, _IONBF, 0);  // each read reaches the file
   char buffer[3000];
   EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), sizeof buffer);
-  EXPECT_TRUE(merlo::platform::ReadPositionOf(file, &position));
+  EXPECT_TRUE(watch(&position));
   EXPECT_EQ(position, sizeof buffer);
   std::fclose(in);
 }
