@@ -113,9 +113,10 @@ std::string NotRun(std::vector<std::string> parts) {
 // before the line's first command.
 void TellScriptStopped(std::ostream& err, std::istream& in, bool lookAhead, size_t lineNumber,
                        const std::string& command, const LineOutcome* started) {
-  std::string lines;
+  std::string lines, unread;
   if (!lookAhead) {
-    lines = started != nullptr ? "the rest of the input" : "it and the rest of the input";
+    if (started == nullptr) lines = LinesText(lineNumber, lineNumber);
+    unread = "the rest of the input";
   } else {
     const auto [first, last] = CommandLinesAhead(in, lineNumber);
     if (started == nullptr) {
@@ -128,7 +129,7 @@ void TellScriptStopped(std::ostream& err, std::istream& in, bool lookAhead, size
       started != nullptr && !started->Rest.empty()
           ? "the rest of line " + std::to_string(lineNumber) + " (" + started->Rest + ")"
           : "";
-  std::string notRun = NotRun({rest, lines});
+  std::string notRun = NotRun({rest, lines, unread});
   if (notRun.empty()) notRun = "it was the script's last command";
   err << "merlo: script stopped " << (started != nullptr ? "at" : "before") << " line "
       << lineNumber << " (" << (started != nullptr ? started->StoppedAt : command)
