@@ -908,6 +908,7 @@ TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
   EXPECT_EQ(uploadStatus, 0) << ReadFile(scratch_ / "upload-err.txt");
   EXPECT_EQ(rm.status, 1) << rm.out << rm.err;
   EXPECT_CONTAINS(rm.out, "deleted 0 of 1 file");
+  EXPECT_CONTAINS(rm.err, "rm: cannot delete big.bin: it is in use (open elsewhere)");
   EXPECT_EQ(ReadFile(device_ / "big.bin"), big);
   EXPECT_FALSE(fs::exists(pc_ / "big.bin"));
 }
