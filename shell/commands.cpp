@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host_services.h"
+#include "interrupt.h"
 #include "platform.h"
 #include "platform/device_calls.h"
 #include "text.h"
@@ -62,9 +63,11 @@ const std::vector<Command> kCommands = {
      "one file or folder with the device's own move.",
      Arguments::DeviceEntries, &Session::Move},
     {"rm", "del", "rm [-r] PATH...", "delete device files (-r: folders with all in them)",
-     "A folder named without -r is refused (rmdir removes an empty one). -r deletes\n"
-     "the files first, then the emptied folders from the bottom up; it stops at the\n"
-     "first failure, names a read-only file as such, and names what is left.",
+     "Deletes in the order ls shows, one line for each entry deleted. A folder named\n"
+     "without -r is refused (rmdir removes an empty one). -r deletes the files\n"
+     "first, then the emptied folders from the bottom up. It stops at the first\n"
+     "failure, names that entry with the device's reason (read-only, in use) and\n"
+     "names what was not tried.",
      Arguments::DeviceEntries, &Session::Remove},
     {"mkdir", "md", "mkdir [-p] DEVPATH...", "make device folders",
      "Makes each folder; its parent must exist. -p makes every missing folder on the\n"
@@ -249,6 +252,15 @@ bool Session::Run(const Words& words) {
   panel_.MoveTo(panel_.Home());
   out_.flush();
   ok = ok && ShownBoxes().size() == boxesBefore;
+  if (Interrupted()) {
+    // A batch says after what it stopped; any other command ran to its end.
+    if (!InterruptTold()) {
+      err_ << words[0] << ": interrupted; the Ctrl-C came as it ran, and it "
+           << (ok ? "ran to its end" : "failed") << '\n';
+      MarkInterruptTold();
+    }
+    ok = false;
+  }
   if (command->Run != &Session::Exit) lastSucceeded_ = ok;
   return ok;
 }

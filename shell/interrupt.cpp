@@ -12,6 +12,7 @@ namespace merlo {
 namespace {
 
 std::atomic<int> gPending{0};
+std::atomic<bool> gTold{false};
 std::atomic<int> gMode{static_cast<int>(InterruptMode::Work)};
 
 // The notes live in fixed buffers that the handler only reads: a new pair
@@ -60,6 +61,13 @@ void SetInterruptNotes(const std::string& first, const std::string& second) {
 
 bool Interrupted() { return gPending.load() > 0; }
 
-void ClearInterrupt() { gPending.store(0); }
+void ClearInterrupt() {
+  gPending.store(0);
+  gTold.store(false);
+}
+
+void MarkInterruptTold() { gTold.store(true); }
+
+bool InterruptTold() { return gTold.load(); }
 
 }  // namespace merlo

@@ -27,6 +27,12 @@ void SetInterruptNotes(const std::string& first, const std::string& second);
 bool Interrupted();
 void ClearInterrupt();
 
+// Whoever says what a Ctrl-C stopped, and after what, marks it told, so
+// that the layers around (the command, the script) add to it rather than
+// say it again. ClearInterrupt clears it too.
+void MarkInterruptTold();
+bool InterruptTold();
+
 // The exit status of a process ended by a second Ctrl-C.
 constexpr int kInterruptedStatus = 130;
 

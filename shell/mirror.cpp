@@ -274,18 +274,33 @@ bool Session::Mirror(const Words& args) {
   }
 
   if (!Execute(plan)) {
-    if (remove) err_ << "mirror: a copy failed, so nothing was deleted\n";
+    if (remove) {
+      err_ << "mirror: " << (Interrupted() ? "interrupted" : "a copy failed")
+           << ", so nothing was deleted\n";
+    }
     return false;
   }
   if (!remove) return true;
   // Deletion comes last, files first, then the emptied folders bottom up.
   if (!removal.Jobs.empty() && !Execute(removal)) return false;
-  for (auto folder = extraDeviceFolders.rbegin(); folder != extraDeviceFolders.rend(); ++folder) {
-    if (Interrupted() || !RemoveOneFolder("mirror", *folder)) return false;
-  }
   uint64_t deleted = 0;
+  // A Ctrl-C between two deletions: what was deleted and what was left.
+  const auto stopped = [&] {
+    if (!Interrupted()) return false;
+    const uint64_t left =
+        extraDeviceFolders.size() + extraPcFiles.size() + extraPcFolders.size() - deleted;
+    err_ << "mirror: interrupted after deleting " << deleted << " of "
+         << CountOf(deleted + left, "entry", "entries") << " the source lacks\n";
+    MarkInterruptTold();
+    return true;
+  };
+  for (auto folder = extraDeviceFolders.rbegin(); folder != extraDeviceFolders.rend(); ++folder) {
+    if (stopped() || !RemoveOneFolder("mirror", *folder)) return false;
+    ++deleted;
+  }
   for (const auto& file : extraPcFiles) {
-    if (Interrupted() || !fs::remove(file, ec) || ec) {
+    if (stopped()) return false;
+    if (!fs::remove(file, ec) || ec) {
       err_ << "mirror: cannot delete " << Printable(file.string())
            << (ec ? ": " + ec.message() : std::string()) << '\n';
       return false;
@@ -293,16 +308,16 @@ bool Session::Mirror(const Words& args) {
     ++deleted;
   }
   for (auto folder = extraPcFolders.rbegin(); folder != extraPcFolders.rend(); ++folder) {
-    if (Interrupted() || !fs::remove(*folder, ec) || ec) {
+    if (stopped()) return false;
+    if (!fs::remove(*folder, ec) || ec) {
       err_ << "mirror: cannot remove " << Printable(folder->string())
            << (ec ? ": " + ec.message() : std::string()) << '\n';
       return false;
     }
     ++deleted;
   }
-  if (!quiet_ && deleted + extraDeviceFolders.size() > 0) {
-    out_ << "deleted " << CountOf(deleted + extraDeviceFolders.size(), "entry", "entries")
-         << " the source lacks\n";
+  if (!quiet_ && deleted > 0) {
+    out_ << "deleted " << CountOf(deleted, "entry", "entries") << " the source lacks\n";
   }
   return true;
 }

@@ -36,6 +36,10 @@ void SetEnvironment(const char* name, const std::string& value);
 // character device (_isatty() also holds for NUL).
 bool IsTerminal(FILE* stream);
 
+// True when the stream is a plain file (standard input taken from one), which
+// may be read to its end at once.
+bool IsFile(FILE* stream);
+
 // The terminal's width in columns (80 when it cannot be told).
 size_t TerminalWidth();
 
@@ -106,6 +110,14 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 // Sets a file's last-write time, in 100 ns steps since 1601. A time that the
 // PC's file times cannot hold is left as it was, and counts as set.
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);
+
+// How far this process has read a PC file that it opens after this call:
+// the position of its own descriptor (handle) on that file, found by the
+// file's identity, not its name. Call it before the file is opened; the
+// function it returns is false while none is open on the file or the
+// position cannot be told.
+using ReadPosition = std::function<bool(uint64_t* position)>;
+ReadPosition WatchReading(const std::filesystem::path& file);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);

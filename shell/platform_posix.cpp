@@ -1,5 +1,6 @@
 // The shell's platform layer on POSIX systems: a UTF-8 terminal with libedit,
 // SIGINT, stat, dlopen and /proc/self/exe.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <histedit.h>
 #include <langinfo.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <fstream>
 #include <iostream>
 
 #include "interrupt.h"
@@ -87,6 +89,11 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 void SetEnvironment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
+
+bool IsFile(FILE* stream) {
+  struct stat status {};
+  return fstat(fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
 
 size_t TerminalWidth() {
   winsize size{};
@@ -346,6 +353,47 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   std::filesystem::last_write_time(path, time, ec);
   if (ec) *error = "cannot set the time of " + path.string() + ": " + ec.message();
   return !ec;
+}
+
+namespace {
+
+bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position) {
+  // Linux tells each descriptor's position in /proc/self/fdinfo/N ("pos:");
+  // the descriptor is the one whose file is this one. It may be closed, and
+  // its number taken again, while it is looked at: it is checked on both
+  // sides of the read.
+  struct stat wanted {};
+  if (stat(file.c_str(), &wanted) != 0) return false;
+  const auto isWanted = [&wanted](int fd) {
+    struct stat open {};
+    return fstat(fd, &open) == 0 && open.st_dev == wanted.st_dev && open.st_ino == wanted.st_ino;
+  };
+  DIR* folder = opendir("/proc/self/fd");
+  if (folder == nullptr) return false;
+  bool found = false;
+  while (const dirent* entry = readdir(folder)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == dirfd(folder) || !isWanted(int(fd))) continue;
+    std::ifstream info(std::string("/proc/self/fdinfo/") + entry->d_name);
+    for (std::string line; std::getline(info, line);) {
+      if (line.compare(0, 4, "pos:") != 0) continue;
+      const char* digits = line.c_str() + 4;
+      while (*digits == ' ' || *digits == '\t') ++digits;
+      found = *digits >= '0' && *digits <= '9' && isWanted(int(fd));
+      if (found) *position = std::strtoull(digits, nullptr, 10);
+      break;
+    }
+    if (found) break;
+  }
+  closedir(folder);
+  return found;
+}
+
+}  // namespace
+
+ReadPosition WatchReading(const std::filesystem::path& file) {
+  return [file](uint64_t* position) { return ReadPositionOf(file, position); };
 }
 
 std::string LocalTimeText(int64_t seconds) {

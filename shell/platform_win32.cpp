@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "console.h"
@@ -278,6 +279,11 @@ bool IsTerminal(FILE* stream) {
   return handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
 }
 
+bool IsFile(FILE* stream) {
+  const intptr_t handle = _get_osfhandle(_fileno(stream));
+  return handle != -1 && GetFileType(reinterpret_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
+}
+
 size_t TerminalWidth() {
   CONSOLE_SCREEN_BUFFER_INFO info;
   const HANDLE console = ConsoleOf(STD_OUTPUT_HANDLE);
@@ -468,6 +474,100 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (!set) *error = "cannot set the time of " + path.string();
   return set;
+}
+
+namespace {
+
+// A file's identity: the volume and the file's index on it.
+struct FileIdentity {
+  DWORD Volume = 0, High = 0, Low = 0;
+  bool operator==(const FileIdentity& other) const {
+    return Volume == other.Volume && High == other.High && Low == other.Low;
+  }
+};
+
+bool IdentityOf(HANDLE handle, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) return false;
+  *identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
+// ntdll's NtQueryInformationFile, with an IO_STATUS_BLOCK's layout.
+struct IoStatus {
+  LONG_PTR Status;
+  ULONG_PTR Information;
+};
+using QueryInformationFile = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+constexpr int kFilePositionInformation = 14;
+
+// The values of the handles this process holds. They are multiples of 4,
+// given out from the lowest free one, so a long run of unused values ends
+// the table.
+std::vector<uintptr_t> OpenHandleValues() {
+  constexpr uintptr_t kUnusedRun = 1024;
+  std::vector<uintptr_t> values;
+  uintptr_t lastUsed = 0;
+  for (uintptr_t value = 4; value < lastUsed + kUnusedRun * 4; value += 4) {
+    DWORD flags = 0;
+    if (!GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) continue;
+    values.push_back(value);
+    lastUsed = value;
+  }
+  return values;
+}
+
+}  // namespace
+
+ReadPosition WatchReading(const std::filesystem::path& file) {
+  // The position lives in the file object that the module's handle refers
+  // to. NtQueryInformationFile reads it and nothing more; SetFilePointerEx
+  // would also write it back, which could undo a read of the module's that
+  // came in between. Only handles opened after this call are asked: a
+  // question to a handle of another kind, a pipe that a thread waits on,
+  // may wait as long as that thread. A handle may be closed and its value
+  // given out again meanwhile, so the file's identity is checked on both
+  // sides of the read.
+  static const auto query = reinterpret_cast<QueryInformationFile>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  if (query == nullptr) return [](uint64_t*) { return false; };
+  auto before = std::make_shared<std::vector<uintptr_t>>(OpenHandleValues());
+  auto found = std::make_shared<uintptr_t>(0);
+  return [file, before, found](uint64_t* position) {
+    // Attributes only: such a handle meets no file's sharing mode.
+    const HANDLE own = CreateFileW(file.wstring().c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (own == INVALID_HANDLE_VALUE) return false;
+    FileIdentity wanted;
+    const bool known = IdentityOf(own, &wanted);
+    CloseHandle(own);
+    if (!known) return false;
+    const auto positionAt = [&](uintptr_t value) {
+      const HANDLE handle = reinterpret_cast<HANDLE>(value);
+      FileIdentity identity;
+      IoStatus status{};
+      LARGE_INTEGER at{};
+      if (GetFileType(handle) != FILE_TYPE_DISK || !IdentityOf(handle, &identity) ||
+          !(identity == wanted) ||
+          query(handle, &status, &at, sizeof at, kFilePositionInformation) != 0 ||
+          !IdentityOf(handle, &identity) || !(identity == wanted) || at.QuadPart < 0) {
+        return false;
+      }
+      *position = static_cast<uint64_t>(at.QuadPart);
+      return true;
+    };
+    // The handle found last time first: the watch asks several times a second.
+    if (*found != 0 && positionAt(*found)) return true;
+    for (const uintptr_t value : OpenHandleValues()) {
+      if (std::binary_search(before->begin(), before->end(), value)) continue;
+      if (positionAt(value)) {
+        *found = value;
+        return true;
+      }
+    }
+    return false;
+  };
 }
 
 std::string LocalTimeText(int64_t seconds) {

@@ -1,5 +1,6 @@
 #include "progress.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "host_services.h"
@@ -22,17 +23,28 @@ std::string ArrivalLine(const std::string& shown, uint64_t bytes, double seconds
   return shown + "  " + HumanBytes(bytes) + "  " + Rate(bytes, seconds);
 }
 
-void LiveProgress::Start(const std::string& shown, uint64_t total, const fs::path& file) {
+void LiveProgress::Start(const std::string& shown, uint64_t total, HowFar howFar) {
   if (!enabled_) return;
   Stop();
   shown_ = shown;
   total_ = total;
-  file_ = file;
+  howFar_ = std::move(howFar);
   started_ = std::chrono::steady_clock::now();
   stop_ = false;
   SetBeforeBox([this] { Stop(); });
   thread_ = std::thread([this] { Watch(); });
 }
+
+void LiveProgress::Start(const std::string& shown, uint64_t total, const fs::path& file) {
+  Start(shown, total, [file](uint64_t* done) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(file, ec);
+    *done = ec ? 0 : size;
+    return true;
+  });
+}
+
+void LiveProgress::Start(const std::string& shown) { Start(shown, 0, HowFar()); }
 
 void LiveProgress::Stop() {
   if (!thread_.joinable()) return;
@@ -53,13 +65,18 @@ void LiveProgress::Watch() {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (seconds < 1.0) continue;
-    std::error_code ec;
-    const uint64_t size = fs::file_size(file_, ec);
-    const uint64_t now = ec ? 0 : size;
-    const unsigned percent =
-        total_ == 0 ? 100u : static_cast<unsigned>(std::min<uint64_t>(now, total_) * 100 / total_);
-    std::string line = shown_ + "  " + HumanBytes(now) + " of " + HumanBytes(total_) + "  " +
-                       std::to_string(percent) + "%  " + Rate(now, seconds);
+    std::string line;
+    uint64_t now = 0;
+    if (!howFar_) {
+      line = shown_ + "  " + std::to_string(static_cast<unsigned>(seconds)) + " s";
+    } else if (howFar_(&now)) {
+      now = std::min(now, total_);
+      const unsigned percent = total_ == 0 ? 100u : static_cast<unsigned>(now * 100 / total_);
+      line = shown_ + "  " + HumanBytes(now) + " of " + HumanBytes(total_) + "  " +
+             std::to_string(percent) + "%  " + Rate(now, seconds);
+    } else {
+      continue;  // no line rather than a false one
+    }
     const size_t length = line.size();
     if (length < drawn_) line += std::string(drawn_ - length, ' ');
     out_ << '\r' << line << std::flush;

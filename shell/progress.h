@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <mutex>
 #include <string>
@@ -17,8 +18,10 @@ namespace merlo {
 std::string ArrivalLine(const std::string& shown, uint64_t bytes, double seconds);
 
 // The live line. The module copies a file in one call and tells nothing
-// until it returns, so a second thread watches the destination grow; it
-// draws nothing during the first second.
+// until it returns, so a second thread asks meanwhile how far it has come:
+// how large the destination has grown (get), how far the module has read
+// the source (put). It draws nothing during the first second, and nothing
+// while that cannot be told: no line rather than a false one.
 class LiveProgress {
  public:
   LiveProgress(std::ostream& out, bool enabled) : out_(out), enabled_(enabled) {}
@@ -26,7 +29,15 @@ class LiveProgress {
   LiveProgress& operator=(const LiveProgress&) = delete;
   ~LiveProgress() { Stop(); }
 
+  // The bytes done so far; false when that cannot be told now.
+  using HowFar = std::function<bool(uint64_t* done)>;
+  void Start(const std::string& shown, uint64_t total, HowFar howFar);
+  // The size of a file that grows as the copy goes on.
   void Start(const std::string& shown, uint64_t total, const std::filesystem::path& file);
+  // A step with nothing to count (a deletion): the line tells only the time
+  // it has taken.
+  void Start(const std::string& shown);
+  bool Enabled() const { return enabled_; }
   // Ends the watch and clears the line; also called before a message box.
   void Stop();
 
@@ -41,7 +52,7 @@ class LiveProgress {
   bool stop_ = false;
   std::string shown_;
   uint64_t total_ = 0;
-  std::filesystem::path file_;
+  HowFar howFar_;
   std::chrono::steady_clock::time_point started_;
   size_t drawn_ = 0;
 };

@@ -111,6 +111,8 @@ class Session {
                             const std::optional<PanelItem>& before, const std::string& name,
                             uint64_t expected);
   uint64_t RecountDeleted(const TransferPlan& plan, uint64_t done);
+  // rm: why the device kept an entry (read-only, its last error).
+  void ReportDeleteFailure(const TransferPlan& plan, const FileJob& job);
   void ReportNotDeleted(const TransferPlan& plan, uint64_t tried);
   void ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted);
 

@@ -19,6 +19,7 @@
 #include "progress.h"
 #include "session.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace fs = std::filesystem;
 
@@ -155,6 +156,63 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
   plan->Jobs = std::move(kept);
   return true;
 }
+
+namespace {
+
+// A name as ls sorts it: case aside first, so that "b" and "B" sit together.
+using SortKey = std::pair<std::string, std::string>;
+SortKey ListedKey(const std::string& narrow) {
+  std::string user = UserFromNarrow(narrow);
+  std::string folded = unicode::FoldKey(user);
+  return {std::move(folded), std::move(user)};
+}
+
+// Puts a deletion's entries in the order ls shows them: a folder's files
+// before the folders below it, as ls -R goes, each in ls's order.
+void SortAsListed(std::vector<FileJob>* jobs) {
+  using JobKey = std::pair<std::vector<SortKey>, SortKey>;
+  std::vector<std::pair<JobKey, size_t>> keys;
+  keys.reserve(jobs->size());
+  for (size_t i = 0; i < jobs->size(); ++i) {
+    JobKey key;
+    for (const auto& part : (*jobs)[i].Folder) key.first.push_back(ListedKey(part));
+    key.second = ListedKey(ItemName((*jobs)[i].Item));
+    keys.emplace_back(std::move(key), i);
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FileJob> sorted;
+  sorted.reserve(jobs->size());
+  for (const auto& key : keys) sorted.push_back(std::move((*jobs)[key.second]));
+  *jobs = std::move(sorted);
+}
+
+// rm -r's folders in ls -R's order: each before the folders below it.
+void SortAsListed(std::vector<FolderParts>* folders) {
+  const auto keyOf = [](const FolderParts& folder) {
+    std::vector<SortKey> key;
+    for (const auto& part : folder) key.push_back(ListedKey(part));
+    return key;
+  };
+  std::stable_sort(folders->begin(), folders->end(),
+                   [&](const FolderParts& a, const FolderParts& b) { return keyOf(a) < keyOf(b); });
+}
+
+// Whether a device entry is gone, asked of the device itself.
+enum class Presence { Gone, There, Unknown };
+Presence EntryPresence(const std::string& path) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeGetFileAttributes == nullptr || calls.CeGetLastError == nullptr) {
+    return Presence::Unknown;
+  }
+  std::string error;
+  if (device::Attributes(path, &error) != kDeviceNoAttributes) return Presence::There;
+  const uint32_t code = calls.CeGetLastError();
+  return code == kDeviceErrorFileNotFound || code == kDeviceErrorPathNotFound ? Presence::Gone
+                                                                              : Presence::Unknown;
+}
+
+}  // namespace
 
 bool Session::Get(const Words& args) {
   std::string options;
@@ -549,20 +607,35 @@ bool Session::Remove(const Words& args) {
     }
     return false;
   }
-  // Bottom up: a folder goes only after everything in it.
+  // Bottom up, in the reverse of ls -R's order: a folder goes only after
+  // everything in it.
+  SortAsListed(&folders);
+  LiveProgress live(out_, liveProgress_ && !quiet_);
   uint64_t removed = 0;
   for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-    if (Interrupted() || !RemoveOneFolder("rm", *folder)) {
+    FolderParts parent = *folder;
+    parent.pop_back();
+    const std::string shown = ShownName(here, parent, folder->back());
+    bool ok = !Interrupted();
+    if (ok) {
+      live.Start("removing the folder " + shown);
+      ok = RemoveOneFolder("rm", *folder);
+      live.Stop();
+    }
+    if (!ok) {
+      // A failure has said why; the folders above it were not tried.
       std::vector<FolderParts> left;
       for (const auto& top : tops) {
         if (std::find(folders.rbegin(), folder, top) == folder) left.push_back(top);
       }
+      if (Interrupted()) MarkInterruptTold();
       err_ << "rm: " << (Interrupted() ? "interrupted; " : "") << "removed " << removed << " of "
            << CountOf(folders.size(), "folder", "folders")
            << "; left on the device: " << FolderList(left) << '\n';
       return false;
     }
     ++removed;
+    if (!quiet_) out_ << "removed the folder " << shown << '\n' << std::flush;
   }
   if (!quiet_ && !folders.empty()) {
     out_ << "removed " << CountOf(removed, "folder", "folders") << '\n';
@@ -703,7 +776,12 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
       break;
     }
     case TransferKind::Put:
+      // How far the module has read the source: the position of its descriptor.
+      if (context.Live->Enabled()) {
+        context.Live->Start(job.Shown, size, platform::WatchReading(pcFile));
+      }
       module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
+      context.Live->Stop();
       break;
     case TransferKind::Remove:
       module.DeleteFiles(panel_.handle(), &item, 1, 0);
@@ -717,11 +795,7 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     if (plan.Kind == TransferKind::Get) {
       ReportLocalLeftover(plan, pcFile, pcBefore, size);
     } else if (plan.Kind == TransferKind::Remove) {
-      std::string error;
-      const uint32_t attributes = device::Attributes(device::PathOf(job.Folder, name), &error);
-      if (attributes != kDeviceNoAttributes && (attributes & kDeviceAttributeReadOnly) != 0) {
-        err_ << plan.Command << ": " << job.Shown << " is read-only\n";
-      }
+      ReportDeleteFailure(plan, job);
     } else {
       ReportDeviceLeftover(plan, target, before, name, size);
     }
@@ -810,6 +884,8 @@ uint64_t Session::RecountDeleted(const TransferPlan& plan, uint64_t done) {
 
 bool Session::Execute(TransferPlan& plan) {
   if (!CheckBeforeRun(plan)) return false;
+  const bool remove = plan.Kind == TransferKind::Remove;
+  if (remove) SortAsListed(&plan.Jobs);
   const uint64_t total = plan.Jobs.size();
   std::error_code ec;
   LiveProgress live(out_, liveProgress_ && !quiet_);
@@ -819,22 +895,34 @@ bool Session::Execute(TransferPlan& plan) {
   const fs::path previousFolder = context.LocalFolder;
 
   uint64_t done = 0;
-  bool failed = false, interrupted = false;
+  bool failed = false;
   for (const auto& job : plan.Jobs) {
-    if (Interrupted()) {
-      interrupted = true;
-      break;
+    if (Interrupted()) break;
+    if (remove) {
+      SetInterruptNotes("\n" + std::string(plan.Command) + ": stopping after the deletion of " +
+                            job.Shown + "; Ctrl-C again ends merlo at once\n",
+                        "\nmerlo: interrupted while " + job.Shown + " was being deleted\n");
+      live.Start("deleting " + job.Shown);
     }
-    if (RunJob(plan, job, context) != JobOutcome::Done) {
+    const JobOutcome outcome = RunJob(plan, job, context);
+    live.Stop();
+    if (outcome != JobOutcome::Done) {
       failed = true;
       break;
     }
     ++done;
+    if (remove && !quiet_ &&
+        EntryPresence(device::PathOf(job.Folder, ItemName(job.Item))) != Presence::There) {
+      // One still there is named by the recount below.
+      out_ << "deleted " << job.Shown << '\n' << std::flush;
+    }
   }
+  // A Ctrl-C during the last file counts too: the batch did not run on as asked.
+  const bool interrupted = Interrupted();
   SetInterruptNotes("", "");
   if (plan.Kind == TransferKind::Put) fs::current_path(previousFolder, ec);
-  if (plan.Kind == TransferKind::Remove) {
-    const uint64_t tried = done;
+  if (remove) {
+    const uint64_t tried = done + (failed ? 1 : 0);
     const uint64_t deleted = RecountDeleted(plan, done);
     failed = failed || deleted != done;
     done = deleted;
@@ -845,12 +933,24 @@ bool Session::Execute(TransferPlan& plan) {
          plan.TimesFailed == 0;
 }
 
+void Session::ReportDeleteFailure(const TransferPlan& plan, const FileJob& job) {
+  // The device's reason first: any later call of merlo's would replace it.
+  const std::string reason = device::LastError();
+  std::string error;
+  const uint32_t attributes =
+      device::Attributes(device::PathOf(job.Folder, ItemName(job.Item)), &error);
+  const bool readOnly =
+      attributes != kDeviceNoAttributes && (attributes & kDeviceAttributeReadOnly) != 0;
+  err_ << plan.Command << ": cannot delete " << job.Shown << ": "
+       << (readOnly ? "it is read-only" : reason) << '\n';
+}
+
 void Session::ReportNotDeleted(const TransferPlan& plan, uint64_t tried) {
-  // Those the recount found are named already; these were not tried, or failed.
+  // Those the recount found, and the one that failed, are named already.
   constexpr uint64_t kNamed = 10;
   const uint64_t left = plan.Jobs.size() - tried;
   if (left == 0) return;
-  err_ << plan.Command << ": not deleted: ";
+  err_ << plan.Command << ": not tried: ";
   for (uint64_t i = tried; i < plan.Jobs.size() && i < tried + kNamed; ++i) {
     err_ << (i > tried ? ", " : "") << plan.Jobs[i].Shown;
   }
@@ -861,7 +961,9 @@ void Session::ReportNotDeleted(const TransferPlan& plan, uint64_t tried) {
 void Session::ReportTotals(const TransferPlan& plan, uint64_t done, bool interrupted) {
   const uint64_t total = plan.Jobs.size();
   if (interrupted) {
-    err_ << plan.Command << ": interrupted after " << done << " of " << total << '\n';
+    err_ << plan.Command << ": interrupted after " << done << " of "
+         << CountOf(total, "file", "files") << '\n';
+    MarkInterruptTold();
     return;
   }
   if (quiet_) return;

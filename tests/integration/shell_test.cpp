@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "shell/platform.h"
+
 #if defined(_WIN32)
 #include <process.h>
 #else
@@ -410,6 +412,86 @@ TEST_F(ShellTest, RefusedDeleteShowsTheBox) {
   EXPECT_CONTAINS(outcome.out, "deleted 1 of 2 files");
   EXPECT_CONTAINS(outcome.err, "\\b.bin");
   EXPECT_TRUE(fs::exists(device_ / "b.bin"));
+}
+
+// rm deletes in the order ls shows, one line for each entry, and at a
+// failure names the entry, the reason and what was not tried.
+TEST_F(ShellTest, RmReportsEachEntryInTheOrderLsShows) {
+  struct Case {
+    const char* Label;
+    std::vector<std::string> Words;
+    const char* Faults;
+    const char* ReadOnly;  // a file made read-only first, or ""
+    int Status;
+    std::string Out;                // exactly
+    std::vector<std::string> Errs;  // each somewhere in standard error
+  };
+  const std::vector<Case> cases = {
+      {"all",
+       {"rm", "*.txt"},
+       "",
+       "",
+       0,
+       "deleted a.txt\ndeleted b.txt\ndeleted C.txt\ndeleted 3 of 3 files\n",
+       {}},
+      {"read-only",
+       {"rm", "*.txt"},
+       "",
+       "b.txt",
+       1,
+       "deleted a.txt\ndeleted 1 of 3 files\n",
+       {"rm: cannot delete b.txt: it is read-only\n", "rm: not tried: C.txt\n"}},
+      {"refused",
+       {"rm", "C.txt", "b.txt", "a.txt"},
+       "refuse-delete=b.txt",
+       "",
+       1,
+       "deleted a.txt\ndeleted 1 of 3 files\n",
+       {"rm: cannot delete b.txt: access denied (read-only, or in use)\n",
+        "rm: not tried: C.txt\n"}},
+      {"device error",
+       {"rm", "*.txt"},
+       "fail=CeDeleteFile:3",
+       "",
+       1,
+       "deleted a.txt\ndeleted b.txt\ndeleted 2 of 3 files\n",
+       {"rm: cannot delete C.txt: device error 31\n"}},
+      {"tree",
+       {"rm", "-r", "t"},
+       "",
+       "",
+       0,
+       "deleted t\\inner.txt\ndeleted t\\Z.txt\ndeleted t\\sub\\x.txt\ndeleted 3 of 3 files\n"
+       "removed the folder t\\sub\nremoved the folder t\nremoved 2 folders\n",
+       {}},
+      {"tree, a folder kept",
+       {"rm", "-r", "t"},
+       "fail=CeRemoveDirectory:1",
+       "",
+       1,
+       "deleted t\\inner.txt\ndeleted t\\Z.txt\ndeleted t\\sub\\x.txt\ndeleted 3 of 3 files\n",
+       {"rm: cannot remove \\t\\sub: device error 31\n",
+        "rm: removed 0 of 2 folders; left on the device: \\t\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    for (const char* name : {"a.txt", "b.txt", "C.txt"}) WriteFile(device_ / name, name);
+    for (const char* name : {"t/Z.txt", "t/inner.txt", "t/sub/x.txt"})
+      WriteFile(device_ / name, name);
+    if (*c.ReadOnly != '\0') {
+      fs::permissions(device_ / c.ReadOnly, fs::perms::owner_write, fs::perm_options::remove);
+    }
+    SetFaults(c.Faults);
+    const Outcome rm = Command(c.Words);
+    SetFaults("");
+    if (*c.ReadOnly != '\0') {
+      fs::permissions(device_ / c.ReadOnly, fs::perms::owner_write, fs::perm_options::add);
+    }
+    EXPECT_EQ(rm.status, c.Status) << rm.err;
+    EXPECT_EQ(rm.out, c.Out);
+    for (const auto& err : c.Errs) EXPECT_CONTAINS(rm.err, err);
+    fs::remove_all(device_ / "t");
+  }
 }
 
 TEST_F(ShellTest, CpAndMvWorkWithinTheDevice) {
@@ -826,6 +908,7 @@ TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
   EXPECT_EQ(uploadStatus, 0) << ReadFile(scratch_ / "upload-err.txt");
   EXPECT_EQ(rm.status, 1) << rm.out << rm.err;
   EXPECT_CONTAINS(rm.out, "deleted 0 of 1 file");
+  EXPECT_CONTAINS(rm.err, "rm: cannot delete big.bin: it is in use (open elsewhere)");
   EXPECT_EQ(ReadFile(device_ / "big.bin"), big);
   EXPECT_FALSE(fs::exists(pc_ / "big.bin"));
 }
@@ -859,8 +942,8 @@ TEST_F(ShellTest, NothingIsPassedOverInSilence) {
   fs::permissions(device_ / "many" / "2.txt", fs::perms::owner_write, fs::perm_options::remove);
   const Outcome rm = Command({"rm", "-r", "many"});
   EXPECT_EQ(rm.status, 1);
-  EXPECT_CONTAINS(rm.err, "many\\2.txt is read-only");
-  EXPECT_CONTAINS(rm.err, "not deleted: many\\2.txt, many\\3.txt");
+  EXPECT_CONTAINS(rm.err, "cannot delete many\\2.txt: it is read-only");
+  EXPECT_CONTAINS(rm.err, "not tried: many\\3.txt");
   EXPECT_CONTAINS(rm.err, "no folder was removed; left on the device: \\many");
   EXPECT_TRUE(fs::exists(device_ / "many" / "3.txt"));
   fs::permissions(device_ / "many" / "2.txt", fs::perms::owner_write, fs::perm_options::add);
@@ -977,6 +1060,24 @@ TEST_F(ShellTest, PutRefusesPcNamesWithBackslashes) {
 }
 #endif
 
+// put's live line asks how far the module has read its source: the position
+// of this process's own descriptor (handle) on that file, found by the file.
+TEST_F(ShellTest, TheReadPositionIsThatOfTheDescriptorOpenOnTheFile) {
+  const fs::path file = pc_ / "position.bin";
+  WriteFile(file, std::string(10000, 'p'));
+  const merlo::platform::ReadPosition watch = merlo::platform::WatchReading(file);
+  uint64_t position = 0;
+  EXPECT_FALSE(watch(&position));  // nothing holds it open yet
+  FILE* in = std::fopen(file.string().c_str(), "rb");
+  ASSERT_NE(in, nullptr);
+  std::setvbuf(in, nullptr, _IONBF, 0);  // each read reaches the file
+  char buffer[3000];
+  EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, in), sizeof buffer);
+  EXPECT_TRUE(watch(&position));
+  EXPECT_EQ(position, sizeof buffer);
+  std::fclose(in);
+}
+
 #if !defined(_WIN32)
 // merlo at a terminal: a pseudo-terminal that a test types into.
 class Terminal {
@@ -1069,6 +1170,75 @@ TEST_F(ShellTest, AtATerminalALongCopyShowsItsProgressAndCtrlCStopsBetweenFiles)
   terminal.Await((pc_ / "b2.bin").string() + " may hold part of b2.bin");
   EXPECT_EQ(terminal.Status(), 130);
   SetFaults("");
+}
+
+// A Ctrl-C that stops a batch or a script always ends with what it stopped
+// and what was not run, even when it comes during the last file.
+TEST_F(ShellTest, AtATerminalCtrlCTellsWhatItStoppedAndWhatWasNotRun) {
+  struct Case {
+    const char* Label;
+    std::vector<std::string> Words;  // after --device DIR
+    std::string Script;              // for -b, or ""
+    const char* Faults;
+    const char* Before;  // shown before the Ctrl-C is typed
+    std::vector<std::string> Told;
+  };
+  const std::string pc = pc_.string();
+  const std::vector<Case> cases = {
+      {"-b, during its only file",
+       {"-b", (scratch_ / "script.txt").string()},
+       "ls\nget big.bin " + pc + "\n\n# on\n-pwd\nls\n",
+       "slow=CeReadFile:700",
+       "68%",
+       {"get: interrupted after 1 of 1 file\r\n", "merlo: script stopped at line 2 (get big.bin " +
+                                                      pc +
+                                                      ") by Ctrl-C; lines 5-6 were not run\r\n"}},
+      {"commands on the command line",
+       {"get", "big.bin", pc + ";", "ls"},
+       "",
+       "slow=CeReadFile:700",
+       "68%",
+       {"get: interrupted after 1 of 1 file\r\n",
+        "merlo: stopped at get big.bin " + pc + " by Ctrl-C; not run: ls\r\n"}},
+      {"rm, a line with ;",
+       {"-b", (scratch_ / "script.txt").string()},
+       "rm r1.txt r2.txt r3.txt; ls\n",
+       "slow=CeDeleteFile:1500",
+       "deleting r2.txt  1 s",  // the live line of a slow deletion
+       {"rm: stopping after the deletion of r2.txt", "rm: not tried: r3.txt\r\n",
+        "rm: interrupted after 2 of 3 files\r\n",
+        "merlo: script stopped at line 1 (rm r1.txt r2.txt r3.txt) by Ctrl-C; the rest of "
+        "line 1 (ls) was not run\r\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    WriteFile(device_ / "big.bin", std::string(3000, 'b'));
+    for (const char* name : {"r1.txt", "r2.txt", "r3.txt"}) WriteFile(device_ / name, name);
+    WriteFile(scratch_ / "script.txt", c.Script);
+    SetFaults(c.Faults);
+    std::vector<std::string> words = {"--device", device_.string()};
+    words.insert(words.end(), c.Words.begin(), c.Words.end());
+    Terminal terminal(words, scratch_);
+    terminal.Await(c.Before);
+    terminal.Type("\x03");
+    for (const auto& line : c.Told) terminal.Await(line);
+    EXPECT_EQ(terminal.Status(), 1);
+    SetFaults("");
+    fs::remove_all(pc_ / "big.bin");
+  }
+}
+
+// put's live line tells how far the module has read the PC file.
+TEST_F(ShellTest, AtATerminalALongPutShowsItsProgress) {
+  WriteFile(pc_ / "up.bin", std::string(6000, 'u'));
+  SetFaults("slow=CeWriteFile:700");
+  Terminal terminal({"--device", device_.string(), "put", (pc_ / "up.bin").string()}, scratch_);
+  const std::string shown = terminal.Await("KiB of 5.9 KiB");
+  EXPECT_EQ(shown.find("0 B of"), std::string::npos) << shown;
+  terminal.Await("copied 1 of 1 file");
+  EXPECT_EQ(terminal.Status(), 0);
+  SetFaults("");
+  EXPECT_EQ(ReadFile(device_ / "up.bin"), std::string(6000, 'u'));
 }
 
 TEST_F(ShellTest, AtATerminalTabCompletesAndCtrlCDropsTheLine) {
