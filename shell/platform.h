@@ -110,6 +110,18 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);
 
+// The user's home folder (POSIX: $HOME, else the password database;
+// Windows: the user's profile folder); empty when it cannot be told.
+std::string HomeFolder();
+
+// ---- Local commands ----------------------------------------------------
+
+// Runs a command line through the PC's command shell (/bin/sh -c; cmd.exe /c),
+// or, for an empty line, an interactive shell ($SHELL, else /bin/sh; cmd.exe),
+// on merlo's own terminal; merlo ignores Ctrl-C until it ends. The command's
+// exit status, or -1 with the reason in *error when it could not be run.
+int RunLocalCommand(const std::string& command, std::string* error);
+
 // ---- Libraries ---------------------------------------------------------
 
 // Loads a library by path, binding every symbol at once; null with the error

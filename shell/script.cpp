@@ -25,6 +25,12 @@ bool CommandOf(std::string line, std::string* command, bool* mayFail) {
 
 int RunCommandWords(Session& session, const Words& words) {
   if (words.size() == 1) return session.RunLine(words[0]) ? kAllDone : kCommandFailed;
+  if (!words[0].empty() && words[0][0] == '!') {
+    // A local command takes every word after it, as on a line.
+    std::string line;
+    for (const auto& word : words) line += (line.empty() ? "" : " ") + word;
+    return session.RunLine(line) ? kAllDone : kCommandFailed;
+  }
   std::vector<Words> commands(1);
   for (const auto& word : words) {
     if (word == ";") {

@@ -349,7 +349,9 @@ TEST_F(ShellTest, ScriptedNavigation) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_CONTAINS(outcome.out, "inner.txt");
   EXPECT_CONTAINS(outcome.out, "<DIR>  ..");
-  EXPECT_CONTAINS(outcome.out, "\\docs\n\\\n\\\n");
+  // Piped commands are echoed after the prompt, as a session shows them.
+  EXPECT_CONTAINS(outcome.out, "merlo \\docs> pwd\n\\docs\nmerlo \\docs> cd ..\n");
+  EXPECT_CONTAINS(outcome.out, "merlo \\> pwd\n\\\nmerlo \\> exit\n");
   EXPECT_EQ(outcome.out.find("b.bin"), std::string::npos);
 }
 
@@ -376,7 +378,7 @@ TEST_F(ShellTest, PutCopiesPcFilesIntoTheDeviceFolder) {
   WriteFile(pc_ / "one" / "new.txt", "fresh");
   WriteFile(pc_ / "two" / "other.txt", "more");
   const Outcome outcome = Script("cd docs\nput " + (pc_ / "one" / "new.txt").string() + " " +
-                                 (pc_ / "two" / "other.txt").string() + "\nlpwd\n");
+                                 (pc_ / "two" / "other.txt").string() + " .\nlpwd\n");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_CONTAINS(outcome.out, "copied 2 of 2 files");
   EXPECT_EQ(ReadFile(device_ / "docs" / "new.txt"), "fresh");
@@ -542,7 +544,7 @@ TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
   } cases[] = {
       {{"get", "-m", "a\\x.txt", "b\\x.txt", out.string()}, "a\\x.txt", "b\\x.txt"},
       {{"get", "-r", "-m", "a\\sub", "b\\sub", out.string()}, "a\\sub\\y.txt", "b\\sub\\y.txt"},
-      {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string()},
+      {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string(), "."},
        (pc_ / "one" / "x.txt").string(),
        (pc_ / "two" / "x.txt").string()},
       // One name on the device.
@@ -746,7 +748,8 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   WriteFile(pc_ / "small.txt", "s");
   { std::ofstream huge(pc_ / "huge.bin", std::ios::binary); }
   fs::resize_file(pc_ / "huge.bin", uint64_t(1) << 43);
-  const Outcome put = Command({"put", (pc_ / "small.txt").string(), (pc_ / "huge.bin").string()});
+  const Outcome put =
+      Command({"put", (pc_ / "small.txt").string(), (pc_ / "huge.bin").string(), "\\"});
   EXPECT_EQ(put.status, 1);
   EXPECT_CONTAINS(put.err,
                   "2 files of 8.0 TiB (8796093022209 bytes) cannot fit: the volume of \\ has ");
