@@ -48,12 +48,13 @@ const std::vector<Command> kCommands = {
     {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDEST]", "copy PC files to the device",
      "Copies (-m: moves) PC files (wildcards are expanded). With one word they go\n"
      "into the current device folder; with two or more the last word is always the\n"
-     "device destination, an existing folder: put a.txt b.txt Backup. When the\n"
+     "device destination, a folder: put a.txt b.txt Backup. When the\n"
      "only FILE is one file, a last word that is no device folder (and does not end\n"
      "in \\) is the name to store under, in an existing folder: put a.txt b.txt\n"
      "stores a.txt as b.txt. -r copies each PC folder named, with everything below\n"
-     "it, into DEVDEST\\NAME, making the folders; without -r folders are skipped and\n"
-     "the command fails. A batch larger than the free space of DEVDIR's volume is\n"
+     "it, into DEVDEST\\NAME, making the folders (and DEVDEST itself when only its\n"
+     "last folder is missing); without -r folders are skipped and the command\n"
+     "fails. A batch larger than the free space of DEVDEST's volume is\n"
      "refused before the first copy. Times are kept (-p is accepted).",
      Arguments::LocalEntries, &Session::Put},
     {"cp", nullptr, "cp [-p] PATH... DEVDIR", "copy device files into another device folder",

@@ -252,6 +252,10 @@ bool Session::Get(const Words& args) {
   if (paths.size() >= 2) {
     destination = paths.back();
     paths.pop_back();
+    if (destination.empty()) {
+      err_ << "get: the destination is an empty word; nothing was copied\n";
+      return false;
+    }
   }
   struct Source {
     std::string Path;
@@ -418,16 +422,31 @@ bool Session::Put(const Words& args) {
   // existing folder, or with one source file the name to store it under.
   std::string storeAs;
   bool storeAsExisted = false;
+  const bool recursive = options.find('r') != std::string::npos;
   if (files.size() >= 2) {
     const std::string last = files.back();
     files.pop_back();
+    if (last.empty()) {
+      err_ << "put: the destination is an empty word; nothing was copied\n";
+      return false;
+    }
     std::error_code ec;
     const fs::path only = PcPathFromUser(files[0]);
     const bool oneFile = files.size() == 1 && !HasWildcards(only.filename().string()) &&
                          fs::is_regular_file(only, ec);
     std::string error;
-    if (!panel_.FindFolder(last, &plan.Target, &error)) {
-      std::string name;
+    FolderParts parent;
+    std::string name;
+    if (panel_.FindFolder(last, &plan.Target, &error)) {
+      // The destination folder is there.
+    } else if (recursive && !oneFile && panel_.SplitPath(last, &parent, &name, &error) &&
+               !name.empty() && !HasWildcards(name) &&
+               FindEntry(panel_.Entries(parent), name) == nullptr) {
+      // put -r makes a missing last folder, as get -r does on the PC.
+      plan.Target = parent;
+      plan.Target.push_back(name);
+      plan.DeviceFolders.push_back(plan.Target);
+    } else {
       if (!oneFile || last.back() == '\\' || last.back() == '/' ||
           !panel_.SplitPath(last, &plan.Target, &name, &error) || name.empty() ||
           HasWildcards(name)) {
@@ -473,7 +492,6 @@ bool Session::Put(const Words& args) {
     paths.insert(paths.end(), found.begin(), found.end());
   }
 
-  const bool recursive = options.find('r') != std::string::npos;
   // One PC file, into the plan's folder or, from a tree, into its own.
   const auto addFile = [&](const fs::path& shown, const fs::path& absolute,
                            const FolderParts* into) {

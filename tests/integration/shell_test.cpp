@@ -1146,6 +1146,7 @@ TEST_F(ShellTest, TheLastWordIsAlwaysTheDestination) {
       {"put f.txt docs\\g.txt", "", 0, {{"device/docs/g.txt", "pc f"}, {"device/docs/f.txt", ""}}},
       {"put a.txt b.bin", "", 0, {{"device/b.bin", "pc a"}, {"device/a.txt", "alpha"}}},
       {"put f.txt a.txt nowhere", "", 1, {{"device/f.txt", ""}}},
+      {"put -r t made", "", 0, {{"device/made/t/x.txt", "tx"}}},
   };
   for (const auto& c : cases) {
     fs::remove_all(pc_);
@@ -1155,6 +1156,7 @@ TEST_F(ShellTest, TheLastWordIsAlwaysTheDestination) {
     WriteFile(pc_ / "a.txt", "pc a");
     WriteFile(pc_ / "keep.txt", "kept");
     WriteFile(pc_ / "b.bin", "pc b");
+    WriteFile(pc_ / "t" / "x.txt", "tx");
     if (c.Line.rfind("get", 0) == 0) fs::remove(pc_ / "a.txt");
     SetFaults(c.Faults);
     const Outcome outcome = Script("lcd " + pc_.string() + "\n" + c.Line + "\n");
@@ -1190,7 +1192,7 @@ TEST_F(ShellTest, TheLastWordIsAlwaysTheDestination) {
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"My Backup", "My Backup/backup", "My Backup/docs",
                                                "My Backup/docs/inner.txt", "a.txt", "b.bin",
-                                               "f.txt", "keep.txt"}))
+                                               "f.txt", "keep.txt", "t", "t/x.txt"}))
         << "run " << run;
   }
 }
