@@ -48,14 +48,14 @@ const std::vector<Command> kCommands = {
     {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDEST]", "copy PC files to the device",
      "Copies (-m: moves) PC files (wildcards are expanded). With one word they go\n"
      "into the current device folder; with two or more the last word is always the\n"
-     "device destination, a folder: put a.txt b.txt Backup. When the\n"
-     "only FILE is one file, a last word that is no device folder (and does not end\n"
-     "in \\) is the name to store under, in an existing folder: put a.txt b.txt\n"
-     "stores a.txt as b.txt. -r copies each PC folder named, with everything below\n"
-     "it, into DEVDEST\\NAME, making the folders (and DEVDEST itself when only its\n"
-     "last folder is missing); without -r folders are skipped and the command\n"
-     "fails. A batch larger than the free space of DEVDEST's volume is\n"
-     "refused before the first copy. Times are kept (-p is accepted).",
+     "device destination, a folder: put a.txt b.txt Backup. When the only FILE is\n"
+     "one file, a last word that is no device folder (and does not end in \\) is\n"
+     "the name to store under, in an existing folder: put a.txt Backup\\b.txt.\n"
+     "-r copies each PC folder named, with everything below it, into DEVDEST\\NAME,\n"
+     "making the folders (and DEVDEST itself when only its last folder is\n"
+     "missing); without -r folders are skipped and the command fails. A batch\n"
+     "larger than the free space of DEVDEST's volume is refused before the first\n"
+     "copy. Times are kept (-p is accepted).",
      Arguments::LocalEntries, &Session::Put},
     {"cp", nullptr, "cp [-p] PATH... DEVDIR", "copy device files into another device folder",
      "A name that exists in DEVDIR is refused before anything is copied; times are\n"
@@ -96,8 +96,8 @@ const std::vector<Command> kCommands = {
      "copy succeeded. -n prints what would be done and changes nothing.",
      Arguments::DeviceFolders, &Session::Mirror},
     {"lcd", nullptr, "lcd [DIR]", "change the local (PC) folder (home without DIR)",
-     "~ and ~/x in a PC path stand for the home folder"
-     " (on Windows the user's profile folder).",
+     "~ and ~/x in a PC path stand for the home folder (on Windows the user's\n"
+     "profile folder).",
      Arguments::LocalFolders, &Session::LocalChangeFolder},
     {"lpwd", nullptr, "lpwd", "show the local folder", "", Arguments::None,
      &Session::LocalPrintFolder},
