@@ -81,10 +81,6 @@ void WriteErrorNow(const char* text);
 // The characters that separate PC folders in a path the user types.
 extern const char* const kPcSeparators;
 
-// The characters that mark a word as a PC path rather than a device name
-// (":" of a drive letter; also "/" where PC paths use it).
-extern const char* const kPcPathMarks;
-
 // True where the PC's file systems tell no case apart.
 extern const bool kPcNamesIgnoreCase;
 

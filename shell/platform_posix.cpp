@@ -366,7 +366,6 @@ std::chrono::nanoseconds PcClockOffset() {
 }  // namespace
 
 const char* const kPcSeparators = "/";
-const char* const kPcPathMarks = "/:";
 const bool kPcNamesIgnoreCase = false;
 const bool kPcPathsStartWithSlash = true;
 

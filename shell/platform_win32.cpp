@@ -450,7 +450,6 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 const char* const kPcSeparators = "\\/";
-const char* const kPcPathMarks = ":";
 const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 
