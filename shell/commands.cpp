@@ -36,23 +36,31 @@ const std::vector<Command> kCommands = {
      Arguments::DeviceFolders, &Session::ChangeFolder},
     {"pwd", nullptr, "pwd", "show the current device folder", "", Arguments::None,
      &Session::PrintFolder},
-    {"get", nullptr, "get [-m] [-r] [-p] PATH... [PCDIR]", "copy device files to a PC folder",
-     "Copies (-m: moves) what each PATH names into PCDIR, by default the local\n"
-     "current folder; the last word is PCDIR when it names a PC folder. A PATH may\n"
-     "hold folders and wildcards: get \\Windows\\win.ini, get Windows\\*.ini.\n"
-     "-r copies each folder named with everything below it into PCDIR\\FOLDER;\n"
-     "without -r folders are skipped and the command fails; get -r \\ copies the\n"
-     "whole device. A folder the device cannot list is named, and the command\n"
-     "fails. One line for each file that arrives: its name, size and rate.\n"
-     "Every copy keeps the file's last-write time (-p is accepted for habit).",
+    {"get", nullptr, "get [-m] [-r] [-p] PATH... [PCDEST]", "copy device files to the PC",
+     "Copies (-m: moves) what each PATH names. With one word it goes into the local\n"
+     "current folder; with two or more the last word is always the PC destination,\n"
+     "a folder: get a.txt b.txt /tmp. When the only PATH names one file, a last\n"
+     "word that is no existing folder (and does not end in / or \\) is the name to\n"
+     "save under: get \\Windows\\win.ini old.ini. A missing folder fails the command\n"
+     "before anything is copied, except with -r, which makes it and its parents.\n"
+     "A PATH may hold folders and wildcards: get Windows\\*.ini ~/ini. -r copies\n"
+     "each folder named with everything below it into PCDEST/FOLDER; without -r\n"
+     "folders are skipped and the command fails; get -r \\ copies the whole device.\n"
+     "A folder the device cannot list is named, and the command fails.\n"
+     "One line for each file that arrives: its name, size and rate. Every copy\n"
+     "keeps the file's last-write time (-p is accepted for habit).",
      Arguments::DeviceEntries, &Session::Get},
-    {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDIR]", "copy PC files into a device folder",
-     "Copies (-m: moves) PC files (wildcards are expanded) into DEVDIR, by default\n"
-     "the current device folder; the last word is DEVDIR when it names a device\n"
-     "folder and no PC file. -r copies each PC folder named, with everything below\n"
-     "it, into DEVDIR\\NAME, making the folders; without -r folders are skipped and\n"
-     "the command fails. A batch larger than the free space of DEVDIR's volume is\n"
-     "refused before the first copy. Times are kept (-p is accepted).",
+    {"put", nullptr, "put [-m] [-r] [-p] FILE... [DEVDEST]", "copy PC files to the device",
+     "Copies (-m: moves) PC files (wildcards are expanded). With one word they go\n"
+     "into the current device folder; with two or more the last word is always the\n"
+     "device destination, a folder: put a.txt b.txt Backup. When the only FILE is\n"
+     "one file, a last word that is no device folder (and does not end in \\) is\n"
+     "the name to store under, in an existing folder: put a.txt Backup\\b.txt.\n"
+     "-r copies each PC folder named, with everything below it, into DEVDEST\\NAME,\n"
+     "making the folders (and DEVDEST itself when only its last folder is\n"
+     "missing); without -r folders are skipped and the command fails. A batch\n"
+     "larger than the free space of DEVDEST's volume is refused before the first\n"
+     "copy. Times are kept (-p is accepted).",
      Arguments::LocalEntries, &Session::Put},
     {"cp", nullptr, "cp [-p] PATH... DEVDIR", "copy device files into another device folder",
      "A name that exists in DEVDIR is refused before anything is copied; times are\n"
@@ -94,12 +102,17 @@ const std::vector<Command> kCommands = {
      "what the source lacks, files first, then the emptied folders; only when every\n"
      "copy succeeded. -n prints what would be done and changes nothing.",
      Arguments::DeviceFolders, &Session::Mirror},
-    {"lcd", nullptr, "lcd DIR", "change the local (PC) folder", "", Arguments::LocalFolders,
-     &Session::LocalChangeFolder},
+    {"lcd", nullptr, "lcd [DIR]", "change the local (PC) folder (home without DIR)",
+     "~ and ~/x in a PC path stand for the home folder (on Windows the user's\n"
+     "profile folder).",
+     Arguments::LocalFolders, &Session::LocalChangeFolder},
     {"lpwd", nullptr, "lpwd", "show the local folder", "", Arguments::None,
      &Session::LocalPrintFolder},
-    {"lls", nullptr, "lls [DIR]", "list a local folder", "", Arguments::LocalFolders,
-     &Session::LocalList},
+    {"lls", nullptr, "lls [-l] [PATH...]", "list local files and folders",
+     "As ls on the device: a PATH that names a folder lists its contents, a file\n"
+     "shows itself, and a last part with * or ? shows what it matches. Each line\n"
+     "holds the time, the size and the name; -l is accepted for habit.",
+     Arguments::LocalEntries, &Session::LocalList},
     {"info", nullptr, "info", "the device, the current folder and how names pass", "",
      Arguments::None, &Session::Info},
     {"menu", nullptr, "menu", "the menu entries the module offers", "", Arguments::None,
@@ -108,7 +121,13 @@ const std::vector<Command> kCommands = {
      Arguments::None, &Session::Configure},
     {"help", "?", "help [COMMAND]", "list the commands, or tell about one", "", Arguments::Commands,
      &Session::Help},
+    {"!", nullptr, "!COMMAND", "run a command on the PC (! alone: a shell)",
+     "The rest of the line goes to the PC's shell as it is (/bin/sh -c; cmd.exe on\n"
+     "Windows); \"!\" alone starts an interactive one ($SHELL), until it exits. The\n"
+     "command fails when the local command ends with a status other than 0.",
+     Arguments::LocalEntries, &Session::LocalShell},
     {"exit", "quit", "exit", "end merlo", "", Arguments::None, &Session::Exit},
+    {"bye", nullptr, "bye", "end merlo (as exit)", "", Arguments::None, &Session::Exit},
 };
 
 // One line of a listing: date, size or folder mark, name.
@@ -170,12 +189,6 @@ void PrintRows(std::vector<Row> rows, std::ostream& out) {
       << CountOf(bytes, "byte", "bytes") << '\n';
 }
 
-// A file's last-write time in seconds since 1970, or 0 when it has no status.
-int64_t LocalModificationTime(const fs::path& path) {
-  platform::PcFileStatus status;
-  return platform::StatPcFile(path, &status) ? status.WrittenSeconds : 0;
-}
-
 }  // namespace
 
 const std::vector<Command>& CommandTable() { return kCommands; }
@@ -217,6 +230,12 @@ Session::Session(const EntryPoints& module, PanelHandle panel, std::ostream& out
     : panel_(module, panel), out_(out), err_(err) {}
 
 bool Session::RunLine(const std::string& line) {
+  // "!command" hands the whole rest of the line to the PC's shell, ";" and all.
+  if (const size_t start = line.find_first_not_of(" \t");
+      start != std::string::npos && line[start] == '!') {
+    lastSucceeded_ = LocalCommand(line.substr(start + 1));
+    return lastSucceeded_;
+  }
   const auto commands = SplitCommands(line);
   if (!commands) {
     err_ << "a quote is not closed\n";
@@ -467,14 +486,19 @@ bool Session::PrintFolder(const Words& args) {
 }
 
 bool Session::LocalChangeFolder(const Words& args) {
-  if (args.size() != 1) {
-    err_ << "lcd: lcd DIR\n";
+  if (args.size() > 1) {
+    err_ << "lcd: one folder at a time (quote a name that holds blanks)\n";
+    return false;
+  }
+  const std::string folder = args.empty() ? platform::HomeFolder() : args[0];
+  if (folder.empty()) {
+    err_ << "lcd: the home folder is not known; name the folder\n";
     return false;
   }
   std::error_code ec;
-  fs::current_path(PathFromUser(args[0]), ec);
+  fs::current_path(PcPathFromUser(folder), ec);
   if (ec) {
-    err_ << "lcd: " << args[0] << ": " << ec.message() << '\n';
+    err_ << "lcd: " << Printable(folder) << ": " << ec.message() << '\n';
     return false;
   }
   return LocalPrintFolder({});
@@ -490,23 +514,91 @@ bool Session::LocalPrintFolder(const Words&) {
 bool Session::LocalList(const Words& args) {
   std::string options;
   Words paths;
-  if (!TakeOptions("lls", args, "", &options, &paths)) return false;
-  const fs::path folder = paths.empty() ? fs::path(".") : PathFromUser(paths[0]);
-  std::error_code ec;
-  std::vector<Row> rows;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    std::error_code entryError;
-    const bool isFolder = entry.is_directory(entryError);
-    const uint64_t size = isFolder ? 0 : entry.file_size(entryError);
-    rows.push_back({FormatLocalTime(LocalModificationTime(entry.path())), isFolder,
-                    entryError ? 0 : size, Printable(entry.path().filename().string()), "", ""});
+  if (!TakeOptions("lls", args, "l", &options, &paths)) return false;
+  if (paths.empty()) paths.push_back(".");
+  // What each folder shows, in the order the paths name the folders, as ls
+  // groups them.
+  struct Group {
+    std::string Folder;  // as the user named it
+    std::vector<Row> Rows;
+    std::set<std::string> Names;
+  };
+  std::vector<Group> groups;
+  const auto add = [&](const std::string& shownFolder, const fs::path& path) {
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const Group& g) { return g.Folder == shownFolder; });
+    if (group == groups.end()) {
+      groups.push_back({shownFolder, {}, {}});
+      group = groups.end() - 1;
+    }
+    const std::string name = path.filename().string();
+    if (!group->Names.insert(name).second) return;
+    platform::PcFileStatus status;
+    const bool known = platform::StatPcFile(path, &status);
+    group->Rows.push_back({known ? FormatLocalTime(status.WrittenSeconds) : "", status.Folder,
+                           status.Folder ? 0 : status.Size, Printable(name), "", ""});
+  };
+  bool ok = true;
+  for (const auto& word : paths) {
+    const fs::path path = PcPathFromUser(word);
+    std::error_code ec;
+    const std::string pattern = path.filename().string();
+    if (HasWildcards(pattern)) {
+      const fs::path parent = path.has_parent_path() ? path.parent_path() : fs::path(".");
+      const std::string shown =
+          path.has_parent_path() ? Printable(path.parent_path().string()) : ".";
+      bool matched = false;
+      for (const auto& entry : fs::directory_iterator(parent, ec)) {
+        if (!MatchPcName(pattern, entry.path().filename().string())) continue;
+        add(shown, entry.path());
+        matched = true;
+      }
+      if (!matched) {
+        err_ << "lls: " << Printable(word) << ": " << (ec ? ec.message() : "no match") << '\n';
+        ok = false;
+      }
+    } else if (fs::is_directory(path, ec)) {
+      const std::string shown = Printable(word);
+      auto group = std::find_if(groups.begin(), groups.end(),
+                                [&](const Group& g) { return g.Folder == shown; });
+      if (group == groups.end()) groups.push_back({shown, {}, {}});
+      for (const auto& entry : fs::directory_iterator(path, ec)) add(shown, entry.path());
+      if (ec) {
+        err_ << "lls: " << Printable(word) << ": " << ec.message() << '\n';
+        ok = false;
+      }
+    } else if (fs::exists(path, ec)) {
+      add(path.has_parent_path() ? Printable(path.parent_path().string()) : ".", path);
+    } else {
+      err_ << "lls: " << Printable(word) << ": no such file or folder\n";
+      ok = false;
+    }
   }
-  if (ec) {
-    err_ << "lls: " << folder.string() << ": " << ec.message() << '\n';
+  for (size_t i = 0; i < groups.size(); ++i) {
+    if (groups.size() > 1) out_ << (i > 0 ? "\n" : "") << groups[i].Folder << ":\n";
+    PrintRows(std::move(groups[i].Rows), out_);
+  }
+  return ok;
+}
+
+bool Session::LocalShell(const Words& args) {
+  std::string line;
+  for (const auto& word : args) line += (line.empty() ? "" : " ") + word;
+  return LocalCommand(line);
+}
+
+bool Session::LocalCommand(const std::string& command) {
+  std::string error;
+  const int status = platform::RunLocalCommand(command, &error);
+  if (status < 0) {
+    err_ << "!: " << error << '\n';
     return false;
   }
-  PrintRows(std::move(rows), out_);
-  return true;
+  if (status != 0) {
+    err_ << "!: " << (command.empty() ? "the shell" : "the command") << " ended with status "
+         << status << '\n';
+  }
+  return status == 0;
 }
 
 bool Session::Info(const Words&) {

@@ -545,5 +545,16 @@ bool FreeSpace(const FolderParts& folder, Space* space, std::string* error) {
   return false;
 }
 
+bool RemoveFile(const std::string& path, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeDeleteFile == nullptr) {
+    *error = MissingCallMessage("CeDeleteFile");
+    return false;
+  }
+  if (calls.CeDeleteFile(Wide(path).c_str()) != 0) return true;
+  *error = "cannot delete " + UserFromNarrow(path) + ": " + LastError();
+  return false;
+}
+
 }  // namespace device
 }  // namespace merlo

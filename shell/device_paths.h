@@ -211,5 +211,8 @@ struct Space {
 // The size and free space of the volume that holds the folder.
 bool FreeSpace(const FolderParts& folder, Space* space, std::string* error);
 
+// Deletes one device file (CeDeleteFile), for merlo's own staging of a copy.
+bool RemoveFile(const std::string& path, std::string* error);
+
 }  // namespace device
 }  // namespace merlo

@@ -215,7 +215,9 @@ int Run(int argc, char** argv) {
       }
       status = merlo::RunInteractive(session, editor, std::cout);
     } else {
-      status = merlo::RunScript(session, std::cin, false, std::cout);
+      // Piped commands are echoed after the prompt, as -b echoes them, so that
+      // the output reads as the session did.
+      status = merlo::RunScript(session, std::cin, !quiet, std::cout);
     }
   }
 

@@ -77,7 +77,7 @@ bool Session::Mirror(const Words& args) {
   // The PC folder: as given, else the device folder's name in the local folder.
   const fs::path pc = AbsoluteLocalPath(
       paths.size() == 2
-          ? PathFromUser(paths[1])
+          ? PcPathFromUser(paths[1])
           : (device.empty() ? fs::path(".") : PathFromUser(UserFromNarrow(device.back()))));
   if (const std::string problem = PcPathProblem(pc.string()); !problem.empty()) {
     err_ << "mirror: the module cannot be given the PC folder " << Printable(pc.string()) << ": "

@@ -85,10 +85,6 @@ void WriteErrorNow(const char* text);
 // The characters that separate PC folders in a path the user types.
 extern const char* const kPcSeparators;
 
-// The characters that mark a word as a PC path rather than a device name
-// (":" of a drive letter; also "/" where PC paths use it).
-extern const char* const kPcPathMarks;
-
 // True where the PC's file systems tell no case apart.
 extern const bool kPcNamesIgnoreCase;
 
@@ -121,6 +117,18 @@ ReadPosition WatchReading(const std::filesystem::path& file);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);
+
+// The user's home folder (POSIX: $HOME, else the password database;
+// Windows: the user's profile folder); empty when it cannot be told.
+std::string HomeFolder();
+
+// ---- Local commands ----------------------------------------------------
+
+// Runs a command line through the PC's command shell (/bin/sh -c; cmd.exe /c),
+// or, for an empty line, an interactive shell ($SHELL, else /bin/sh; cmd.exe),
+// on merlo's own terminal; merlo ignores Ctrl-C until it ends. The command's
+// exit status, or -1 with the reason in *error when it could not be run.
+int RunLocalCommand(const std::string& command, std::string* error);
 
 // ---- Libraries ---------------------------------------------------------
 

@@ -6,8 +6,10 @@
 #include <langinfo.h>
 #include <poll.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,6 +95,58 @@ bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) != 0; }
 bool IsFile(FILE* stream) {
   struct stat status {};
   return fstat(fileno(stream), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  if (const passwd* user = getpwuid(getuid()); user != nullptr && user->pw_dir != nullptr) {
+    return user->pw_dir;
+  }
+  return "";
+}
+
+int RunLocalCommand(const std::string& command, std::string* error) {
+  std::string shell = "/bin/sh";
+  if (const char* own = std::getenv("SHELL"); command.empty() && own != nullptr && *own != '\0') {
+    shell = own;
+  }
+  std::cout.flush();
+  std::cerr.flush();
+  // As system() does: merlo takes no Ctrl-C while the command runs; the
+  // command gets it, with SIGINT as it was before merlo.
+  struct sigaction ignore, previous;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, &previous);
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGINT, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    if (command.empty()) {
+      execl(shell.c_str(), shell.c_str(), static_cast<char*>(nullptr));
+    } else {
+      execl(shell.c_str(), shell.c_str(), "-c", command.c_str(), static_cast<char*>(nullptr));
+    }
+    const std::string failed = shell + ": " + std::strerror(errno) + "\n";
+    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, failed.data(), failed.size());
+    _exit(127);
+  }
+  int status = 0;
+  int waited = child < 0 ? -1 : 0;
+  const int forkError = errno;
+  while (child > 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
+  }
+  sigaction(SIGINT, &previous, nullptr);
+  if (child < 0 || waited < 0) {
+    *error =
+        std::string("cannot run ") + shell + ": " + std::strerror(child < 0 ? forkError : errno);
+    return -1;
+  }
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 size_t TerminalWidth() {
@@ -319,7 +373,6 @@ std::chrono::nanoseconds PcClockOffset() {
 }  // namespace
 
 const char* const kPcSeparators = "/";
-const char* const kPcPathMarks = "/:";
 const bool kPcNamesIgnoreCase = false;
 const bool kPcPathsStartWithSlash = true;
 

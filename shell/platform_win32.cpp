@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -273,6 +275,26 @@ void SetEnvironment(const char* name, const std::string& value) {
   _wputenv((wideName + L"=" + wideValue).c_str());
 }
 
+std::string HomeFolder() {
+  const wchar_t* profile = _wgetenv(L"USERPROFILE");
+  return profile != nullptr ? Utf8FromWide(profile) : std::string();
+}
+
+int RunLocalCommand(const std::string& command, std::string* error) {
+  std::cout.flush();
+  std::cerr.flush();
+  // merlo takes no Ctrl-C while the command runs; the console gives it to the command.
+  SetConsoleCtrlHandler(nullptr, TRUE);
+  const int status = _wsystem(command.empty() ? L"cmd.exe" : WideFromUtf8(command).c_str());
+  const int reason = errno;
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  if (status == -1) {
+    *error = std::string("cannot run the command shell: ") + std::strerror(reason);
+    return -1;
+  }
+  return status;
+}
+
 bool IsTerminal(FILE* stream) {
   const intptr_t handle = _get_osfhandle(_fileno(stream));
   DWORD mode = 0;
@@ -434,7 +456,6 @@ void WriteErrorNow(const char* text) {
 void EndProcessNow(int status) { ExitProcess(static_cast<UINT>(status)); }
 
 const char* const kPcSeparators = "\\/";
-const char* const kPcPathMarks = ":";
 const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 

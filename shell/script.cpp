@@ -65,7 +65,9 @@ LineOutcome RunCommands(Session& session, const std::vector<Words>& commands) {
 
 LineOutcome RunCommandLine(Session& session, const std::string& line) {
   const auto commands = SplitCommands(line);
-  if (!commands) {
+  // A line that is a local command ("!...") goes whole to the PC's shell, ";" and all.
+  const size_t start = line.find_first_not_of(" \t");
+  if (!commands || (start != std::string::npos && line[start] == '!')) {
     LineOutcome outcome;
     outcome.Ok = session.RunLine(line);  // says that a quote is open
     return outcome;
@@ -147,6 +149,12 @@ void TellCommandsStopped(std::ostream& err, const LineOutcome& outcome) {
 }  // namespace
 
 int RunCommandWords(Session& session, const Words& words) {
+  if (!words[0].empty() && words[0][0] == '!') {
+    // A local command takes every word after it, as on a line.
+    std::string line;
+    for (const auto& word : words) line += (line.empty() ? "" : " ") + word;
+    return session.RunLine(line) ? kAllDone : kCommandFailed;
+  }
   std::vector<Words> commands(1);
   if (words.size() == 1) {
     // A single word is a whole command line.

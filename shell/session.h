@@ -67,6 +67,9 @@ class Session {
   bool LocalChangeFolder(const Words& args);
   bool LocalPrintFolder(const Words& args);
   bool LocalList(const Words& args);
+  // "!command": a command line run by the PC's shell; "!" alone, the shell itself.
+  bool LocalCommand(const std::string& command);
+  bool LocalShell(const Words& args);
   bool Info(const Words& args);
   bool Menu(const Words& args);
   bool Configure(const Words& args);
@@ -87,6 +90,15 @@ class Session {
   // ls -R: each folder and every folder below it.
   bool ListTrees(const Words& paths, bool attributes);
   bool CopyWithin(const std::string& command, const Words& args, bool move);
+  // get SRC NAME, put FILE NAME: the copy, made under the source's name at
+  // staged (in privateFolder when that is not empty), takes the name asked
+  // for; a partial copy takes it only where nothing was there before.
+  bool FinishPcSave(bool copied, const std::filesystem::path& staged,
+                    const std::filesystem::path& destination, bool destinationExisted,
+                    uint64_t size, const std::filesystem::path& privateFolder);
+  bool FinishDeviceSave(bool copied, const FolderParts& stage, const std::string& name,
+                        const FolderParts& target, const std::string& storeAs,
+                        bool destinationExisted, uint64_t size, bool privateStage);
   // Hands the plan's files to the module one at a time, reports each that
   // arrived and what a failure left behind; false unless all was done.
   bool Execute(TransferPlan& plan);

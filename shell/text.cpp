@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform.h"
@@ -30,6 +31,17 @@ std::string Printable(const std::string& text) {
     shown += kHex[byte & 0xF];
   }
   return shown;
+}
+
+std::string ExpandHome(const std::string& text) {
+  if (text.empty() || text[0] != '~') return text;
+  if (text.size() > 1 && std::strchr(platform::kPcSeparators, text[1]) == nullptr) return text;
+  const std::string home = platform::HomeFolder();
+  return home.empty() ? text : home + text.substr(1);
+}
+
+std::filesystem::path PcPathFromUser(const std::string& text) {
+  return PathFromUser(ExpandHome(text));
 }
 
 std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path) {

@@ -36,6 +36,14 @@ std::string NarrowTextName();
 // string() is UTF-8 again.
 std::filesystem::path PathFromUser(const std::string& text);
 
+// A PC path as the user typed it, with "~" and a leading "~/" (also "~\"
+// where "\" separates) read as the user's home folder; other text unchanged.
+std::string ExpandHome(const std::string& text);
+
+// PathFromUser of ExpandHome: for every PC path the user types (not for
+// names that come from the device).
+std::filesystem::path PcPathFromUser(const std::string& text);
+
 // A text for messages: bytes that are no valid UTF-8 appear as "\xE9".
 std::string Printable(const std::string& text);
 

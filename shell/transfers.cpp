@@ -214,26 +214,193 @@ Presence EntryPresence(const std::string& path) {
 
 }  // namespace
 
+// A new, empty folder inside a PC folder, private to this command.
+bool MakePrivatePcFolder(const fs::path& folder, fs::path* made) {
+  const auto seed =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
+  for (uint64_t n = 0; n < 100; ++n) {
+    const fs::path candidate = folder / (".merlo-get-" + std::to_string(seed + n));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec) && !ec) {
+      *made = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Renames a PC file onto another name, replacing a file there: where the
+// PC's rename does not replace, the old file is set aside first and comes
+// back when the rename fails.
+bool ReplacePcFile(const fs::path& from, const fs::path& to, std::string* error) {
+  std::error_code ec;
+  fs::rename(from, to, ec);
+  if (!ec) return true;
+  PcFile there;
+  if (!PcFileState(to, &there) || there.Folder) {
+    *error = ec.message();
+    return false;
+  }
+  const fs::path aside = fs::path(to).concat(".merlo-old");
+  std::error_code asideError;
+  if (PcFileState(aside, &there) || (fs::rename(to, aside, asideError), asideError)) {
+    *error = ec.message();
+    return false;
+  }
+  fs::rename(from, to, ec);
+  if (ec) {
+    *error = ec.message();
+    fs::rename(aside, to, asideError);
+    return false;
+  }
+  fs::remove(aside, asideError);
+  return true;
+}
+
+bool Session::FinishPcSave(bool copied, const fs::path& staged, const fs::path& destination,
+                           bool destinationExisted, uint64_t size, const fs::path& privateFolder) {
+  PcFile now;
+  PcFileState(staged, &now);
+  const std::string shown = Printable(destination.string());
+  bool ok = true;
+  std::string error;
+  if (now.Exists && !now.Folder && (copied || now.Size == size)) {
+    // The whole file: it takes the name asked for.
+    if (!ReplacePcFile(staged, destination, &error)) {
+      err_ << "get: the copy stays at " << Printable(staged.string()) << ": cannot rename it to "
+           << shown << ": " << error << '\n';
+      return false;
+    }
+    if (!quiet_) out_ << "saved as " << shown << '\n';
+  } else if (now.Exists && !now.Folder && !destinationExisted) {
+    ok = ReplacePcFile(staged, destination, &error);
+    if (ok) {
+      err_ << "get: the partial copy is now at " << shown << '\n';
+    } else {
+      err_ << "get: the partial copy stays at " << Printable(staged.string()) << ": " << error
+           << '\n';
+    }
+  } else if (now.Exists && !now.Folder) {
+    std::error_code ec;
+    ok = fs::remove(staged, ec);
+    err_ << "get: "
+         << (ok ? "removed the partial copy; " + shown + " is as it was"
+                : "the partial copy stays at " + Printable(staged.string()))
+         << '\n';
+  }
+  if (!privateFolder.empty()) {
+    std::error_code ec;
+    fs::remove(privateFolder, ec);  // only when empty: anything left in it was named
+  }
+  return ok;
+}
+
 bool Session::Get(const Words& args) {
   std::string options;
   Words paths;
   if (!TakeOptions("get", args, "mrp", &options, &paths)) return false;
   const bool recursive = options.find('r') != std::string::npos;
   if (paths.empty()) {
-    err_ << "get: which files? (get [-m] [-r] PATH... [PCDIR])\n";
+    err_ << "get: which files? (get [-m] [-r] PATH... [PCDEST])\n";
     return false;
   }
-  fs::path target = ".";
-  std::error_code ec;
-  if (paths.size() >= 2 && fs::is_directory(PathFromUser(paths.back()), ec)) {
-    target = PathFromUser(paths.back());
+  // With two or more words the last one is the PC destination, whatever
+  // exists on the PC: a script does the same thing every time it runs.
+  std::string destination;
+  if (paths.size() >= 2) {
+    destination = paths.back();
     paths.pop_back();
+    if (destination.empty()) {
+      err_ << "get: the destination is an empty word; nothing was copied\n";
+      return false;
+    }
   }
-  const fs::path pcFolder = AbsoluteLocalPath(target);
-  if (const std::string problem = PcPathProblem(pcFolder.string()); !problem.empty()) {
-    err_ << "get: the module cannot be given the PC folder " << Printable(pcFolder.string()) << ": "
-         << problem << '\n';
+  struct Source {
+    std::string Path;
+    FolderParts Folder;
+    std::string Last;
+    std::vector<PanelItem> Items;
+  };
+  // Wildcards in a source's words never make it one file to save under a new name.
+  bool patterned = false;
+  for (const auto& path : paths) patterned = patterned || HasWildcards(path);
+  if (std::string error; !panel_.ExpandFolderPatterns(&paths, &error)) {
+    err_ << "get: " << error << '\n';
     return false;
+  }
+  std::vector<Source> sources;
+  for (const auto& path : paths) {
+    Source source{path, {}, "", {}};
+    std::string error;
+    if (!panel_.Select(path, &source.Folder, &source.Last, &source.Items, &error)) {
+      err_ << "get: " << error << '\n';
+      return false;
+    }
+    if (source.Last.empty() && !recursive) {
+      // The path names a folder itself: "..", "docs\".
+      err_ << "get: " << path << " names a folder, not a file (get -r copies folders)\n";
+      return false;
+    }
+    sources.push_back(std::move(source));
+  }
+  const bool oneFile = sources.size() == 1 && !patterned && sources[0].Items.size() == 1 &&
+                       !IsFolder(sources[0].Items[0]);
+  fs::path pcFolder = AbsoluteLocalPath(".");
+  std::string saveAs;  // one file saved under another name
+  bool makeFolder = false;
+  if (!destination.empty()) {
+    const fs::path path = PcPathFromUser(destination);
+    const bool markedFolder = destination.back() == '/' || destination.back() == '\\';
+    PcFile there;
+    PcFileState(path, &there);
+    if (there.Folder) {
+      pcFolder = AbsoluteLocalPath(path);
+    } else if (oneFile && !markedFolder) {
+      const fs::path absolute = AbsoluteLocalPath(path);
+      pcFolder = absolute.parent_path();
+      saveAs = absolute.filename().string();
+      PcFile parent;
+      if (!PcFileState(pcFolder, &parent) || !parent.Folder) {
+        err_ << "get: there is no PC folder " << Printable(pcFolder.string())
+             << " to save in; nothing was copied\n";
+        return false;
+      }
+      if (PcNameKey(saveAs) == PcNameKey(UserFromNarrow(ItemName(sources[0].Items[0])))) {
+        saveAs.clear();
+      }
+    } else if (there.Exists) {
+      err_ << "get: " << Printable(destination) << " is a file, not a folder; nothing was copied\n";
+      return false;
+    } else if (recursive) {
+      pcFolder = AbsoluteLocalPath(path);
+      makeFolder = true;
+    } else {
+      err_ << "get: there is no PC folder " << Printable(destination)
+           << "; nothing was copied (get -r makes it)\n";
+      return false;
+    }
+  }
+  if (const std::string problem = PcPathProblem((pcFolder / saveAs).string()); !problem.empty()) {
+    err_ << "get: the module cannot be given the PC path "
+         << Printable((pcFolder / saveAs).string()) << ": " << problem << '\n';
+    return false;
+  }
+  // A file saved under another name arrives under its own name first: in
+  // the destination folder when nothing there has that name, else in a
+  // private folder made there, so that no other file is touched.
+  fs::path stage;
+  if (!saveAs.empty()) {
+    const std::string own = UserFromNarrow(ItemName(sources[0].Items[0]));
+    PcFile there;
+    std::error_code ec;
+    if (!PcFileState(pcFolder / PathFromUser(own), &there) &&
+        !fs::is_symlink(pcFolder / PathFromUser(own), ec)) {
+      stage = pcFolder;
+    } else if (!MakePrivatePcFolder(pcFolder, &stage)) {
+      err_ << "get: cannot make a folder in " << Printable(pcFolder.string())
+           << " to receive the file; nothing was copied\n";
+      return false;
+    }
   }
 
   TransferPlan plan;
@@ -261,42 +428,27 @@ bool Session::Get(const Words& args) {
         &plan.Unread);
   };
 
-  if (std::string error; !panel_.ExpandFolderPatterns(&paths, &error)) {
-    err_ << "get: " << error << '\n';
-    return false;
-  }
-  for (size_t i = 0; i < paths.size(); ++i) {
-    FolderParts folder;
-    std::string last, error;
-    std::vector<PanelItem> items;
-    if (!panel_.Select(paths[i], &folder, &last, &items, &error)) {
-      // A last word meant as the PC folder that is not there is named as such.
-      const bool looksLocal = paths[i].find_first_of(platform::kPcPathMarks) != std::string::npos;
-      if (i + 1 == paths.size() && paths.size() >= 2 && looksLocal) {
-        error = "there is no PC folder " + Printable(paths[i]);
-      }
-      err_ << "get: " << error << '\n';
-      return false;
-    }
-    if (last.empty()) {
-      // The path names a folder itself: "..", "docs\".
-      if (!recursive) {
-        err_ << "get: " << paths[i] << " names a folder, not a file"
-             << (recursive ? "" : " (get -r copies folders)") << '\n';
-        return false;
-      }
-      if (!addTree(folder, &error)) {
+  if (makeFolder) plan.LocalFolders.push_back(pcFolder);
+  for (const auto& source : sources) {
+    std::string error;
+    if (source.Last.empty()) {
+      if (!addTree(source.Folder, &error)) {
         err_ << "get: " << error << '\n';
         return false;
       }
       continue;
     }
-    for (const auto& item : items) {
+    for (const auto& item : source.Items) {
       const std::string name = ItemName(item);
       if (!IsFolder(item)) {
-        plan.Jobs.push_back({folder, item, pcFolder, ShownName(here, folder, name), false, {}});
+        plan.Jobs.push_back({source.Folder,
+                             item,
+                             stage.empty() ? pcFolder : stage,
+                             ShownName(here, source.Folder, name),
+                             false,
+                             {}});
       } else if (recursive) {
-        FolderParts top = folder;
+        FolderParts top = source.Folder;
         top.push_back(name);
         if (!addTree(top, &error)) {
           err_ << "get: " << error << '\n';
@@ -304,16 +456,28 @@ bool Session::Get(const Words& args) {
         }
       } else {
         ++plan.SkippedFolders;
-        err_ << "get: skipped the folder " << ShownName(here, folder, name)
+        err_ << "get: skipped the folder " << ShownName(here, source.Folder, name)
              << " (get -r copies folders)\n";
       }
     }
   }
   // What could be read is copied; what could not is named once more at the end.
+  const auto tellUnread = [&] {
+    for (const auto& unread : plan.Unread)
+      err_ << "get: " << unread << "; nothing in it was copied\n";
+    return plan.Unread.empty();
+  };
+  if (stage.empty()) {
+    const bool copied = Execute(plan);
+    return tellUnread() && copied;
+  }
+  const fs::path staged = stage / PathFromUser(UserFromNarrow(ItemName(plan.Jobs[0].Item)));
+  PcFile before;
+  PcFileState(pcFolder / PathFromUser(saveAs), &before);
   const bool copied = Execute(plan);
-  for (const auto& unread : plan.Unread)
-    err_ << "get: " << unread << "; nothing in it was copied\n";
-  return copied && plan.Unread.empty();
+  return FinishPcSave(copied, staged, pcFolder / PathFromUser(saveAs), before.Exists,
+                      ItemSize(plan.Jobs[0].Item), stage != pcFolder ? stage : fs::path()) &&
+         copied;
 }
 
 bool Session::Put(const Words& args) {
@@ -321,7 +485,7 @@ bool Session::Put(const Words& args) {
   Words files;
   if (!TakeOptions("put", args, "mrp", &options, &files)) return false;
   if (files.empty()) {
-    err_ << "put: which files? (put [-m] FILE... [DEVDIR])\n";
+    err_ << "put: which files? (put [-m] FILE... [DEVDEST])\n";
     return false;
   }
   TransferPlan plan;
@@ -329,27 +493,55 @@ bool Session::Put(const Words& args) {
   plan.Command = "put";
   plan.Move = options.find('m') != std::string::npos;
   plan.Target = panel_.Home();
-  // The last word names the device folder when it names one and no PC file.
-  if (files.size() >= 2 && !HasWildcards(files.back())) {
+  // With two or more words the last one is the device destination: an
+  // existing folder, or with one source file the name to store it under.
+  std::string storeAs;
+  bool storeAsExisted = false;
+  const bool recursive = options.find('r') != std::string::npos;
+  if (files.size() >= 2) {
+    const std::string last = files.back();
+    files.pop_back();
+    if (last.empty()) {
+      err_ << "put: the destination is an empty word; nothing was copied\n";
+      return false;
+    }
     std::error_code ec;
-    const fs::path last = PathFromUser(files.back());
-    if (!fs::exists(last, ec) || fs::is_directory(last, ec)) {
-      FolderParts folder;
-      std::string error;
-      if (panel_.FindFolder(files.back(), &folder, &error)) {
-        plan.Target = folder;
-        files.pop_back();
-      } else if (!fs::exists(last, ec) && files.back().find('\\') != std::string::npos) {
-        err_ << "put: " << error << '\n';
+    const fs::path only = PcPathFromUser(files[0]);
+    const bool oneFile = files.size() == 1 && !HasWildcards(only.filename().string()) &&
+                         fs::is_regular_file(only, ec);
+    std::string error;
+    FolderParts parent;
+    std::string name;
+    if (panel_.FindFolder(last, &plan.Target, &error)) {
+      // The destination folder is there.
+    } else if (recursive && !oneFile && panel_.SplitPath(last, &parent, &name, &error) &&
+               !name.empty() && !HasWildcards(name) &&
+               FindEntry(panel_.Entries(parent), name) == nullptr) {
+      // put -r makes a missing last folder, as get -r does on the PC.
+      plan.Target = parent;
+      plan.Target.push_back(name);
+      plan.DeviceFolders.push_back(plan.Target);
+    } else {
+      if (!oneFile || last.back() == '\\' || last.back() == '/' ||
+          !panel_.SplitPath(last, &plan.Target, &name, &error) || name.empty() ||
+          HasWildcards(name)) {
+        if (oneFile && HasWildcards(name)) error = last + ": a new name holds no wildcards";
+        err_ << "put: " << error << "; nothing was copied\n";
         return false;
       }
+      storeAs = name;
+      if (const PanelItem* there = FindEntry(panel_.Entries(plan.Target), name)) {
+        storeAs = ItemName(*there);  // the device keeps an overwritten file's name
+        storeAsExisted = true;
+      }
+      if (SameDeviceName(storeAs, NarrowFromUser(only.filename().string()))) storeAs.clear();
     }
   }
 
   // Local wildcards are expanded here, within the folder the pattern names.
   std::vector<fs::path> paths;
   for (const auto& file : files) {
-    const fs::path path = PathFromUser(file);
+    const fs::path path = PcPathFromUser(file);
     std::error_code ec;
     if (!HasWildcards(path.filename().string())) {
       if (!fs::exists(path, ec)) {
@@ -375,7 +567,6 @@ bool Session::Put(const Words& args) {
     paths.insert(paths.end(), found.begin(), found.end());
   }
 
-  const bool recursive = options.find('r') != std::string::npos;
   // One PC file, into the plan's folder or, from a tree, into its own.
   const auto addFile = [&](const fs::path& shown, const fs::path& absolute,
                            const FolderParts* into) {
@@ -461,7 +652,89 @@ bool Session::Put(const Words& args) {
     }
     if (!addFile(path, absolute, nullptr)) return false;
   }
-  return Execute(plan);
+  if (storeAs.empty() || plan.Jobs.size() != 1) return Execute(plan);
+  // The module stores the file under its own name: in the destination
+  // folder when nothing there has that name, else in a private folder made
+  // there; then the device's move gives it the name asked for.
+  const FolderParts target = plan.Target;
+  const std::string own = ItemName(plan.Jobs[0].Item);
+  bool privateStage = false;
+  if (FindEntry(panel_.Entries(target), own) != nullptr) {
+    const auto seed = static_cast<uint64_t>(
+        std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
+    std::string error;
+    for (uint64_t n = 0; n < 100 && !privateStage; ++n) {
+      plan.Target = target;
+      plan.Target.push_back("merlo-put-" + std::to_string(seed + n));
+      privateStage = FindEntry(panel_.Entries(target), plan.Target.back()) == nullptr &&
+                     device::MakeFolder(plan.Target, &error);
+    }
+    if (!privateStage) {
+      err_ << "put: cannot make a folder in " << FolderText(target)
+           << " to receive the file: " << error << "; nothing was copied\n";
+      return false;
+    }
+    panel_.Forget(target);
+  }
+  const bool copied = Execute(plan);
+  return FinishDeviceSave(copied, plan.Target, own, target, storeAs, storeAsExisted,
+                          ItemSize(plan.Jobs[0].Item), privateStage) &&
+         copied;
+}
+
+bool Session::FinishDeviceSave(bool copied, const FolderParts& stage, const std::string& name,
+                               const FolderParts& target, const std::string& storeAs,
+                               bool destinationExisted, uint64_t size, bool privateStage) {
+  panel_.Forget(stage);
+  panel_.Forget(target);
+  const PanelItem* staged = FindEntry(panel_.Entries(stage), name);
+  const std::string from = device::PathOf(stage, name);
+  const std::string to = device::PathOf(target, storeAs);
+  const std::string shown = EntryText(target, storeAs);
+  bool ok = true;
+  std::string error;
+  if (staged != nullptr && (copied || ItemSize(*staged) == size)) {
+    // The whole file. The device's move refuses an existing name: the old
+    // file is set aside, and comes back when the move fails.
+    std::string aside;
+    if (FindEntry(panel_.Entries(target), storeAs) != nullptr) {
+      for (uint64_t n = 0; aside.empty() || FindEntry(panel_.Entries(target), aside) != nullptr;
+           ++n) {
+        aside = storeAs + ".merlo-old" + (n == 0 ? "" : std::to_string(n));
+      }
+      if (!device::MoveEntry(to, device::PathOf(target, aside), &error)) {
+        err_ << "put: the copy stays at " << EntryText(stage, name) << "; " << error << '\n';
+        return false;
+      }
+    }
+    if (!device::MoveEntry(from, to, &error)) {
+      err_ << "put: the copy stays at " << EntryText(stage, name) << "; " << error << '\n';
+      std::string back;
+      if (!aside.empty() && !device::MoveEntry(device::PathOf(target, aside), to, &back)) {
+        err_ << "put: the old file stays at " << EntryText(target, aside) << "; " << back << '\n';
+      }
+      return false;
+    }
+    if (!aside.empty() && !device::RemoveFile(device::PathOf(target, aside), &error)) {
+      err_ << "put: the old file stays at " << EntryText(target, aside) << "; " << error << '\n';
+      ok = false;
+    }
+    if (!quiet_) out_ << "stored as " << shown << '\n';
+  } else if (staged != nullptr && !destinationExisted) {
+    ok = device::MoveEntry(from, to, &error);
+    err_ << "put: " << (ok ? "the partial copy is now at " + shown : error) << '\n';
+  } else if (staged != nullptr) {
+    ok = device::RemoveFile(from, &error);
+    err_ << "put: " << (ok ? "removed the partial copy; " + shown + " is as it was" : error)
+         << '\n';
+  }
+  if (privateStage && !device::RemoveFolder(stage, &error)) {
+    err_ << "put: " << error << '\n';
+    ok = false;
+  }
+  panel_.Forget(stage);
+  panel_.Forget(target);
+  return ok;
 }
 
 bool Session::Copy(const Words& args) { return CopyWithin("cp", args, false); }

@@ -262,6 +262,8 @@ class Scene {
     for (size_t i = 0; i < op_.Files; ++i) words.push_back(FileName(i));
     if (op_.Direction == Way::Download) words.push_back(Pc().string());
     if (op_.Direction == Way::Within) words.push_back("sub");
+    // With several files the last word is the device folder.
+    if (op_.Direction == Way::Upload && op_.Files > 1) words.push_back(".");
     return words;
   }
   fs::path Folder() const { return op_.Direction == Way::Upload ? Pc() : folder_; }

@@ -3,6 +3,7 @@
 // command line or a script on its standard input.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -351,7 +352,9 @@ TEST_F(ShellTest, ScriptedNavigation) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_CONTAINS(outcome.out, "inner.txt");
   EXPECT_CONTAINS(outcome.out, "<DIR>  ..");
-  EXPECT_CONTAINS(outcome.out, "\\docs\n\\\n\\\n");
+  // Piped commands are echoed after the prompt, as a session shows them.
+  EXPECT_CONTAINS(outcome.out, "merlo \\docs> pwd\n\\docs\nmerlo \\docs> cd ..\n");
+  EXPECT_CONTAINS(outcome.out, "merlo \\> pwd\n\\\nmerlo \\> exit\n");
   EXPECT_EQ(outcome.out.find("b.bin"), std::string::npos);
 }
 
@@ -378,7 +381,7 @@ TEST_F(ShellTest, PutCopiesPcFilesIntoTheDeviceFolder) {
   WriteFile(pc_ / "one" / "new.txt", "fresh");
   WriteFile(pc_ / "two" / "other.txt", "more");
   const Outcome outcome = Script("cd docs\nput " + (pc_ / "one" / "new.txt").string() + " " +
-                                 (pc_ / "two" / "other.txt").string() + "\nlpwd\n");
+                                 (pc_ / "two" / "other.txt").string() + " .\nlpwd\n");
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_CONTAINS(outcome.out, "copied 2 of 2 files");
   EXPECT_EQ(ReadFile(device_ / "docs" / "new.txt"), "fresh");
@@ -624,7 +627,7 @@ TEST_F(ShellTest, TwoSourcesForOneDestinationCopyNothing) {
   } cases[] = {
       {{"get", "-m", "a\\x.txt", "b\\x.txt", out.string()}, "a\\x.txt", "b\\x.txt"},
       {{"get", "-r", "-m", "a\\sub", "b\\sub", out.string()}, "a\\sub\\y.txt", "b\\sub\\y.txt"},
-      {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string()},
+      {{"put", "-m", (pc_ / "one" / "x.txt").string(), (pc_ / "two" / "x.txt").string(), "."},
        (pc_ / "one" / "x.txt").string(),
        (pc_ / "two" / "x.txt").string()},
       // One name on the device.
@@ -828,7 +831,8 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   WriteFile(pc_ / "small.txt", "s");
   { std::ofstream huge(pc_ / "huge.bin", std::ios::binary); }
   fs::resize_file(pc_ / "huge.bin", uint64_t(1) << 43);
-  const Outcome put = Command({"put", (pc_ / "small.txt").string(), (pc_ / "huge.bin").string()});
+  const Outcome put =
+      Command({"put", (pc_ / "small.txt").string(), (pc_ / "huge.bin").string(), "\\"});
   EXPECT_EQ(put.status, 1);
   EXPECT_CONTAINS(put.err,
                   "2 files of 8.0 TiB (8796093022209 bytes) cannot fit: the volume of \\ has ");
@@ -1353,3 +1357,143 @@ TEST_F(ShellTest, TheParentEntryIsNeitherSelectedNorCounted) {
 }
 
 }  // namespace
+
+// Where the last word of get and put sends the files: always the destination,
+// a folder, or with one source file the name to save under.
+TEST_F(ShellTest, TheLastWordIsAlwaysTheDestination) {
+  const struct {
+    std::string Line;  // run in the PC folder
+    std::string Faults;
+    int Status;
+    std::vector<std::pair<std::string, std::string>> Files;  // "pc/..." or "device/...": contents
+  } cases[] = {
+      {"get a.txt new.txt", "", 0, {{"pc/new.txt", "alpha"}, {"pc/a.txt", ""}}},
+      {"get a.txt .", "", 0, {{"pc/a.txt", "alpha"}}},
+      {"get a.txt missing/", "", 1, {{"pc/missing", ""}}},
+      {"get a.txt b.bin missing", "", 1, {{"pc/missing", ""}}},
+      {"get -r docs made/deeper", "", 0, {{"pc/made/deeper/docs/inner.txt", "inside docs"}}},
+      // An unrelated file of the source's name stays as it is.
+      {"get a.txt f.txt", "", 0, {{"pc/f.txt", "alpha"}}},
+      {"get b.bin new.bin",
+       "",
+       0,
+       {{"pc/new.bin", std::string(3000, '\x7f')}, {"pc/b.bin", "pc b"}}},
+      // A failed copy under a new name keeps the old file there.
+      {"get b.bin keep.txt", "short-read=1", 1, {{"pc/keep.txt", "kept"}, {"pc/b.bin", "pc b"}}},
+      {"put f.txt docs\\g.txt", "", 0, {{"device/docs/g.txt", "pc f"}, {"device/docs/f.txt", ""}}},
+      {"put a.txt b.bin", "", 0, {{"device/b.bin", "pc a"}, {"device/a.txt", "alpha"}}},
+      {"put f.txt a.txt nowhere", "", 1, {{"device/f.txt", ""}}},
+      {"put -r t made", "", 0, {{"device/made/t/x.txt", "tx"}}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(pc_);
+    fs::remove_all(device_);
+    SetUp();
+    WriteFile(pc_ / "f.txt", "pc f");
+    WriteFile(pc_ / "a.txt", "pc a");
+    WriteFile(pc_ / "keep.txt", "kept");
+    WriteFile(pc_ / "b.bin", "pc b");
+    WriteFile(pc_ / "t" / "x.txt", "tx");
+    if (c.Line.rfind("get", 0) == 0) fs::remove(pc_ / "a.txt");
+    SetFaults(c.Faults);
+    const Outcome outcome = Script("lcd " + pc_.string() + "\n" + c.Line + "\n");
+    SetFaults("");
+    EXPECT_EQ(outcome.status, c.Status) << c.Line << "\n" << outcome.err;
+    for (const auto& [path, contents] : c.Files) {
+      const fs::path file = scratch_ / path;
+      if (contents.empty()) {
+        EXPECT_FALSE(fs::exists(file)) << c.Line << ": " << path;
+      } else {
+        EXPECT_EQ(ReadFile(file), contents) << c.Line << ": " << path;
+      }
+    }
+    // Nothing of merlo's own staging is left on either side.
+    for (const auto& side : {pc_, device_}) {
+      for (const auto& entry : fs::recursive_directory_iterator(side)) {
+        EXPECT_EQ(entry.path().filename().string().find("merlo-"), std::string::npos)
+            << c.Line << ": " << entry.path();
+      }
+    }
+  }
+
+  // The same script does the same thing every night: the second run finds
+  // the folder the first one made, and copies into it again.
+  const std::string night = "lcd " + pc_.string() + "\nget -r docs backup \"My Backup\"\n";
+  for (int run = 0; run < 2; ++run) {
+    const Outcome outcome = Script(night);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(pc_)) {
+      files.push_back(fs::relative(entry.path(), pc_).generic_string());
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"My Backup", "My Backup/backup", "My Backup/docs",
+                                               "My Backup/docs/inner.txt", "a.txt", "b.bin",
+                                               "f.txt", "keep.txt", "t", "t/x.txt"}))
+        << "run " << run;
+  }
+}
+
+void SetHome(const fs::path& home) {
+#if defined(_WIN32)
+  _putenv(("USERPROFILE=" + home.string()).c_str());
+#else
+  setenv("HOME", home.c_str(), 1);
+#endif
+}
+
+// What sftp users type by habit.
+TEST_F(ShellTest, SftpHabits) {
+  const fs::path home = scratch_ / "home";
+  WriteFile(home / "sub" / "h.txt", "from home");
+  WriteFile(pc_ / "one.txt", "1");
+  WriteFile(pc_ / "two.log", "22");
+#if defined(_WIN32)
+  const char* const homeVariable = "USERPROFILE";
+#else
+  const char* const homeVariable = "HOME";
+#endif
+  const char* const saved = std::getenv(homeVariable);
+  const std::string savedHome = saved != nullptr ? saved : "";
+  SetHome(home);
+  const Outcome outcome = Script("lcd " + pc_.string() +
+                                 "\n"
+                                 "lls -l *.txt two.log\n"
+                                 "lcd\n"
+                                 "lls ~/sub\n"
+                                 "put ~/sub/h.txt\n"
+                                 "get a.txt ~/sub/a2.txt\n"
+                                 "lcd ~/sub\n"
+                                 "bye\n"
+                                 "ls\n");
+  SetHome(savedHome);
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_CONTAINS(outcome.out, "            1  one.txt\n");
+  EXPECT_CONTAINS(outcome.out, "            2  two.log\n0 folders, 2 files, 3 bytes\n");
+  EXPECT_CONTAINS(outcome.out, "lcd\n" + home.string() + "\n");
+  EXPECT_CONTAINS(outcome.out, "            9  h.txt\n");
+  EXPECT_CONTAINS(outcome.out, "lcd ~/sub\n" + (home / "sub").string() + "\n");
+  EXPECT_EQ(outcome.out.find("b.bin"), std::string::npos);  // after bye nothing runs
+  EXPECT_EQ(ReadFile(device_ / "h.txt"), "from home");
+  EXPECT_EQ(ReadFile(home / "sub" / "a2.txt"), "alpha");
+  EXPECT_NE(Script("lls nothing*\n").status, 0);
+
+#if !defined(_WIN32)
+  // A local command gets the whole rest of the line; its failure stops a script.
+  const Outcome local = Script("!echo one; echo two\n!exit 3\nls\n");
+  EXPECT_EQ(local.status, 1);
+  EXPECT_CONTAINS(local.out, "one\ntwo\n");
+  EXPECT_CONTAINS(local.err, "ended with status 3");
+  EXPECT_EQ(local.out.find("b.bin"), std::string::npos);
+  // "!" alone starts $SHELL.
+  WriteFile(scratch_ / "shell.sh", "#!/bin/sh\necho in the shell\n");
+  fs::permissions(scratch_ / "shell.sh", fs::perms::owner_exec, fs::perm_options::add);
+  const char* const shell = std::getenv("SHELL");
+  const std::string savedShell = shell != nullptr ? shell : "";
+  setenv("SHELL", (scratch_ / "shell.sh").c_str(), 1);
+  const Outcome interactive = Command({"!"});
+  setenv("SHELL", savedShell.c_str(), 1);
+  EXPECT_EQ(interactive.status, 0) << interactive.err;
+  EXPECT_CONTAINS(interactive.out, "in the shell\n");
+#endif
+}
