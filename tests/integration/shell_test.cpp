@@ -458,7 +458,7 @@ TEST_F(ShellTest, RmReportsEachEntryInTheOrderLsShows) {
        "",
        1,
        "deleted a.txt\ndeleted b.txt\ndeleted 2 of 3 files\n",
-       {"rm: cannot delete C.txt: device error 31\n"}},
+       {"rm: cannot delete C.txt: a general failure on the device\n"}},
       {"tree",
        {"rm", "-r", "t"},
        "",
@@ -473,7 +473,7 @@ TEST_F(ShellTest, RmReportsEachEntryInTheOrderLsShows) {
        "",
        1,
        "deleted t\\inner.txt\ndeleted t\\Z.txt\ndeleted t\\sub\\x.txt\ndeleted 3 of 3 files\n",
-       {"rm: cannot remove \\t\\sub: device error 31\n",
+       {"rm: cannot remove \\t\\sub: a general failure on the device\n",
         "rm: removed 0 of 2 folders; left on the device: \\t\n"}},
   };
   for (const auto& c : cases) {
@@ -1024,7 +1024,7 @@ TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
   }
   EXPECT_FALSE(fs::exists(device_ / "docs" / "pics" / "p.jpg"));
   SetFaults("");
-  EXPECT_EQ(Script("cd ..\npwd\n").out, "\\\n");
+  EXPECT_EQ(Command({"cd ..; pwd"}).out, "\\\n");
 }
 
 // One line for each file that arrives; -q prints only errors; a failure
