@@ -435,14 +435,21 @@ bool StateOf(const std::string& path, EntryState* state, std::string* error, boo
   if (state->Folder || !details) return true;
   uint32_t found = 0;
   DeviceFindRecord* records = nullptr;
-  const bool listed =
-      calls.CeFindAllFiles(wide.c_str(),
-                           kFindAttributes | kFindSizeHigh | kFindSizeLow | kFindLastWriteTime,
-                           &found, &records) != 0;
+  const bool listed = calls.CeFindAllFiles(wide.c_str(),
+                                           kFindAttributes | kFindSizeHigh | kFindSizeLow |
+                                               kFindLastWriteTime | kFindName,
+                                           &found, &records) != 0;
   const std::string reason = listed ? "" : LastError();
   if (listed && found == 1 && records != nullptr) {
     state->Size = (uint64_t{records[0].SizeHigh} << 32) | records[0].SizeLow;
     state->Written = (uint64_t{records[0].LastWriteTime[1]} << 32) | records[0].LastWriteTime[0];
+    std::u16string name;
+    for (const DeviceChar* c = records[0].Name; c < records[0].Name + 260 && *c != 0; ++c) {
+      name.push_back(static_cast<char16_t>(*c));
+    }
+    std::string utf8;
+    unicode::ToUtf8(name, &utf8);
+    state->Name = NarrowFromUser(utf8);
   }
   if (records != nullptr) calls.CeRapiFreeBuffer(records);
   if (listed && found == 1) return true;

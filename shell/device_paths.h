@@ -184,6 +184,7 @@ struct EntryState {
   bool ReadOnly = false;
   uint64_t Size = 0;
   uint64_t Written = 0;
+  std::string Name;  // a file's name as the device spells it (narrow text)
 };
 // Without details only the attributes are asked for (Size and Written stay 0).
 bool StateOf(const std::string& path, EntryState* state, std::string* error, bool details = true);

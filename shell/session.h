@@ -27,6 +27,7 @@ struct LocalState {
   bool ReadOnly = false;
   uint64_t Size = 0;
   uint64_t Written = 0;  // 100 ns steps: a change of time alone tells a rewritten file
+  std::string Name;      // a device file's name as the device spells it
 };
 class LiveProgress;
 

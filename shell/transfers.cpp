@@ -85,6 +85,7 @@ LocalState DeviceStateOf(const std::string& path, bool details = true) {
   state.ReadOnly = entry.ReadOnly;
   state.Size = entry.Size;
   state.Written = entry.Written;
+  state.Name = entry.Name;
   return state;
 }
 
@@ -753,6 +754,14 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   if (plan.Kind != TransferKind::Remove) KeepTime(plan, job, pcFile);
   if (!destination.Aside.empty()) {
     std::string error;
+    const std::string& was = destination.Before.Name;
+    if (plan.Kind == TransferKind::Put && !was.empty() && was != name &&
+        !device::MoveEntry(device::PathOf(job.Target(plan), name),
+                           device::PathOf(job.Target(plan), was), &error)) {
+      err_ << plan.Command << ": " << job.Shown << " arrived whole, but not under the old name's "
+           << "spelling: " << error << '\n';
+      ++plan.TimesFailed;
+    }
     const bool removed = plan.Kind == TransferKind::Get
                              ? platform::RemovePcFile(PathFromUser(destination.Aside), &error)
                              : device::DeleteFile(NarrowFromUser(destination.Aside), &error);
@@ -809,9 +818,19 @@ bool Session::PrepareDestination(const TransferPlan& plan, const FileJob& job,
       destination->Aside = aside.string();
       return true;
     }
-  } else if (std::string aside; device::SetAside(job.Target(plan), name, &aside, &error)) {
-    destination->Aside = UserFromNarrow(aside);
-    return true;
+  } else {
+    // The old file's spelling, which the new one takes: an overwritten device
+    // file keeps its name as it stands.
+    destination->Before = DeviceStateOf(devicePath);
+    error = destination->Before.Why;
+    std::string aside;
+    if (destination->Before.Known &&
+        device::SetAside(job.Target(plan),
+                         destination->Before.Name.empty() ? name : destination->Before.Name, &aside,
+                         &error)) {
+      destination->Aside = UserFromNarrow(aside);
+      return true;
+    }
   }
   err_ << plan.Command << ": cannot set " << destination->Where
        << " aside to copy over it: " << error << "; " << job.Shown << " was not " << verb << '\n';

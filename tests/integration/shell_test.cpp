@@ -884,8 +884,16 @@ TEST_F(ShellTest, ProgressAndWhatAFailureLeft) {
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out, "");
 
-  // The second read of b.bin comes short: its first 2048 bytes arrived.
+  // The second read of b.bin comes short: over the copy made above, that copy
+  // comes back; where there was none, the first 2048 bytes stay.
   SetFaults("short-read=2");
+  const std::string whole = ReadFile(pc_ / "b.bin");
+  const Outcome kept = Command({"get", "b.bin", pc_.string()});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_CONTAINS(kept.err, "b.bin failed; " + (pc_ / "b.bin").string() + " is as it was");
+  EXPECT_EQ(ReadFile(pc_ / "b.bin"), whole);
+  EXPECT_EQ(std::distance(fs::directory_iterator(pc_), fs::directory_iterator()), 2);
+  fs::remove(pc_ / "b.bin");
   const Outcome partial = Command({"get", "b.bin", pc_.string()});
   EXPECT_EQ(partial.status, 1);
   EXPECT_CONTAINS(partial.err,
