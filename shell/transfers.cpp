@@ -871,8 +871,12 @@ void Session::ReportLeftover(const TransferPlan& plan, const FileJob& job,
          << destination.Aside << '\n';
     return;
   }
-  const bool back = toPc ? platform::RenamePcFile(PathFromUser(destination.Aside), pcFile, &error)
-                         : device::MoveEntry(NarrowFromUser(destination.Aside), devicePath, &error);
+  // A device file comes back under its own spelling.
+  const std::string& was = destination.Before.Name;
+  const bool back =
+      toPc ? platform::RenamePcFile(PathFromUser(destination.Aside), pcFile, &error)
+           : device::MoveEntry(NarrowFromUser(destination.Aside),
+                               device::PathOf(job.Target(plan), was.empty() ? name : was), &error);
   if (back) {
     err_ << plan.Command << ": " << job.Shown << " failed; " << where << " is as it was"
          << (plan.Move ? ", and the source stays" : "") << '\n';
