@@ -747,6 +747,8 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
       if (const std::string problem = platform::PcWriteProblem(pcFile, size); !problem.empty()) {
         err_ << plan.Command << ": " << problem << '\n';
       }
+    } else if (destination.Before.Folder) {
+      err_ << plan.Command << ": a folder is in the way at " << destination.Where << '\n';
     }
     ReportLeftover(plan, job, destination, size);
     return JobOutcome::Failed;
