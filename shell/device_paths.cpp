@@ -411,6 +411,12 @@ uint32_t LastErrorCode() {
   return calls.CeGetLastError == nullptr ? 0 : calls.CeGetLastError();
 }
 
+bool CanTellState() {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  return calls.CeGetFileAttributes != nullptr && calls.CeFindAllFiles != nullptr &&
+         calls.CeRapiFreeBuffer != nullptr && calls.CeGetLastError != nullptr;
+}
+
 bool StateOf(const std::string& path, EntryState* state, std::string* error, bool details) {
   *state = EntryState{};
   const DeviceCalls& calls = DeviceLibraryCalls();

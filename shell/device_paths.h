@@ -186,6 +186,8 @@ struct EntryState {
   uint64_t Written = 0;
   std::string Name;  // a file's name as the device spells it (narrow text)
 };
+// Whether the library has the calls StateOf needs.
+bool CanTellState();
 // Without details only the attributes are asked for (Size and Written stay 0).
 bool StateOf(const std::string& path, EntryState* state, std::string* error, bool details = true);
 

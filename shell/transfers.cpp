@@ -89,6 +89,26 @@ LocalState DeviceStateOf(const std::string& path, bool details = true) {
   return state;
 }
 
+// A device destination as the module lists its folder, where the library
+// lacks the calls to ask of the one file; the panel goes back to `back`. An
+// empty listing may be one that failed: it is told as nothing there, as the
+// module tells it.
+LocalState ListedState(Panel& panel, const FolderParts& folder, const std::string& name,
+                       const FolderParts& back) {
+  LocalState state;
+  panel.Forget(folder);
+  if (const PanelItem* entry = FindEntry(panel.Entries(folder), name)) {
+    state.Exists = true;
+    state.Folder = IsFolder(*entry);
+    state.ReadOnly = (entry->Attributes & kDeviceAttributeReadOnly) != 0;
+    state.Size = ItemSize(*entry);
+    state.Written = ItemWriteTime(*entry);
+    state.Name = ItemName(*entry);
+  }
+  panel.MoveTo(back);
+  return state;
+}
+
 // A free name beside a PC file for its old version while the new one is
 // copied: "f.txt.merlo-old", else numbered, else short where the name would be
 // too long for the file system. Empty when none is free.
@@ -787,7 +807,11 @@ bool Session::PrepareDestination(const TransferPlan& plan, const FileJob& job,
   const std::string devicePath = device::PathOf(job.Target(plan), name);
   destination->Where = toPc ? pcFile.string() : EntryText(job.Target(plan), name);
   // Only a file that stays as it is without merlo's help needs its size and time.
-  destination->Before = toPc ? StateOf(pcFile) : DeviceStateOf(devicePath, false);
+  const bool ownCalls = toPc || device::CanTellState();
+  const FolderParts& at = plan.Kind == TransferKind::Put ? job.Target(plan) : job.Folder;
+  destination->Before = toPc       ? StateOf(pcFile)
+                        : ownCalls ? DeviceStateOf(devicePath, false)
+                                   : ListedState(panel_, job.Target(plan), name, at);
   LocalState& before = destination->Before;
   const char* verb = plan.Move ? "moved" : "copied";
   if (!before.Known) {
@@ -802,14 +826,15 @@ bool Session::PrepareDestination(const TransferPlan& plan, const FileJob& job,
          << verb << '\n';
     return false;
   }
-  if (before.ReadOnly) {
+  if (before.ReadOnly || !ownCalls) {
     if (toPc) {
       err_ << plan.Command << ": " << destination->Where << " is read-only; " << job.Shown
            << " was not " << verb << '\n';
       return false;
     }
     // The device refuses to overwrite it, and says so: it stays as it is.
-    destination->Before = DeviceStateOf(devicePath);
+    // A library that cannot tell a file's state cannot set one aside either.
+    if (ownCalls) destination->Before = DeviceStateOf(devicePath);
     return true;
   }
   std::string error;
@@ -845,7 +870,10 @@ void Session::ReportLeftover(const TransferPlan& plan, const FileJob& job,
   const std::string name = ItemName(job.Item);
   const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
   const std::string devicePath = device::PathOf(job.Target(plan), name);
-  const LocalState after = toPc ? StateOf(pcFile) : DeviceStateOf(devicePath);
+  const LocalState after = toPc ? StateOf(pcFile)
+                           : device::CanTellState()
+                               ? DeviceStateOf(devicePath)
+                               : ListedState(panel_, job.Target(plan), name, panel_.Folder());
   if (destination.Aside.empty()) {
     err_ << plan.Command << ": "
          << Leftover(destination.Where, destination.Before, after, expected, plan.Move) << '\n';
