@@ -108,9 +108,10 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 // PC's file times cannot hold is left as it was, and counts as set.
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);
 
-// Renames a PC file; false with the reason when `to` exists or the rename fails.
+// Renames a PC file, never over another; false with the reason when it
+// fails, and *taken (when given) true when it failed because `to` exists.
 bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                  std::string* error);
+                  std::string* error, bool* taken = nullptr);
 // Removes a PC file; false with the reason.
 bool RemovePcFile(const std::filesystem::path& path, std::string* error);
 

@@ -376,17 +376,18 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
 }
 
 bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                  std::string* error) {
+                  std::string* error, bool* taken) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno == EINVAL || errno == ENOSYS) {
     // A file system without RENAME_NOREPLACE.
     struct stat info;
     if (lstat(to.c_str(), &info) == 0) {
-      *error = to.string() + " exists";
-      return false;
+      errno = EEXIST;
+    } else if (rename(from.c_str(), to.c_str()) == 0) {
+      return true;
     }
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
   }
+  if (taken != nullptr) *taken = errno == EEXIST;
   *error = std::strerror(errno);
   return false;
 }

@@ -492,10 +492,12 @@ std::string SystemErrorText(DWORD code) {
 }  // namespace
 
 bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                  std::string* error) {
+                  std::string* error, bool* taken) {
   // Without MOVEFILE_REPLACE_EXISTING: an existing `to` makes it fail.
   if (MoveFileExW(from.wstring().c_str(), to.wstring().c_str(), 0)) return true;
-  *error = SystemErrorText(GetLastError());
+  const DWORD code = GetLastError();
+  if (taken != nullptr) *taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+  *error = SystemErrorText(code);
   return false;
 }
 

@@ -109,10 +109,11 @@ LocalState ListedState(Panel& panel, const FolderParts& folder, const std::strin
   return state;
 }
 
-// A free name beside a PC file for its old version while the new one is
-// copied: "f.txt.merlo-old", else numbered, else short where the name would be
-// too long for the file system. Empty when none is free.
-fs::path AsidePcName(const fs::path& file) {
+// Renames a PC file to a free name beside it, for its old version while the
+// new one is copied: "f.txt.merlo-old", else numbered, else short where the
+// name would be too long for the file system. The rename itself finds a name
+// taken, so that no other look is needed. Empty, with the reason, when it fails.
+fs::path SetPcFileAside(const fs::path& file, std::string* error) {
   constexpr size_t kLongestName = 255;
   const std::string name = file.filename().string();
   for (int n = 0; n < 20; ++n) {
@@ -120,9 +121,11 @@ fs::path AsidePcName(const fs::path& file) {
     std::string candidate = name + ".merlo-old" + number;
     if (candidate.size() > kLongestName) candidate = "~merlo-old" + number + ".tmp";
     const fs::path aside = file.parent_path() / candidate;
-    std::error_code ec;
-    if (fs::symlink_status(aside, ec).type() == fs::file_type::not_found) return aside;
+    bool taken = false;
+    if (platform::RenamePcFile(file, aside, error, &taken)) return aside;
+    if (!taken) return fs::path();
   }
+  *error = "no free name beside it";
   return fs::path();
 }
 
@@ -839,9 +842,7 @@ bool Session::PrepareDestination(const TransferPlan& plan, const FileJob& job,
   }
   std::string error;
   if (toPc) {
-    const fs::path aside = AsidePcName(pcFile);
-    if (aside.empty()) error = "no free name beside it";
-    if (!aside.empty() && platform::RenamePcFile(pcFile, aside, &error)) {
+    if (const fs::path aside = SetPcFileAside(pcFile, &error); !aside.empty()) {
       destination->Aside = aside.string();
       return true;
     }
