@@ -475,6 +475,10 @@ TEST_F(ShellTest, AFailedCopySaysWhy) {
   }
   EXPECT_EQ(ReadFile(pc_ / "a.txt"), "old");
   EXPECT_EQ(ReadFile(device_ / "ro.txt"), "device");
+  // Windows removes no read-only file.
+  for (const fs::path& file : {pc_ / "a.txt", device_ / "ro.txt"}) {
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  }
 }
 
 #if !defined(_WIN32)
