@@ -298,6 +298,11 @@ struct Setup {
 Setup gSetup;
 bool gFailed = false;
 
+// merlo's get of small files, onto existing ones and onto none.
+const char* const kGetNew = "get/onto new files";
+const char* const kGetOld = "get/onto existing files";
+constexpr int kAsideFiles = 1000;
+
 // The drive-letter form the module takes for PC paths on Linux.
 std::string PcPath(const std::string& path) {
   std::string pc = "Z:" + path;
@@ -986,6 +991,94 @@ void PrintSummary() {
   ratio("module / library, PC->device", kUpModule, kUpLibrary, 0.9);
   ratio("library / dd, device->PC", kDownLibrary, kDownDd, 0.8);
   ratio("library / dd, PC->device", kUpLibrary, kUpDd, 0.8);
+  const double aside = TimeRatio(kGetOld, kGetNew, kWall);
+  if (aside > 0) {
+    const double cpu = TimeRatio(kGetOld, kGetNew, kCpu);
+    std::fprintf(out,
+                 "merlo get of %d small files, onto existing / onto new: wall %.2f  CPU %.2f   "
+                 "goal <= 1.2   %s\n",
+                 kAsideFiles, aside, cpu, Verdict(aside <= 1.2 && cpu <= 1.2));
+  }
+}
+
+// ---- merlo's get over existing files ----------------------------------------------
+
+// merlo sets an existing PC file aside before its copy and removes it after:
+// `get` of small files onto existing ones against onto none, each run of
+// merlo whole (its start included) through the same module and library.
+
+std::string AsideDevice() { return gSetup.top + "/aside-device"; }
+std::string AsidePc() { return gSetup.top + "/aside-pc"; }
+
+bool EnsureAsideFiles() {
+  static bool made = false;
+  if (made) return true;
+  if (mkdir(AsideDevice().c_str(), 0755) != 0 || mkdir(AsidePc().c_str(), 0755) != 0) return false;
+  const std::string bytes(1000, 'x');
+  for (int i = 0; i < kAsideFiles; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "/small%04d.txt", i);
+    const int fd = open((AsideDevice() + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || !WriteAll(fd, bytes.data(), bytes.size()) || close(fd) != 0) return false;
+  }
+  made = true;
+  return true;
+}
+
+const char* RunMerloGet() {
+  std::string merlo = MERLO_SHELL_PATH, device = AsideDevice(), pc = AsidePc();
+  char quiet[] = "-q", deviceOption[] = "--device", get[] = "get", all[] = "*";
+  char* argv[] = {&merlo[0], quiet, deviceOption, &device[0], get, all, &pc[0], nullptr};
+  pid_t child;
+  if (posix_spawn(&child, merlo.c_str(), nullptr, nullptr, argv, environ) != 0) {
+    return "cannot run merlo";
+  }
+  int status = 0;
+  struct rusage usage;
+  while (wait4(child, &status, 0, &usage) < 0) {
+    if (errno != EINTR) return "wait4 failed";
+  }
+  gChildCpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+              double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+  return (WIFEXITED(status) && WEXITSTATUS(status) == 0) ? nullptr : "merlo get failed";
+}
+
+// Whether the PC folder holds every file, and nothing else.
+const char* CheckAsidePc(bool empty) {
+  DIR* dir = opendir(AsidePc().c_str());
+  if (dir == nullptr) return "cannot read the PC folder";
+  int count = 0;
+  while (const struct dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    if (empty) unlinkat(dirfd(dir), entry->d_name, 0);
+    ++count;
+  }
+  closedir(dir);
+  return count == kAsideFiles ? nullptr : "the PC folder does not hold each file once";
+}
+
+void GetOntoNew(benchmark::State& state) {
+  if (!EnsureAsideFiles()) {
+    state.SkipWithError("cannot write the small files");
+    gFailed = true;
+    return;
+  }
+  CheckAsidePc(true);
+  Run(state, kGetNew, RunMerloGet, [] { return CheckAsidePc(true); });
+}
+
+void GetOntoExisting(benchmark::State& state) {
+  if (!EnsureAsideFiles() || RunMerloGet() != nullptr) {
+    state.SkipWithError("cannot write the small files");
+    gFailed = true;
+    return;
+  }
+  Run(state, kGetOld, RunMerloGet, [] { return CheckAsidePc(false); });
+  CheckAsidePc(true);
+  if (TimeRatio(kGetOld, kGetNew, kWall) > 0) {
+    state.counters["existing_per_new"] = TimeRatio(kGetOld, kGetNew, kWall);
+    state.counters["existing_per_new_cpu"] = TimeRatio(kGetOld, kGetNew, kCpu);
+  }
 }
 
 // Fixed iteration counts keep the whole run near a minute; every iteration is
@@ -1045,6 +1138,8 @@ int main(int argc, char** argv) {
   Register("Upload/read+write", UploadPlain, 6);
   Register("Upload/read+CeWriteFile", UploadLibrary, 6);
   Register("Upload/PutFiles", UploadModule, 6);
+  Register("Get1000/OntoNewFiles", GetOntoNew, 5);
+  Register("Get1000/OntoExistingFiles", GetOntoExisting, 5);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary();

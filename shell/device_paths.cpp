@@ -520,6 +520,105 @@ bool SetWriteTime(const std::string& path, uint64_t written, std::string* error)
   return false;
 }
 
+uint32_t LastErrorCode() {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  return calls.CeGetLastError == nullptr ? 0 : calls.CeGetLastError();
+}
+
+bool CanTellState() {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  return calls.CeGetFileAttributes != nullptr && calls.CeFindAllFiles != nullptr &&
+         calls.CeRapiFreeBuffer != nullptr && calls.CeGetLastError != nullptr;
+}
+
+bool StateOf(const std::string& path, EntryState* state, std::string* error, bool details) {
+  *state = EntryState{};
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeGetFileAttributes == nullptr || calls.CeFindAllFiles == nullptr ||
+      calls.CeRapiFreeBuffer == nullptr || calls.CeGetLastError == nullptr) {
+    *error = MissingCallMessage(calls.CeGetFileAttributes == nullptr ? "CeGetFileAttributes"
+                                : calls.CeGetLastError == nullptr    ? "CeGetLastError"
+                                                                     : "CeFindAllFiles");
+    return false;
+  }
+  const std::u16string wide = Wide(path);
+  const uint32_t attributes = calls.CeGetFileAttributes(wide.c_str());
+  if (attributes == kDeviceNoAttributes) {
+    const uint32_t code = calls.CeGetLastError();
+    if (code == kDeviceErrorFileNotFound || code == kDeviceErrorPathNotFound) return true;
+    *error = ErrorText(code);
+    return false;
+  }
+  state->Exists = true;
+  state->Folder = (attributes & kDeviceAttributeDirectory) != 0;
+  state->ReadOnly = (attributes & kDeviceAttributeReadOnly) != 0;
+  if (state->Folder || !details) return true;
+  uint32_t found = 0;
+  DeviceFindRecord* records = nullptr;
+  const bool listed = calls.CeFindAllFiles(wide.c_str(),
+                                           kFindAttributes | kFindSizeHigh | kFindSizeLow |
+                                               kFindLastWriteTime | kFindName,
+                                           &found, &records) != 0;
+  const std::string reason = listed ? "" : LastError();
+  if (listed && found == 1 && records != nullptr) {
+    state->Size = (uint64_t{records[0].SizeHigh} << 32) | records[0].SizeLow;
+    state->Written = (uint64_t{records[0].LastWriteTime[1]} << 32) | records[0].LastWriteTime[0];
+    std::u16string name;
+    for (const DeviceChar* c = records[0].Name; c < records[0].Name + 260 && *c != 0; ++c) {
+      name.push_back(static_cast<char16_t>(*c));
+    }
+    std::string utf8;
+    unicode::ToUtf8(name, &utf8);
+    state->Name = NarrowFromUser(utf8);
+  }
+  if (records != nullptr) calls.CeRapiFreeBuffer(records);
+  if (listed && found == 1) return true;
+  *error = listed ? "the device lists it " + std::to_string(found) + " times" : reason;
+  return false;
+}
+
+bool DeleteFile(const std::string& path, std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeDeleteFile == nullptr) {
+    *error = MissingCallMessage("CeDeleteFile");
+    return false;
+  }
+  if (calls.CeDeleteFile(Wide(path).c_str()) != 0) return true;
+  *error = LastError();
+  return false;
+}
+
+bool SetAside(const FolderParts& folder, const std::string& name, std::string* aside,
+              std::string* error) {
+  const DeviceCalls& calls = DeviceLibraryCalls();
+  if (calls.CeMoveFile == nullptr || calls.CeGetLastError == nullptr) {
+    *error = MissingCallMessage(calls.CeMoveFile == nullptr ? "CeMoveFile" : "CeGetLastError");
+    return false;
+  }
+  // A device path holds at most 259 UTF-16 units.
+  constexpr size_t kLongestPath = 259;
+  const std::u16string from = Wide(PathOf(folder, name));
+  for (int n = 0; n < 20; ++n) {
+    const std::string number = n == 0 ? "" : std::to_string(n + 1);
+    std::string candidate = PathOf(folder, name + ".merlo-old" + number);
+    if (Wide(candidate).size() > kLongestPath) {
+      candidate = PathOf(folder, "~merlo-old" + number + ".tmp");
+    }
+    if (Wide(candidate).size() > kLongestPath) break;
+    if (calls.CeMoveFile(from.c_str(), Wide(candidate).c_str()) != 0) {
+      *aside = candidate;
+      return true;
+    }
+    const uint32_t code = calls.CeGetLastError();
+    if (code != kDeviceErrorAlreadyExists && code != kDeviceErrorFileExists) {
+      *error = ErrorText(code);
+      return false;
+    }
+  }
+  *error = "no free name beside it within the device's path length";
+  return false;
+}
+
 bool FreeSpace(const FolderParts& folder, Space* space, std::string* error) {
   const DeviceCalls& calls = DeviceLibraryCalls();
   if (calls.CeGetDiskFreeSpaceEx != nullptr) {
@@ -544,17 +643,5 @@ bool FreeSpace(const FolderParts& folder, Space* space, std::string* error) {
   *error = MissingCallMessage("CeGetDiskFreeSpaceEx");
   return false;
 }
-
-bool RemoveFile(const std::string& path, std::string* error) {
-  const DeviceCalls& calls = DeviceLibraryCalls();
-  if (calls.CeDeleteFile == nullptr) {
-    *error = MissingCallMessage("CeDeleteFile");
-    return false;
-  }
-  if (calls.CeDeleteFile(Wide(path).c_str()) != 0) return true;
-  *error = "cannot delete " + UserFromNarrow(path) + ": " + LastError();
-  return false;
-}
-
 }  // namespace device
 }  // namespace merlo

@@ -203,6 +203,35 @@ uint32_t Attributes(const std::string& path, std::string* error);
 // Sets a file's last-write time (the two halves of a file time).
 bool SetWriteTime(const std::string& path, uint64_t written, std::string* error);
 
+// The device's last error code (CeGetLastError); 0 when the library cannot tell.
+uint32_t LastErrorCode();
+
+// One entry as the device tells it now, asked of that path alone: its
+// attributes (CeGetFileAttributes), then a file's size and last-write time
+// (CeFindAllFiles on the one path). False when the device cannot say, with
+// the reason; an entry that is not there is told (Exists false), not a failure.
+struct EntryState {
+  bool Exists = false;
+  bool Folder = false;
+  bool ReadOnly = false;
+  uint64_t Size = 0;
+  uint64_t Written = 0;
+  std::string Name;  // a file's name as the device spells it (narrow text)
+};
+// Whether the library has the calls StateOf needs.
+bool CanTellState();
+// Without details only the attributes are asked for (Size and Written stay 0).
+bool StateOf(const std::string& path, EntryState* state, std::string* error, bool details = true);
+
+bool DeleteFile(const std::string& path, std::string* error);
+
+// Renames an existing file to a free name in its folder, with which the
+// device's own names do not clash in any case: "f.txt.merlo-old", else one
+// numbered, else a short one where the long ones are too long. *aside gets
+// the new path. False with the reason when no name is free or the rename fails.
+bool SetAside(const FolderParts& folder, const std::string& name, std::string* aside,
+              std::string* error);
+
 struct Space {
   uint64_t Total = 0;
   uint64_t Free = 0;
@@ -210,9 +239,6 @@ struct Space {
 };
 // The size and free space of the volume that holds the folder.
 bool FreeSpace(const FolderParts& folder, Space* space, std::string* error);
-
-// Deletes one device file (CeDeleteFile), for merlo's own staging of a copy.
-bool RemoveFile(const std::string& path, std::string* error);
 
 }  // namespace device
 }  // namespace merlo

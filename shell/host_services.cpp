@@ -136,11 +136,12 @@ int32_t MERLO_STDCALL HostMessageBoxService(int32_t /*moduleId*/, uint32_t flags
     // At least the title is no button.
     const size_t buttonsAt =
         count - std::min(count - 1, static_cast<size_t>(std::max<int32_t>(buttonCount, 0)));
-    shown.Title = items[0] != nullptr ? items[0] : "";
+    // The module names PC files in its own form: shown as the user knows them.
+    shown.Title = UserPcPaths(items[0] != nullptr ? items[0] : "");
     for (size_t i = 1; i < count; ++i) {
       const char* item = items[i] != nullptr ? items[i] : "";
       if (i < buttonsAt) {
-        for (auto& line : Lines(item)) shown.Lines.push_back(std::move(line));
+        for (auto& line : Lines(item)) shown.Lines.push_back(UserPcPaths(line));
       } else {
         buttons.push_back(item);
       }

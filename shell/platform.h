@@ -96,6 +96,7 @@ extern const bool kPcPathsStartWithSlash;
 struct PcFileStatus {
   bool Regular = false;  // a plain file, not a folder or a device
   bool Folder = false;
+  bool ReadOnly = false;  // marked read-only: no write permission at all, or the attribute
   uint64_t Size = 0;
   int64_t WrittenSeconds = 0;      // last write, seconds since 1970
   int64_t WrittenNanoseconds = 0;  // and its fraction (in 100 ns steps on Windows)
@@ -114,6 +115,18 @@ bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::stri
 // position cannot be told.
 using ReadPosition = std::function<bool(uint64_t* position)>;
 ReadPosition WatchReading(const std::filesystem::path& file);
+
+// Renames a PC file, never over another; false with the reason when it
+// fails, and *taken (when given) true when it failed because `to` exists.
+bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string* error, bool* taken = nullptr);
+// Removes a PC file; false with the reason.
+bool RemovePcFile(const std::filesystem::path& path, std::string* error);
+
+// Why writing `size` bytes to a file at `path` fails, where the PC can tell:
+// a folder in the way, a read-only file, a folder that may not be written, a
+// read-only file system, too little free space. Empty when none of these holds.
+std::string PcWriteProblem(const std::filesystem::path& path, uint64_t size);
 
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);

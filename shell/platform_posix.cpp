@@ -2,6 +2,7 @@
 // SIGINT, stat, dlopen and /proc/self/exe.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <histedit.h>
 #include <langinfo.h>
 #include <poll.h>
@@ -9,14 +10,17 @@
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -50,6 +54,28 @@ std::string ModulePcPath(const std::string& absolutePath) {
     collapsed.push_back(c);
   }
   return collapsed;
+}
+
+std::string UserPcPaths(const std::string& moduleText) {
+  // A path runs from "Z:\" to the end of the line, or to the quote that
+  // opened it.
+  std::string text;
+  for (size_t i = 0; i < moduleText.size();) {
+    const bool starts = moduleText.compare(i, 3, "Z:\\") == 0 &&
+                        (i == 0 || !std::isalnum(static_cast<unsigned char>(moduleText[i - 1])));
+    if (!starts) {
+      text.push_back(moduleText[i++]);
+      continue;
+    }
+    const char quote =
+        i > 0 && (moduleText[i - 1] == '"' || moduleText[i - 1] == '\'') ? moduleText[i - 1] : '\n';
+    size_t end = moduleText.find_first_of(std::string(1, quote) + "\n", i);
+    if (end == std::string::npos) end = moduleText.size();
+    for (size_t j = i + 2; j < end; ++j)
+      text.push_back(moduleText[j] == '\\' ? '/' : moduleText[j]);
+    i = end;
+  }
+  return text;
 }
 
 std::string NarrowFormProblem(const std::string& text) {
@@ -382,6 +408,7 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   if (stat(path.c_str(), &info) != 0) return false;
   status->Regular = S_ISREG(info.st_mode);
   status->Folder = S_ISDIR(info.st_mode);
+  status->ReadOnly = (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
   status->Size = static_cast<uint64_t>(info.st_size);
   status->WrittenSeconds = static_cast<int64_t>(info.st_mtim.tv_sec);
   status->WrittenNanoseconds = static_cast<int64_t>(info.st_mtim.tv_nsec);
@@ -447,6 +474,56 @@ bool ReadPositionOf(const std::filesystem::path& file, uint64_t* position) {
 
 ReadPosition WatchReading(const std::filesystem::path& file) {
   return [file](uint64_t* position) { return ReadPositionOf(file, position); };
+}
+
+bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string* error, bool* taken) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno == EINVAL || errno == ENOSYS) {
+    // A file system without RENAME_NOREPLACE.
+    struct stat info;
+    if (lstat(to.c_str(), &info) == 0) {
+      errno = EEXIST;
+    } else if (rename(from.c_str(), to.c_str()) == 0) {
+      return true;
+    }
+  }
+  if (taken != nullptr) *taken = errno == EEXIST;
+  *error = std::strerror(errno);
+  return false;
+}
+
+bool RemovePcFile(const std::filesystem::path& path, std::string* error) {
+  if (unlink(path.c_str()) == 0) return true;
+  *error = std::strerror(errno);
+  return false;
+}
+
+std::string PcWriteProblem(const std::filesystem::path& path, uint64_t size) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return "a folder is in the way at " + path.string();
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return path.string() + " is read-only";
+    if (access(path.c_str(), W_OK) != 0 && errno == EACCES) {
+      return "no permission to write " + path.string();
+    }
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  struct statvfs volume;
+  if (statvfs(folder.c_str(), &volume) == 0) {
+    if ((volume.f_flag & ST_RDONLY) != 0) {
+      return "the file system that holds " + folder.string() + " is read-only";
+    }
+    const uint64_t free = static_cast<uint64_t>(volume.f_bavail) * volume.f_frsize;
+    if (free < size) {
+      return "the disk that holds " + folder.string() + " is full (" + std::to_string(free) +
+             " bytes free)";
+    }
+  }
+  if (access(folder.c_str(), W_OK) != 0 && errno == EACCES) {
+    return "no permission to write in " + folder.string();
+  }
+  return "";
 }
 
 std::string LocalTimeText(int64_t seconds) {

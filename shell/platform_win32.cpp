@@ -221,6 +221,8 @@ std::filesystem::path PathFromUser(const std::string& text) {
 
 std::string ModulePcPath(const std::string& absolutePath) { return NarrowFromUser(absolutePath); }
 
+std::string UserPcPaths(const std::string& moduleText) { return moduleText; }
+
 bool HasReplacement(const std::string& narrowName) {
   // In a code page other than UTF-8 the module lists such a character as
   // "?", which no name holds.
@@ -465,6 +467,7 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.wstring().c_str(), GetFileExInfoStandard, &data)) return false;
   status->Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  status->ReadOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
   status->Regular =
       (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
   status->Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -589,6 +592,64 @@ ReadPosition WatchReading(const std::filesystem::path& file) {
     }
     return false;
   };
+}
+
+namespace {
+
+// The system's text for an error code, without its line end.
+std::string SystemErrorText(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring wide = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.')) {
+    wide.pop_back();
+  }
+  return wide.empty() ? "error " + std::to_string(code) : Utf8FromWide(wide);
+}
+
+}  // namespace
+
+bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::string* error, bool* taken) {
+  // Without MOVEFILE_REPLACE_EXISTING: an existing `to` makes it fail.
+  if (MoveFileExW(from.wstring().c_str(), to.wstring().c_str(), 0)) return true;
+  const DWORD code = GetLastError();
+  if (taken != nullptr) *taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+  *error = SystemErrorText(code);
+  return false;
+}
+
+bool RemovePcFile(const std::filesystem::path& path, std::string* error) {
+  if (DeleteFileW(path.wstring().c_str())) return true;
+  *error = SystemErrorText(GetLastError());
+  return false;
+}
+
+std::string PcWriteProblem(const std::filesystem::path& path, uint64_t size) {
+  const std::string shown = Utf8FromWide(path.wstring());
+  const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "a folder is in the way at " + shown;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return shown + " is read-only";
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : L".";
+  wchar_t volume[MAX_PATH + 1];
+  DWORD flags = 0;
+  if (GetVolumePathNameW(folder.wstring().c_str(), volume, MAX_PATH + 1) &&
+      GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+      (flags & FILE_READ_ONLY_VOLUME) != 0) {
+    return "the volume that holds " + Utf8FromWide(folder.wstring()) + " is read-only";
+  }
+  ULARGE_INTEGER free;
+  if (GetDiskFreeSpaceExW(folder.wstring().c_str(), &free, nullptr, nullptr) &&
+      free.QuadPart < size) {
+    return "the disk that holds " + Utf8FromWide(folder.wstring()) + " is full (" +
+           std::to_string(free.QuadPart) + " bytes free)";
+  }
+  return "";
 }
 
 std::string LocalTimeText(int64_t seconds) {

@@ -17,7 +17,18 @@ using Words = std::vector<std::string>;
 
 struct TransferPlan;
 struct FileJob;
-struct LocalState;
+// A destination file as the PC or the device tells it, asked of that one
+// path. Known is false when it cannot be told; Why then says why.
+struct LocalState {
+  bool Known = true;
+  std::string Why;
+  bool Exists = false;
+  bool Folder = false;
+  bool ReadOnly = false;
+  uint64_t Size = 0;
+  uint64_t Written = 0;  // 100 ns steps: a change of time alone tells a rewritten file
+  std::string Name;      // a device file's name as the device spells it
+};
 class LiveProgress;
 
 class Session {
@@ -117,11 +128,20 @@ class Session {
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
   // Gives a copied file its source's last-write time.
   void KeepTime(TransferPlan& plan, const FileJob& job, const std::filesystem::path& pcFile);
-  void ReportLocalLeftover(const TransferPlan& plan, const std::filesystem::path& pcFile,
-                           const LocalState& before, uint64_t expected);
-  void ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& target,
-                            const std::optional<PanelItem>& before, const std::string& name,
-                            uint64_t expected);
+  // A copy's destination: where it is, as told; its state before the copy;
+  // where its old file waits while the new one is copied (empty: none).
+  struct Destination {
+    std::string Where;
+    LocalState Before;
+    std::string Aside;
+  };
+  // Asks what is at the destination and sets an existing file aside; false,
+  // with a message, when the file must not be copied.
+  bool PrepareDestination(const TransferPlan& plan, const FileJob& job, Destination* destination);
+  // After a failed copy: what is at the destination, checked, or the old file
+  // put back in the place of what the copy left.
+  void ReportLeftover(const TransferPlan& plan, const FileJob& job, const Destination& destination,
+                      uint64_t expected);
   uint64_t RecountDeleted(const TransferPlan& plan, uint64_t done);
   // rm: why the device kept an entry (read-only, its last error).
   void ReportDeleteFailure(const TransferPlan& plan, const FileJob& job);

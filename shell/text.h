@@ -57,6 +57,10 @@ bool HasReplacement(const std::string& narrowName);
 // ("/home/me" is "Z:\home\me", "/" is "Z:\"); on Windows the path unchanged.
 std::string ModulePcPath(const std::string& absolutePath);
 
+// A text of the module's (a box line) with its PC paths in the user's form:
+// on Linux "Z:\tmp\b.jpg" is "/tmp/b.jpg"; on Windows the text unchanged.
+std::string UserPcPaths(const std::string& moduleText);
+
 // An absolute, normal form of a local path, without a trailing separator.
 std::filesystem::path AbsoluteLocalPath(const std::filesystem::path& path);
 

@@ -25,15 +25,6 @@ namespace fs = std::filesystem;
 
 namespace merlo {
 
-// A PC file as it was before a copy, to tell afterwards whether the copy
-// changed it. One stat call: this is taken for every file of a batch.
-struct LocalState {
-  bool Exists = false;
-  uint64_t Size = 0;
-  int64_t Written = 0;
-  int64_t WrittenNs = 0;
-};
-
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path) {
   if (std::string problem = NarrowFormProblem(path); !problem.empty()) return problem;
@@ -57,15 +48,86 @@ std::string ShownName(const FolderParts& here, const FolderParts& folder, const 
   return EntryText(folder, name);
 }
 
+// One stat call: this is taken for every file of a batch.
 LocalState StateOf(const fs::path& path) {
   LocalState state;
   platform::PcFileStatus status;
-  if (!platform::StatPcFile(path, &status) || !status.Regular) return state;
+  if (!platform::StatPcFile(path, &status)) {
+    std::error_code ec;
+    const fs::file_type type = fs::symlink_status(path, ec).type();
+    if (type == fs::file_type::not_found) return state;
+    if (ec) {
+      state.Known = false;
+      state.Why = ec.message();
+    } else {
+      state.Exists = true;  // a link that leads nowhere
+    }
+    return state;
+  }
   state.Exists = true;
+  state.Folder = !status.Regular;
+  state.ReadOnly = status.ReadOnly;
   state.Size = status.Size;
-  state.Written = status.WrittenSeconds;
-  state.WrittenNs = status.WrittenNanoseconds;
+  state.Written = status.Written;
   return state;
+}
+
+// The same of a device entry; without details only whether it is there,
+// a folder, read-only.
+LocalState DeviceStateOf(const std::string& path, bool details = true) {
+  LocalState state;
+  device::EntryState entry;
+  if (!device::StateOf(path, &entry, &state.Why, details)) {
+    state.Known = false;
+    return state;
+  }
+  state.Exists = entry.Exists;
+  state.Folder = entry.Folder;
+  state.ReadOnly = entry.ReadOnly;
+  state.Size = entry.Size;
+  state.Written = entry.Written;
+  state.Name = entry.Name;
+  return state;
+}
+
+// A device destination as the module lists its folder, where the library
+// lacks the calls to ask of the one file; the panel goes back to `back`. An
+// empty listing may be one that failed: it is told as nothing there, as the
+// module tells it.
+LocalState ListedState(Panel& panel, const FolderParts& folder, const std::string& name,
+                       const FolderParts& back) {
+  LocalState state;
+  panel.Forget(folder);
+  if (const PanelItem* entry = FindEntry(panel.Entries(folder), name)) {
+    state.Exists = true;
+    state.Folder = IsFolder(*entry);
+    state.ReadOnly = (entry->Attributes & kDeviceAttributeReadOnly) != 0;
+    state.Size = ItemSize(*entry);
+    state.Written = ItemWriteTime(*entry);
+    state.Name = ItemName(*entry);
+  }
+  panel.MoveTo(back);
+  return state;
+}
+
+// Renames a PC file to a free name beside it, for its old version while the
+// new one is copied: "f.txt.merlo-old", else numbered, else short where the
+// name would be too long for the file system. The rename itself finds a name
+// taken, so that no other look is needed. Empty, with the reason, when it fails.
+fs::path SetPcFileAside(const fs::path& file, std::string* error) {
+  constexpr size_t kLongestName = 255;
+  const std::string name = file.filename().string();
+  for (int n = 0; n < 20; ++n) {
+    const std::string number = n == 0 ? "" : std::to_string(n + 1);
+    std::string candidate = name + ".merlo-old" + number;
+    if (candidate.size() > kLongestName) candidate = "~merlo-old" + number + ".tmp";
+    const fs::path aside = file.parent_path() / candidate;
+    bool taken = false;
+    if (platform::RenamePcFile(file, aside, error, &taken)) return aside;
+    if (!taken) return fs::path();
+  }
+  *error = "no free name beside it";
+  return fs::path();
 }
 
 bool PcWriteTime(const fs::path& path, uint64_t* written) {
@@ -103,16 +165,22 @@ const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::str
   return nullptr;
 }
 
-// What a failed copy left at its destination, as one sentence.
-std::string Leftover(const std::string& where, bool existedBefore, bool changed, bool existsNow,
-                     uint64_t size, uint64_t expected, bool move) {
-  if (!existsNow) return "nothing was left at " + where;
-  if (existedBefore && !changed) return where + " is as it was";
-  if (size == expected) {
-    return where + " holds a complete copy (" + HumanBytes(size) + ")" +
+// What a failed copy left at its destination, as one sentence, from the
+// destination's state before the copy and after it.
+std::string Leftover(const std::string& where, const LocalState& before, const LocalState& after,
+                     uint64_t expected, bool move) {
+  if (!after.Known) return "merlo cannot tell what is at " + where + ": " + after.Why;
+  if (!after.Exists) return "nothing was left at " + where;
+  if (after.Folder) return where + (before.Folder ? " is a folder, as it was" : " is a folder");
+  if (before.Known && before.Exists && !before.Folder && before.Size == after.Size &&
+      before.Written == after.Written) {
+    return where + " is as it was";
+  }
+  if (after.Size == expected) {
+    return where + " holds a complete copy (" + HumanBytes(after.Size) + ")" +
            (move ? "; the source stays" : "");
   }
-  return "the module left a partial copy at " + where + " (" + std::to_string(size) + " of " +
+  return "the module left a partial copy at " + where + " (" + std::to_string(after.Size) + " of " +
          std::to_string(expected) + " bytes)";
 }
 
@@ -480,6 +548,26 @@ bool Session::Get(const Words& args) {
          copied;
 }
 
+// Whether the device has an entry of that name in the folder: asked of that
+// one path where the library can tell, else read from the panel's listing.
+// False with the reason when neither can tell; *spelled gets the name as the
+// device spells it.
+bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
+               std::string* spelled, std::string* error) {
+  if (device::CanTellState()) {
+    device::EntryState state;
+    if (!device::StateOf(device::PathOf(folder, name), &state, error)) return false;
+    *there = state.Exists;
+    *spelled = state.Exists && !state.Name.empty() ? state.Name : name;
+    return true;
+  }
+  if (!panel.Readable(folder, error)) return false;
+  const PanelItem* entry = FindEntry(panel.Entries(folder), name);
+  *there = entry != nullptr;
+  *spelled = entry != nullptr ? ItemName(*entry) : name;
+  return true;
+}
+
 bool Session::Put(const Words& args) {
   std::string options;
   Words files;
@@ -529,10 +617,11 @@ bool Session::Put(const Words& args) {
         err_ << "put: " << error << "; nothing was copied\n";
         return false;
       }
-      storeAs = name;
-      if (const PanelItem* there = FindEntry(panel_.Entries(plan.Target), name)) {
-        storeAs = ItemName(*there);  // the device keeps an overwritten file's name
-        storeAsExisted = true;
+      // The device keeps an overwritten file's name.
+      if (!DeviceHas(panel_, plan.Target, name, &storeAsExisted, &storeAs, &error)) {
+        err_ << "put: merlo cannot tell what is at " << EntryText(plan.Target, name) << ": "
+             << error << "; nothing was copied\n";
+        return false;
       }
       if (SameDeviceName(storeAs, NarrowFromUser(only.filename().string()))) storeAs.clear();
     }
@@ -658,16 +747,21 @@ bool Session::Put(const Words& args) {
   // there; then the device's move gives it the name asked for.
   const FolderParts target = plan.Target;
   const std::string own = ItemName(plan.Jobs[0].Item);
-  bool privateStage = false;
-  if (FindEntry(panel_.Entries(target), own) != nullptr) {
+  bool privateStage = false, ownThere = false;
+  std::string error, spelled;
+  if (!DeviceHas(panel_, target, own, &ownThere, &spelled, &error)) {
+    err_ << "put: merlo cannot tell what is at " << EntryText(target, own) << ": " << error
+         << "; nothing was copied\n";
+    return false;
+  }
+  if (ownThere) {
     const auto seed = static_cast<uint64_t>(
         std::chrono::steady_clock::now().time_since_epoch().count() % 1000000);
-    std::string error;
+    // The device refuses to make a folder where any entry of that name is.
     for (uint64_t n = 0; n < 100 && !privateStage; ++n) {
       plan.Target = target;
       plan.Target.push_back("merlo-put-" + std::to_string(seed + n));
-      privateStage = FindEntry(panel_.Entries(target), plan.Target.back()) == nullptr &&
-                     device::MakeFolder(plan.Target, &error);
+      privateStage = device::MakeFolder(plan.Target, &error);
     }
     if (!privateStage) {
       err_ << "put: cannot make a folder in " << FolderText(target)
@@ -687,45 +781,46 @@ bool Session::FinishDeviceSave(bool copied, const FolderParts& stage, const std:
                                bool destinationExisted, uint64_t size, bool privateStage) {
   panel_.Forget(stage);
   panel_.Forget(target);
-  const PanelItem* staged = FindEntry(panel_.Entries(stage), name);
   const std::string from = device::PathOf(stage, name);
   const std::string to = device::PathOf(target, storeAs);
   const std::string shown = EntryText(target, storeAs);
   bool ok = true;
   std::string error;
-  if (staged != nullptr && (copied || ItemSize(*staged) == size)) {
+  device::EntryState staged;
+  if (!device::StateOf(from, &staged, &error)) {
+    err_ << "put: merlo cannot tell what is at " << EntryText(stage, name) << ": " << error << '\n';
+    ok = false;
+  } else if (staged.Exists && !staged.Folder && (copied || staged.Size == size)) {
     // The whole file. The device's move refuses an existing name: the old
     // file is set aside, and comes back when the move fails.
     std::string aside;
-    if (FindEntry(panel_.Entries(target), storeAs) != nullptr) {
-      for (uint64_t n = 0; aside.empty() || FindEntry(panel_.Entries(target), aside) != nullptr;
-           ++n) {
-        aside = storeAs + ".merlo-old" + (n == 0 ? "" : std::to_string(n));
-      }
-      if (!device::MoveEntry(to, device::PathOf(target, aside), &error)) {
-        err_ << "put: the copy stays at " << EntryText(stage, name) << "; " << error << '\n';
-        return false;
-      }
+    if (destinationExisted && !device::SetAside(target, storeAs, &aside, &error)) {
+      err_ << "put: the copy stays at " << EntryText(stage, name) << "; cannot set " << shown
+           << " aside: " << error << '\n';
+      return false;
     }
     if (!device::MoveEntry(from, to, &error)) {
       err_ << "put: the copy stays at " << EntryText(stage, name) << "; " << error << '\n';
       std::string back;
-      if (!aside.empty() && !device::MoveEntry(device::PathOf(target, aside), to, &back)) {
-        err_ << "put: the old file stays at " << EntryText(target, aside) << "; " << back << '\n';
+      if (!aside.empty() && !device::MoveEntry(aside, to, &back)) {
+        err_ << "put: the old file stays at " << UserFromNarrow(aside) << "; " << back << '\n';
       }
       return false;
     }
-    if (!aside.empty() && !device::RemoveFile(device::PathOf(target, aside), &error)) {
-      err_ << "put: the old file stays at " << EntryText(target, aside) << "; " << error << '\n';
+    if (!aside.empty() && !device::DeleteFile(aside, &error)) {
+      err_ << "put: the old file stays at " << UserFromNarrow(aside)
+           << "; cannot delete it: " << error << '\n';
       ok = false;
     }
     if (!quiet_) out_ << "stored as " << shown << '\n';
-  } else if (staged != nullptr && !destinationExisted) {
+  } else if (staged.Exists && !staged.Folder && !destinationExisted) {
     ok = device::MoveEntry(from, to, &error);
     err_ << "put: " << (ok ? "the partial copy is now at " + shown : error) << '\n';
-  } else if (staged != nullptr) {
-    ok = device::RemoveFile(from, &error);
-    err_ << "put: " << (ok ? "removed the partial copy; " + shown + " is as it was" : error)
+  } else if (staged.Exists && !staged.Folder) {
+    ok = device::DeleteFile(from, &error);
+    err_ << "put: "
+         << (ok ? "removed the partial copy; " + shown + " is as it was"
+                : "cannot delete the partial copy at " + EntryText(stage, name) + ": " + error)
          << '\n';
   }
   if (privateStage && !device::RemoveFolder(stage, &error)) {
@@ -1016,36 +1111,35 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   const uint64_t size = ItemSize(item);
   const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
   const FolderParts& target = job.Target(plan);
-  LocalState pcBefore;
-  if (plan.Kind == TransferKind::Get) pcBefore = StateOf(pcFile);
-  // The destination entry as it was, to tell afterwards what a failure left there.
-  std::optional<PanelItem> before;
-  if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within) {
-    if (const PanelItem* was = FindEntry(panel_.Entries(target), name)) before = *was;
-    panel_.MoveTo(at);
+  // The destination as it was, asked of that one file, and the old file set
+  // aside while the new one is copied.
+  Destination destination;
+  if (plan.Kind != TransferKind::Remove && !PrepareDestination(plan, job, &destination)) {
+    return JobOutcome::Failed;
   }
   if (plan.Kind != TransferKind::Remove) {
-    const std::string destination =
-        plan.Kind == TransferKind::Get ? pcFile.string() : EntryText(target, name);
     SetInterruptNotes(
         "\n" + std::string(plan.Command) + ": stopping after " + job.Shown +
             " (the module cannot cancel one file's copy); Ctrl-C again ends "
             "merlo at once\n",
-        "\nmerlo: interrupted; " + destination + " may hold part of " + job.Shown + "\n");
+        "\nmerlo: interrupted; " + destination.Where + " may hold part of " + job.Shown +
+            (destination.Aside.empty() ? "" : "; the old file is at " + destination.Aside) + "\n");
   }
   const size_t boxes = ShownBoxes().size();
+  // A device error that the module's calls leave is told only when it is new.
+  const uint32_t errorBefore = plan.Kind == TransferKind::Remove ? 0 : device::LastErrorCode();
   const auto started = std::chrono::steady_clock::now();
   switch (plan.Kind) {
     case TransferKind::Get: {
       context.Live->Start(job.Shown, size, pcFile);
-      const std::string destination = ModulePcPath(job.Local.string());
-      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+      const std::string folder = ModulePcPath(job.Local.string());
+      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, folder.c_str(), 0);
       context.Live->Stop();
       break;
     }
     case TransferKind::Within: {
-      const std::string destination = DevicePathText(target);
-      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, destination.c_str(), 0);
+      const std::string folder = DevicePathText(target);
+      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, folder.c_str(), 0);
       break;
     }
     case TransferKind::Put:
@@ -1065,20 +1159,164 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   const bool arrived = plan.Kind == TransferKind::Remove ? ShownBoxes().size() == boxes
                                                          : (item.ItemFlags & kItemSelected) == 0;
   if (!arrived) {
-    if (plan.Kind == TransferKind::Get) {
-      ReportLocalLeftover(plan, pcFile, pcBefore, size);
-    } else if (plan.Kind == TransferKind::Remove) {
+    if (plan.Kind == TransferKind::Remove) {
       ReportDeleteFailure(plan, job);
-    } else {
-      ReportDeviceLeftover(plan, target, before, name, size);
+      return JobOutcome::Failed;
     }
+    const uint32_t errorAfter = device::LastErrorCode();
+    if (errorAfter != 0 && errorAfter != errorBefore) {
+      err_ << plan.Command << ": the device's last error: " << device::ErrorText(errorAfter)
+           << '\n';
+    }
+    if (plan.Kind == TransferKind::Get) {
+      if (const std::string problem = platform::PcWriteProblem(pcFile, size); !problem.empty()) {
+        err_ << plan.Command << ": " << problem << '\n';
+      }
+    } else if (destination.Before.Folder) {
+      err_ << plan.Command << ": a folder is in the way at " << destination.Where << '\n';
+    }
+    ReportLeftover(plan, job, destination, size);
     return JobOutcome::Failed;
   }
   if (plan.Kind != TransferKind::Remove) KeepTime(plan, job, pcFile);
+  if (!destination.Aside.empty()) {
+    std::string error;
+    const std::string& was = destination.Before.Name;
+    if (plan.Kind == TransferKind::Put && !was.empty() && was != name &&
+        !device::MoveEntry(device::PathOf(job.Target(plan), name),
+                           device::PathOf(job.Target(plan), was), &error)) {
+      err_ << plan.Command << ": " << job.Shown << " arrived whole, but not under the old name's "
+           << "spelling: " << error << '\n';
+      ++plan.TimesFailed;
+    }
+    const bool removed = plan.Kind == TransferKind::Get
+                             ? platform::RemovePcFile(PathFromUser(destination.Aside), &error)
+                             : device::DeleteFile(NarrowFromUser(destination.Aside), &error);
+    if (!removed) {
+      err_ << plan.Command << ": " << job.Shown << " arrived whole, but its old version at "
+           << destination.Aside << " could not be removed: " << error << '\n';
+      ++plan.TimesFailed;  // the command fails, as when a copy's time is not kept
+    }
+  }
   if (!quiet_ && plan.Kind != TransferKind::Remove) {
     out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
   }
   return JobOutcome::Done;
+}
+
+bool Session::PrepareDestination(const TransferPlan& plan, const FileJob& job,
+                                 Destination* destination) {
+  const std::string name = ItemName(job.Item);
+  const bool toPc = plan.Kind == TransferKind::Get;
+  const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
+  const std::string devicePath = device::PathOf(job.Target(plan), name);
+  destination->Where = toPc ? pcFile.string() : EntryText(job.Target(plan), name);
+  // Only a file that stays as it is without merlo's help needs its size and time.
+  const bool ownCalls = toPc || device::CanTellState();
+  const FolderParts& at = plan.Kind == TransferKind::Put ? job.Target(plan) : job.Folder;
+  destination->Before = toPc       ? StateOf(pcFile)
+                        : ownCalls ? DeviceStateOf(devicePath, false)
+                                   : ListedState(panel_, job.Target(plan), name, at);
+  LocalState& before = destination->Before;
+  const char* verb = plan.Move ? "moved" : "copied";
+  if (!before.Known) {
+    err_ << plan.Command << ": merlo cannot tell what is at " << destination->Where << ": "
+         << before.Why << "; " << job.Shown << " was not " << verb << '\n';
+    return false;
+  }
+  if (!before.Exists || before.Folder) return true;  // the module tells a folder in the way
+  if (plan.Kind == TransferKind::Within) {
+    // The device's own copy and move refuse an existing name.
+    err_ << plan.Command << ": " << destination->Where << " exists; " << job.Shown << " was not "
+         << verb << '\n';
+    return false;
+  }
+  if (before.ReadOnly || !ownCalls) {
+    if (toPc) {
+      err_ << plan.Command << ": " << destination->Where << " is read-only; " << job.Shown
+           << " was not " << verb << '\n';
+      return false;
+    }
+    // The device refuses to overwrite it, and says so: it stays as it is.
+    // A library that cannot tell a file's state cannot set one aside either.
+    if (ownCalls) destination->Before = DeviceStateOf(devicePath);
+    return true;
+  }
+  std::string error;
+  if (toPc) {
+    if (const fs::path aside = SetPcFileAside(pcFile, &error); !aside.empty()) {
+      destination->Aside = aside.string();
+      return true;
+    }
+  } else {
+    // The old file's spelling, which the new one takes: an overwritten device
+    // file keeps its name as it stands.
+    destination->Before = DeviceStateOf(devicePath);
+    error = destination->Before.Why;
+    std::string aside;
+    if (destination->Before.Known &&
+        device::SetAside(job.Target(plan),
+                         destination->Before.Name.empty() ? name : destination->Before.Name, &aside,
+                         &error)) {
+      destination->Aside = UserFromNarrow(aside);
+      return true;
+    }
+  }
+  err_ << plan.Command << ": cannot set " << destination->Where
+       << " aside to copy over it: " << error << "; " << job.Shown << " was not " << verb << '\n';
+  return false;
+}
+
+void Session::ReportLeftover(const TransferPlan& plan, const FileJob& job,
+                             const Destination& destination, uint64_t expected) {
+  const bool toPc = plan.Kind == TransferKind::Get;
+  const std::string name = ItemName(job.Item);
+  const fs::path pcFile = job.Local / PathFromUser(UserFromNarrow(name));
+  const std::string devicePath = device::PathOf(job.Target(plan), name);
+  const LocalState after = toPc ? StateOf(pcFile)
+                           : device::CanTellState()
+                               ? DeviceStateOf(devicePath)
+                               : ListedState(panel_, job.Target(plan), name, panel_.Folder());
+  if (destination.Aside.empty()) {
+    err_ << plan.Command << ": "
+         << Leftover(destination.Where, destination.Before, after, expected, plan.Move) << '\n';
+    return;
+  }
+  // The copy goes, and the old file comes back.
+  const std::string& where = destination.Where;
+  std::string error;
+  if (!after.Known) {
+    err_ << plan.Command << ": merlo cannot tell what is at " << where << ": " << after.Why
+         << "; the old file is at " << destination.Aside << '\n';
+    return;
+  }
+  if (after.Exists && !after.Folder) {
+    const bool removed =
+        toPc ? platform::RemovePcFile(pcFile, &error) : device::DeleteFile(devicePath, &error);
+    if (!removed) {
+      err_ << plan.Command << ": " << Leftover(where, LocalState{}, after, expected, plan.Move)
+           << ", which merlo could not remove (" << error << "); the old file is at "
+           << destination.Aside << '\n';
+      return;
+    }
+  } else if (after.Exists) {
+    err_ << plan.Command << ": " << where << " is now a folder; the old file is at "
+         << destination.Aside << '\n';
+    return;
+  }
+  // A device file comes back under its own spelling.
+  const std::string& was = destination.Before.Name;
+  const bool back =
+      toPc ? platform::RenamePcFile(PathFromUser(destination.Aside), pcFile, &error)
+           : device::MoveEntry(NarrowFromUser(destination.Aside),
+                               device::PathOf(job.Target(plan), was.empty() ? name : was), &error);
+  if (back) {
+    err_ << plan.Command << ": " << job.Shown << " failed; " << where << " is as it was"
+         << (plan.Move ? ", and the source stays" : "") << '\n';
+  } else {
+    err_ << plan.Command << ": " << job.Shown << " failed, and its old version could not be put "
+         << "back: " << error << "; the old file is at " << destination.Aside << '\n';
+  }
 }
 
 void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {
@@ -1099,32 +1337,6 @@ void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& p
   err_ << plan.Command << ": " << error
        << (plan.TimesUnkept ? "; file times are not kept"
                             : "; the copy is whole, its time is the copy's")
-       << '\n';
-}
-
-void Session::ReportLocalLeftover(const TransferPlan& plan, const fs::path& pcFile,
-                                  const LocalState& before, uint64_t expected) {
-  const LocalState after = StateOf(pcFile);
-  const bool changed = after.Size != before.Size || after.Written != before.Written ||
-                       after.WrittenNs != before.WrittenNs;
-  err_ << plan.Command << ": "
-       << Leftover(pcFile.string(), before.Exists, changed, after.Exists, after.Size, expected,
-                   plan.Move)
-       << '\n';
-}
-
-void Session::ReportDeviceLeftover(const TransferPlan& plan, const FolderParts& target,
-                                   const std::optional<PanelItem>& before, const std::string& name,
-                                   uint64_t expected) {
-  panel_.Forget(target);
-  const PanelItem* was = before ? &*before : nullptr;
-  const PanelItem* now = FindEntry(panel_.Entries(target), name);
-  const bool changed =
-      was == nullptr || now == nullptr || ItemSize(*was) != ItemSize(*now) ||
-      std::memcmp(was->LastWriteTime, now->LastWriteTime, sizeof was->LastWriteTime) != 0;
-  err_ << plan.Command << ": "
-       << Leftover(EntryText(target, name), was != nullptr, changed, now != nullptr,
-                   now != nullptr ? ItemSize(*now) : 0, expected, plan.Move)
        << '\n';
 }
 

@@ -44,12 +44,13 @@ struct Operation {
   const char* Command;  // merlo's command word
   Way Direction;
   bool Move;
-  size_t Files;  // 1, or a batch of 3
+  size_t Files;           // 1, or a batch of 3
+  bool Existing = false;  // each destination holds an old file first
 };
 
 std::string NameOf(const Operation& op) {
   return std::string(op.Command) + (op.Move && op.Direction != Way::Within ? " -m" : "") +
-         (op.Files == 1 ? "" : " x3");
+         (op.Files == 1 ? "" : " x3") + (op.Existing ? " over old" : "");
 }
 
 const size_t kSizes[] = {3000, 5000, 2049};  // none a whole number of 2048-byte chunks
@@ -75,6 +76,9 @@ std::string TagOf(const Operation& op) {
 }
 
 void PrintTo(const Operation& op, std::ostream* out) { *out << NameOf(op); }
+
+// What an existing destination holds before the copy: shorter than the new file.
+std::string OldContents(size_t i) { return "old " + std::to_string(i + 1) + "\n"; }
 
 std::string FileName(size_t i) { return "f" + std::to_string(i + 1) + ".bin"; }
 
@@ -232,7 +236,18 @@ class Scene {
     fs::remove_all(folder_);
     fs::create_directories(Device() / "sub");
     fs::create_directories(Pc());
-    for (size_t i = 0; i < op_.Files; ++i) WriteFile(Source(i), Contents(i));
+    for (size_t i = 0; i < op_.Files; ++i) {
+      WriteFile(Source(i), Contents(i));
+      if (op_.Existing) WriteFile(Destination(i), OldContents(i));
+    }
+  }
+
+  // The file a path in merlo's messages names: "\\a\\b" on the device, else a PC path.
+  fs::path FileOf(const std::string& shown) const {
+    if (shown.empty() || shown[0] != '\\') return fs::path(shown);
+    std::string relative = shown.substr(1);
+    for (char& c : relative) c = c == '\\' ? '/' : c;
+    return Device() / relative;
   }
 
   fs::path Device() const { return folder_ / "device"; }
@@ -305,6 +320,92 @@ class Scene {
   fs::path folder_;
 };
 
+// Every sentence merlo says about what a failure left, checked against the
+// file it names: "X is as it was" (the old file), "X holds a complete copy",
+// "partial copy at X (N of M bytes)", "nothing was left at X".
+std::vector<std::string> CheckSentences(const Operation& op, const Scene& scene,
+                                        const std::string& err) {
+  std::vector<std::string> broken;
+  const auto indexOf = [&](const fs::path& file) {
+    for (size_t i = 0; i < op.Files; ++i) {
+      if (file.filename() == FileName(i)) return i;
+    }
+    return size_t{0};
+  };
+  // The path before `end`, after the "; " or the command's ": " that starts the clause.
+  const auto pathBefore = [](const std::string& line, size_t end) {
+    size_t start = line.rfind("; ", end);
+    start = start == std::string::npos ? line.find(": ") + 2 : start + 2;
+    return line.substr(start, end - start);
+  };
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);) {
+    if (const size_t at = line.find(" is as it was"); at != std::string::npos) {
+      const fs::path file = scene.FileOf(pathBefore(line, at));
+      if (!op.Existing || !fs::exists(file) || ReadFile(file) != OldContents(indexOf(file))) {
+        broken.push_back("said \"" + line + "\", but that file is not the old one");
+      }
+    }
+    if (const size_t at = line.find(" holds a complete copy ("); at != std::string::npos) {
+      const fs::path file = scene.FileOf(pathBefore(line, at));
+      if (!fs::exists(file) || ReadFile(file) != Contents(indexOf(file))) {
+        broken.push_back("said \"" + line + "\", but that file is no complete copy");
+      }
+    }
+    if (const size_t at = line.find("partial copy at "); at != std::string::npos) {
+      const size_t open = line.find(" (", at);
+      const fs::path file = scene.FileOf(line.substr(at + 16, open - at - 16));
+      const uint64_t size = std::strtoull(line.c_str() + open + 2, nullptr, 10);
+      if (!fs::exists(file) || fs::file_size(file) != size) {
+        broken.push_back("said \"" + line + "\", but the file there is not of that size");
+      }
+    }
+    if (const size_t at = line.find("nothing was left at "); at != std::string::npos) {
+      const size_t end = line.find(';', at);
+      const std::string shown =
+          line.substr(at + 20, end == std::string::npos ? std::string::npos : end - at - 20);
+      if (fs::exists(scene.FileOf(shown))) {
+        broken.push_back("said \"" + line + "\", but something is there");
+      }
+    }
+  }
+  return broken;
+}
+
+// The invariants of a copy over existing files: each ends as the new copy
+// whole or the old file byte for byte, with its source; no old file is left
+// under another name unless merlo named it; success is the whole job done.
+std::vector<std::string> JudgeOverOld(const Operation& op, const Scene& scene, const Exit& run) {
+  std::vector<std::string> broken;
+  bool complete = true;
+  for (size_t i = 0; i < op.Files; ++i) {
+    const std::string now = fs::exists(scene.Destination(i)) ? ReadFile(scene.Destination(i)) : "";
+    const bool intact = fs::exists(scene.Source(i)) && ReadFile(scene.Source(i)) == Contents(i);
+    const bool copied = fs::exists(scene.Destination(i)) && now == Contents(i);
+    const bool kept = fs::exists(scene.Destination(i)) && now == OldContents(i);
+    if (!(copied && (intact || op.Move)) && !(kept && intact)) {
+      broken.push_back(FileName(i) + ": neither the new copy whole nor the old file back");
+    }
+    complete = complete && copied && (op.Move ? !fs::exists(scene.Source(i)) : intact);
+  }
+  const fs::path folder = scene.Destination(0).parent_path();
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory() || name.rfind("f", 0) != 0 ||
+        name.find(".merlo-old") == std::string::npos) {
+      continue;
+    }
+    if (run.Err.find(name) == std::string::npos) broken.push_back(name + " left behind, unnamed");
+  }
+  const size_t boxes = CountBoxes(run.Err);
+  if (boxes > 1) broken.push_back(std::to_string(boxes) + " boxes");
+  if (run.Status == 0 && (!complete || boxes > 0)) {
+    broken.push_back("exit status 0, yet not done");
+  }
+  if (run.Status != 0 && run.Err.empty()) broken.push_back("failed without a word");
+  return broken;
+}
+
 // The four invariants for one run; what was broken, or nothing.
 std::vector<std::string> Judge(const Operation& op, const std::string& fault, const Scene& scene,
                                const Exit& run) {
@@ -313,6 +414,17 @@ std::vector<std::string> Judge(const Operation& op, const std::string& fault, co
       run.Err.find("Sanitizer") != std::string::npos ||
       run.Err.find("runtime error:") != std::string::npos) {
     broken.push_back("crashed or a sanitizer reported (status " + std::to_string(run.Status) + ")");
+  }
+  for (std::string& b : CheckSentences(op, scene, run.Err)) broken.push_back(std::move(b));
+  if (op.Existing) {
+    for (std::string& b : JudgeOverOld(op, scene, run)) broken.push_back(std::move(b));
+    const Exit ls = scene.List();
+    if (ls.Status != 0) broken.push_back("a following ls failed");
+    const auto report = scene.Report();
+    if (report.count("open-handles") == 0 || report.at("open-handles") != 0) {
+      broken.push_back("handles left open, or no report");
+    }
+    return broken;
   }
   const bool complete = scene.Inspect(&broken);
   const size_t boxes = CountBoxes(run.Err);
@@ -413,10 +525,13 @@ TEST_P(FaultSweep, NothingIsLostUnderAnyFault) {
   ASSERT_EQ(counts.at("open-handles"), 0);
 
   std::vector<std::string> faults;
-  for (const char* call : kCalls) {
+  std::vector<std::string> calls(std::begin(kCalls), std::end(kCalls));
+  // merlo's own calls about the destination: what is there, the device's reason.
+  if (op.Existing) calls.insert(calls.end(), {"CeGetFileAttributes", "CeGetLastError"});
+  for (const std::string& call : calls) {
     const auto it = counts.find(call);
     for (int n = 1; it != counts.end() && n <= it->second; ++n) {
-      faults.push_back("fail=" + std::string(call) + ":" + std::to_string(n));
+      faults.push_back("fail=" + call + ":" + std::to_string(n));
     }
   }
   for (const auto& [kind, call] : {std::pair<const char*, const char*>{"short-read", "CeReadFile"},
@@ -444,6 +559,13 @@ std::vector<Operation> AllOperations() {
     for (Operation op : single) {
       op.Files = files;
       all.push_back(op);
+      // A copy over existing files, to the PC and to the device (a batch
+      // without -m: the sweep's time).
+      if ((op.Direction == Way::Download || op.Direction == Way::Upload) &&
+          (files == 1 || !op.Move)) {
+        op.Existing = true;
+        all.push_back(op);
+      }
     }
   }
   return all;

@@ -518,6 +518,54 @@ TEST_F(ShellTest, FailedCopyShowsTheBoxWithTheSourcePath) {
   EXPECT_FALSE(fs::exists(pc_ / "b.bin"));
 }
 
+// After the module's box merlo says why, where it can tell, and what is at
+// the destination now; a read-only PC file is not copied over at all.
+TEST_F(ShellTest, AFailedCopySaysWhy) {
+  const auto readOnly = [](const fs::path& file) {
+    fs::permissions(file, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  };
+  WriteFile(pc_ / "a.txt", "old");
+  readOnly(pc_ / "a.txt");
+  fs::create_directories(pc_ / "b.bin");
+  WriteFile(device_ / "ro.txt", "device");
+  readOnly(device_ / "ro.txt");
+  WriteFile(pc_ / "ro.txt", "new");
+  WriteFile(pc_ / "docs", "new");
+  const struct {
+    std::vector<std::string> Words;
+    std::vector<std::string> Said;
+  } cases[] = {
+      {{"get", "a.txt", pc_.string()},
+       {(pc_ / "a.txt").string() + " is read-only; a.txt was not copied"}},
+      {{"get", "b.bin", pc_.string()},
+       {"a folder is in the way at " + (pc_ / "b.bin").string(),
+        (pc_ / "b.bin").string() + " is a folder, as it was"}},
+      {{"put", (pc_ / "ro.txt").string()},
+       {"the device's last error: access denied", "\\ro.txt is as it was"}},
+      {{"put", (pc_ / "docs").string()}, {"a folder is in the way at \\docs"}},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Command(c.Words);
+    EXPECT_EQ(outcome.status, 1) << c.Words[1];
+    for (const auto& said : c.Said) EXPECT_CONTAINS(outcome.err, said);
+    EXPECT_EQ(outcome.err.find("nothing was left"), std::string::npos) << outcome.err;
+#if !defined(_WIN32)
+    // The module's Z:\ form of a PC path is shown as the user knows it.
+    EXPECT_EQ(outcome.err.find("Z:\\"), std::string::npos) << outcome.err;
+    if (c.Words[0] == "put") {
+      EXPECT_CONTAINS(outcome.err, "| Could not copy " + c.Words[1]);
+    }
+#endif
+  }
+  EXPECT_EQ(ReadFile(pc_ / "a.txt"), "old");
+  EXPECT_EQ(ReadFile(device_ / "ro.txt"), "device");
+  // Windows removes no read-only file.
+  for (const fs::path& file : {pc_ / "a.txt", device_ / "ro.txt"}) {
+    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+  }
+}
+
 #if !defined(_WIN32)
 // Names in every language, as UTF-8 on both sides: listed, entered, left, and
 // copied both ways with their bytes and their exact names.
@@ -1038,8 +1086,16 @@ TEST_F(ShellTest, ProgressAndWhatAFailureLeft) {
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_EQ(quiet.out, "");
 
-  // The second read of b.bin comes short: its first 2048 bytes arrived.
+  // The second read of b.bin comes short: over the copy made above, that copy
+  // comes back; where there was none, the first 2048 bytes stay.
   SetFaults("short-read=2");
+  const std::string whole = ReadFile(pc_ / "b.bin");
+  const Outcome kept = Command({"get", "b.bin", pc_.string()});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_CONTAINS(kept.err, "b.bin failed; " + (pc_ / "b.bin").string() + " is as it was");
+  EXPECT_EQ(ReadFile(pc_ / "b.bin"), whole);
+  EXPECT_EQ(std::distance(fs::directory_iterator(pc_), fs::directory_iterator()), 2);
+  fs::remove(pc_ / "b.bin");
   const Outcome partial = Command({"get", "b.bin", pc_.string()});
   EXPECT_EQ(partial.status, 1);
   EXPECT_CONTAINS(partial.err,
