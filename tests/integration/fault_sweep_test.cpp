@@ -642,22 +642,26 @@ class TreeScene {
 
 // A failed listing (fail=CeFindAllFiles:N) of an operation whose listings
 // decide: failing, it names a device folder that exists as the one it could
-// not read; its last count claims no complete success; and nothing that was
-// there and that the source has is gone. It may succeed only when all is done
-// (a listing the device showed to be empty after all).
+// not read (or a file it could not ask about); its last count claims no complete success; and
+// nothing that was there and that the source has is gone. It may succeed only when all is done (a
+// listing the device showed to be empty after all).
 void JudgeListing(const TreeOp& op, const TreeScene& scene, const Exit& run,
                   std::vector<std::string>* broken) {
   const fs::path& base = scene.Folder();
   if (run.Status != 0) {
+    // A folder it could not list, or a file whose state it could not ask for.
     bool named = false;
-    const std::string lead = "cannot read \\";
-    for (size_t at = run.Err.find(lead); at != std::string::npos; at = run.Err.find(lead, at + 1)) {
-      std::string folder = run.Err.substr(at + lead.size());
-      folder = folder.substr(0, folder.find(':'));
-      std::replace(folder.begin(), folder.end(), '\\', '/');
-      named = named || fs::is_directory(base / "device" / folder);
+    for (const std::string lead :
+         {"cannot read \\", "cannot tell what is at \\", "cannot set \\"}) {
+      for (size_t at = run.Err.find(lead); at != std::string::npos;
+           at = run.Err.find(lead, at + 1)) {
+        std::string entry = run.Err.substr(at + lead.size());
+        entry = entry.substr(0, std::min(entry.find(':'), entry.find(" aside")));
+        std::replace(entry.begin(), entry.end(), '\\', '/');
+        named = named || fs::exists(base / "device" / entry);
+      }
     }
-    if (!named) broken->push_back("failed without naming a device folder it could not read");
+    if (!named) broken->push_back("failed without naming a device entry it could not read");
     std::string line, last;
     for (std::istringstream out(run.Out); std::getline(out, line);) {
       if (line.rfind("copied ", 0) == 0 || line.rfind("deleted ", 0) == 0) last = line;
