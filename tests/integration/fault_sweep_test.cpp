@@ -642,9 +642,10 @@ class TreeScene {
 
 // A failed listing (fail=CeFindAllFiles:N) of an operation whose listings
 // decide: failing, it names a device folder that exists as the one it could
-// not read (or a file it could not ask about); its last count claims no complete success; and
-// nothing that was there and that the source has is gone. It may succeed only when all is done (a
-// listing the device showed to be empty after all).
+// not read (or a file it could not ask about); its last count claims no
+// complete success; and nothing that was there and that the source has is
+// gone. It may succeed only when all is done (a listing the device showed to
+// be empty after all).
 void JudgeListing(const TreeOp& op, const TreeScene& scene, const Exit& run,
                   std::vector<std::string>* broken) {
   const fs::path& base = scene.Folder();
