@@ -1286,11 +1286,17 @@ void Session::ReportLeftover(const TransferPlan& plan, const FileJob& job,
   const std::string& where = destination.Where;
   std::string error;
   if (!after.Known) {
-    err_ << plan.Command << ": merlo cannot tell what is at " << where << ": " << after.Why
-         << "; the old file is at " << destination.Aside << '\n';
-    return;
-  }
-  if (after.Exists && !after.Folder) {
+    // With the old file aside, whatever is at the destination came from the
+    // copy: it goes, whether or not the device could say what it is.
+    const bool removed =
+        toPc ? platform::RemovePcFile(pcFile, &error) : device::DeleteFile(devicePath, &error);
+    const uint32_t code = removed || toPc ? 0 : device::LastErrorCode();
+    if (!removed && code != kDeviceErrorFileNotFound && code != kDeviceErrorPathNotFound) {
+      err_ << plan.Command << ": merlo cannot tell what is at " << where << ": " << after.Why
+           << "; the old file is at " << destination.Aside << '\n';
+      return;
+    }
+  } else if (after.Exists && !after.Folder) {
     const bool removed =
         toPc ? platform::RemovePcFile(pcFile, &error) : device::DeleteFile(devicePath, &error);
     if (!removed) {
