@@ -73,6 +73,16 @@ bool PcFileState(const std::filesystem::path& path, PcFile* file);
 // The entry of that name in a listing: the exact name, else one that differs in case.
 const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::string& name);
 
+// A new, empty folder inside a PC folder, private to this command.
+bool MakePrivatePcFolder(const std::filesystem::path& folder, std::filesystem::path* made);
+
+// Whether the device has an entry of that name in the folder: asked of that
+// one path where the library can tell, else read from the panel's listing.
+// False with the reason when neither can tell; *spelled gets the name as the
+// device spells it.
+bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
+               std::string* spelled, std::string* error);
+
 // Folders for a message: "\a, \b\c".
 std::string FolderList(const std::vector<FolderParts>& folders);
 
