@@ -499,7 +499,11 @@ void RunFaults(const std::string& name, const fs::path& base,
   for (std::thread& t : workers) t.join();
 
   gCombinations += faults.size();
-  std::cout << "[ sweep    ] " << name << ": " << faults.size() << " fault positions\n";
+  const auto listings = std::count_if(faults.begin(), faults.end(), [](const std::string& f) {
+    return f.rfind("fail=CeFindAllFiles:", 0) == 0;
+  });
+  std::cout << "[ sweep    ] " << name << ": " << faults.size() << " fault positions, " << listings
+            << " of them listings\n";
   for (const std::string& failure : failures) ADD_FAILURE() << failure;
   if (failures.empty()) {
     std::error_code ignored;
