@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <ostream>
+#include <utility>
 
 #include "device_calls.h"
 #include "host_services.h"
@@ -121,6 +122,54 @@ std::string Leftover(const std::string& where, const LocalState& before, const L
 }
 
 }  // namespace
+
+void OldFileRemover::Remove(const fs::path& old, const std::string& shown) {
+  {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    queue_.emplace_back(old, shown);
+    pending_.insert(PcNameKey(old.string()));
+  }
+  if (!thread_.joinable()) {
+    finishing_ = false;
+    thread_ = std::thread([this] { Work(); });
+  }
+  wake_.notify_one();
+}
+
+void OldFileRemover::Settle(const fs::path& path) {
+  const std::string key = PcNameKey(path.string());
+  std::unique_lock<std::mutex> lock(mutex_);
+  settled_.wait(lock, [&] { return pending_.count(key) == 0; });
+}
+
+std::vector<OldFileRemover::Failure> OldFileRemover::Finish() {
+  if (thread_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> guard(mutex_);
+      finishing_ = true;
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  return std::exchange(failures_, {});
+}
+
+void OldFileRemover::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return finishing_ || !queue_.empty(); });
+    if (queue_.empty()) return;
+    const auto [old, shown] = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    std::string error;
+    const bool removed = platform::RemovePcFile(old, &error);
+    lock.lock();
+    if (!removed) failures_.push_back({old, shown, error});
+    pending_.erase(pending_.find(PcNameKey(old.string())));
+    settled_.notify_all();
+  }
+}
 
 bool MakePrivatePcFolder(const fs::path& folder, fs::path* made) {
   const auto seed =

@@ -30,6 +30,7 @@ struct LocalState {
   std::string Name;      // a device file's name as the device spells it
 };
 class LiveProgress;
+class OldFileRemover;
 
 class Session {
  public:
@@ -119,6 +120,7 @@ class Session {
   struct JobContext {
     std::filesystem::path LocalFolder;  // the current directory as put left it
     LiveProgress* Live = nullptr;
+    OldFileRemover* Remover = nullptr;  // get: the old files set aside
   };
   bool CheckBeforeRun(TransferPlan& plan);
   // put: refuses a batch larger than the destination volume's free space.

@@ -856,6 +856,7 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   // The destination as it was, asked of that one file, and the old file set
   // aside while the new one is copied.
   Destination destination;
+  if (plan.Kind == TransferKind::Get) context.Remover->Settle(pcFile);
   if (plan.Kind != TransferKind::Remove && !PrepareDestination(plan, job, &destination)) {
     return JobOutcome::Failed;
   }
@@ -931,10 +932,9 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
            << "spelling: " << error << '\n';
       ++plan.TimesFailed;
     }
-    const bool removed = plan.Kind == TransferKind::Get
-                             ? platform::RemovePcFile(PathFromUser(destination.Aside), &error)
-                             : device::DeleteFile(NarrowFromUser(destination.Aside), &error);
-    if (!removed) {
+    if (plan.Kind == TransferKind::Get) {
+      context.Remover->Remove(PathFromUser(destination.Aside), job.Shown);
+    } else if (!device::DeleteFile(NarrowFromUser(destination.Aside), &error)) {
       err_ << plan.Command << ": " << job.Shown << " arrived whole, but its old version at "
            << destination.Aside << " could not be removed: " << error << '\n';
       ++plan.TimesFailed;  // the command fails, as when a copy's time is not kept
@@ -1001,9 +1001,11 @@ bool Session::Execute(TransferPlan& plan) {
   const uint64_t total = plan.Jobs.size();
   std::error_code ec;
   LiveProgress live(out_, liveProgress_ && !quiet_);
+  OldFileRemover remover;
   JobContext context;
   context.LocalFolder = fs::current_path(ec);
   context.Live = &live;
+  context.Remover = &remover;
   const fs::path previousFolder = context.LocalFolder;
 
   uint64_t done = 0;
@@ -1028,6 +1030,11 @@ bool Session::Execute(TransferPlan& plan) {
       // One still there is named by the recount below.
       out_ << "deleted " << job.Shown << '\n' << std::flush;
     }
+  }
+  for (const auto& failure : remover.Finish()) {
+    err_ << plan.Command << ": " << failure.Shown << " arrived whole, but its old version at "
+         << failure.Old.string() << " could not be removed: " << failure.Error << '\n';
+    ++plan.TimesFailed;  // the command fails, as when a copy's time is not kept
   }
   // A Ctrl-C during the last file counts too: the batch did not run on as asked.
   const bool interrupted = Interrupted();

@@ -3,9 +3,14 @@
 // files, and tell what a failure left behind.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_paths.h"
@@ -50,6 +55,43 @@ struct TransferPlan {
 inline const FolderParts& FileJob::Target(const TransferPlan& plan) const {
   return OwnTarget ? Into : plan.Target;
 }
+
+// Removes the old versions of PC files that copies replaced, on a thread of
+// its own: a removal waits for the file system to free the old file's
+// space, and the next copy need not wait with it. Finish waits for the last
+// removal and tells those that failed.
+class OldFileRemover {
+ public:
+  OldFileRemover() = default;
+  OldFileRemover(const OldFileRemover&) = delete;
+  OldFileRemover& operator=(const OldFileRemover&) = delete;
+  ~OldFileRemover() { Finish(); }
+
+  // shown names the file that replaced it, for the message should it fail.
+  void Remove(const std::filesystem::path& old, const std::string& shown);
+
+  // Waits until no removal of that path is pending: a copy in the same
+  // batch may land on the very name an old version was set aside under.
+  void Settle(const std::filesystem::path& path);
+
+  struct Failure {
+    std::filesystem::path Old;
+    std::string Shown;
+    std::string Error;
+  };
+  std::vector<Failure> Finish();
+
+ private:
+  void Work();
+
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable wake_, settled_;
+  std::deque<std::pair<std::filesystem::path, std::string>> queue_;
+  std::multiset<std::string> pending_;  // PcNameKey of each path queued or being removed
+  std::vector<Failure> failures_;
+  bool finishing_ = false;
+};
 
 // Why the module cannot be given a PC path, or empty when it can.
 std::string PcPathProblem(const std::string& path);

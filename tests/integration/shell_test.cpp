@@ -365,6 +365,18 @@ TEST_F(ShellTest, GetCopiesToAPcFolder) {
   EXPECT_EQ(ReadFile(pc_ / "a.txt"), "alpha");
   EXPECT_EQ(ReadFile(pc_ / "b.bin"), std::string(3000, '\x7f'));
   EXPECT_TRUE(fs::exists(device_ / "a.txt"));
+
+  // Over existing files each old one is set aside and removed after its copy,
+  // even where the batch also copies a file of the name it was set aside under.
+  WriteFile(device_ / "a.txt.merlo-old", "newer");
+  WriteFile(pc_ / "a.txt", "old");
+  for (int round = 0; round < 2; ++round) {
+    const Outcome again = Command({"get", "a.txt", "a.txt.merlo-old", "b.bin", pc_.string()});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(ReadFile(pc_ / "a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(pc_ / "a.txt.merlo-old"), "newer");
+    EXPECT_EQ(std::distance(fs::directory_iterator(pc_), fs::directory_iterator()), 3);
+  }
 }
 
 TEST_F(ShellTest, GetWithWildcardsSkipsFoldersAndMoves) {
