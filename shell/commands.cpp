@@ -417,19 +417,22 @@ bool Session::ListTrees(const Words& paths, bool attributes) {
   // A folder that cannot be read is named, and the walk goes on without it.
   std::vector<std::string> unread;
   for (const auto& top : tops) {
+    std::vector<FolderParts> folders;
     const bool walked = panel_.Walk(
         top, [](const FolderParts&, const PanelItem&) {},
-        [&](const FolderParts& folder) {
-          out_ << (first ? "" : "\n") << FolderText(folder) << ":\n";
-          first = false;
-          std::vector<Row> rows;
-          for (const auto& item : panel_.Entries(folder)) rows.push_back(RowOf(item, attributes));
-          PrintRows(std::move(rows), out_);
-        },
-        &error, &unread);
+        [&](const FolderParts& folder) { folders.push_back(folder); }, &error, &unread);
     if (!walked) {
       err_ << "ls: " << error << '\n';
       return false;
+    }
+    // In ls's order, from the listings the walk has just read.
+    SortAsListed(&folders);
+    for (const auto& folder : folders) {
+      out_ << (first ? "" : "\n") << FolderText(folder) << ":\n";
+      first = false;
+      std::vector<Row> rows;
+      for (const auto& item : panel_.Entries(folder)) rows.push_back(RowOf(item, attributes));
+      PrintRows(std::move(rows), out_);
     }
   }
   out_.flush();

@@ -336,6 +336,22 @@ bool Panel::ExpandFolderPatterns(std::vector<std::string>* paths, std::string* e
   return true;
 }
 
+SortKey ListedKey(const std::string& narrow) {
+  std::string user = UserFromNarrow(narrow);
+  std::string folded = unicode::FoldKey(user);
+  return {std::move(folded), std::move(user)};
+}
+
+void SortAsListed(std::vector<FolderParts>* folders) {
+  const auto keyOf = [](const FolderParts& folder) {
+    std::vector<SortKey> key;
+    for (const auto& part : folder) key.push_back(ListedKey(part));
+    return key;
+  };
+  std::stable_sort(folders->begin(), folders->end(),
+                   [&](const FolderParts& a, const FolderParts& b) { return keyOf(a) < keyOf(b); });
+}
+
 bool Panel::Walk(const FolderParts& top,
                  const std::function<void(const FolderParts&, const PanelItem&)>& visit,
                  const std::function<void(const FolderParts&)>& enter, std::string* error,

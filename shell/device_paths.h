@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "module.h"
@@ -150,6 +151,14 @@ class Panel {
   std::map<FolderParts, std::vector<PanelItem>> cache_;
   std::map<FolderParts, std::string> unread_;  // listed as empty, not read: why
 };
+
+// A name as ls sorts it: case aside first, so that "b" and "B" sit together.
+using SortKey = std::pair<std::string, std::string>;
+SortKey ListedKey(const std::string& narrow);
+
+// Folders in ls -R's order: each before the folders below it, each level in
+// ls's order.
+void SortAsListed(std::vector<FolderParts>* folders);
 
 // Device folder text for its parts, as user text: "\" for the root, "\a\b".
 std::string FolderText(const FolderParts& folder);

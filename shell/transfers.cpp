@@ -126,14 +126,6 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
 
 namespace {
 
-// A name as ls sorts it: case aside first, so that "b" and "B" sit together.
-using SortKey = std::pair<std::string, std::string>;
-SortKey ListedKey(const std::string& narrow) {
-  std::string user = UserFromNarrow(narrow);
-  std::string folded = unicode::FoldKey(user);
-  return {std::move(folded), std::move(user)};
-}
-
 // Puts a deletion's entries in the order ls shows them: a folder's files
 // before the folders below it, as ls -R goes, each in ls's order.
 void SortAsListed(std::vector<FileJob>* jobs) {
@@ -152,17 +144,6 @@ void SortAsListed(std::vector<FileJob>* jobs) {
   sorted.reserve(jobs->size());
   for (const auto& key : keys) sorted.push_back(std::move((*jobs)[key.second]));
   *jobs = std::move(sorted);
-}
-
-// rm -r's folders in ls -R's order: each before the folders below it.
-void SortAsListed(std::vector<FolderParts>* folders) {
-  const auto keyOf = [](const FolderParts& folder) {
-    std::vector<SortKey> key;
-    for (const auto& part : folder) key.push_back(ListedKey(part));
-    return key;
-  };
-  std::stable_sort(folders->begin(), folders->end(),
-                   [&](const FolderParts& a, const FolderParts& b) { return keyOf(a) < keyOf(b); });
 }
 
 // Whether a device entry is gone, asked of the device itself.

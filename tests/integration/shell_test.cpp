@@ -878,6 +878,9 @@ TEST_F(ShellTest, FolderCommandsAskTheDeviceItself) {
 TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   fs::permissions(device_ / "a.txt", fs::perms::owner_write, fs::perm_options::remove);
   WriteFile(device_ / "docs" / "deep" / "z.txt", "zed");
+  for (const char* name : {"Kiwi", "apple", "Mango", "banana", "lime"}) {
+    fs::create_directories(device_ / "docs" / "fruit" / name);
+  }
   const Outcome ls = Command({"ls", "-l", "-R"});
   fs::permissions(device_ / "a.txt", fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(ls.status, 0) << ls.err;
@@ -885,6 +888,16 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   EXPECT_CONTAINS(ls.out, " ---a         3000  b.bin\n");
   EXPECT_CONTAINS(ls.out, "\n\\docs\\deep:\n");
   EXPECT_CONTAINS(ls.out, "            3  z.txt\n0 folders, 1 file, 3 bytes\n");
+  // Folders in ls's order, each before those below it, whatever the device's order.
+  std::string order;
+  for (size_t at = ls.out.find("\n\\"); at != std::string::npos; at = ls.out.find("\n\\", at + 1)) {
+    order += ls.out.substr(at + 1, ls.out.find(':', at) - at - 1) + " ";
+  }
+  EXPECT_NE(order.find("\\docs \\docs\\deep \\docs\\fruit \\docs\\fruit\\apple "
+                       "\\docs\\fruit\\banana \\docs\\fruit\\Kiwi \\docs\\fruit\\lime "
+                       "\\docs\\fruit\\Mango "),
+            std::string::npos)
+      << order;
 
 #if !defined(_WIN32)
   // A sparse file larger than the volume: refused with the figures, nothing copied.
