@@ -146,18 +146,12 @@ void SortAsListed(std::vector<FileJob>* jobs) {
   *jobs = std::move(sorted);
 }
 
-// Whether a device entry is gone, asked of the device itself.
-enum class Presence { Gone, There, Unknown };
-Presence EntryPresence(const std::string& path) {
-  const DeviceCalls& calls = DeviceLibraryCalls();
-  if (calls.CeGetFileAttributes == nullptr || calls.CeGetLastError == nullptr) {
-    return Presence::Unknown;
-  }
-  std::string error;
-  if (device::Attributes(path, &error) != kDeviceNoAttributes) return Presence::There;
-  const uint32_t code = calls.CeGetLastError();
-  return code == kDeviceErrorFileNotFound || code == kDeviceErrorPathNotFound ? Presence::Gone
-                                                                              : Presence::Unknown;
+// Whether the device, asked of that one path, says the entry is there;
+// false when it is gone or the device cannot tell.
+bool DeviceSaysThere(const std::string& path) {
+  device::EntryState state;
+  std::string unknown;
+  return device::StateOf(path, &state, &unknown, false) && state.Exists;
 }
 
 }  // namespace
@@ -1006,8 +1000,7 @@ bool Session::Execute(TransferPlan& plan) {
       break;
     }
     ++done;
-    if (remove && !quiet_ &&
-        EntryPresence(device::PathOf(job.Folder, ItemName(job.Item))) != Presence::There) {
+    if (remove && !quiet_ && !DeviceSaysThere(device::PathOf(job.Folder, ItemName(job.Item)))) {
       // One still there is named by the recount below.
       out_ << "deleted " << job.Shown << '\n' << std::flush;
     }
