@@ -89,10 +89,9 @@ LocalState ListedState(Panel& panel, const FolderParts& folder, const std::strin
 fs::path SetPcFileAside(const fs::path& file, std::string* error) {
   constexpr size_t kLongestName = 255;
   const std::string name = file.filename().string();
-  for (int n = 0; n < 20; ++n) {
-    const std::string number = n == 0 ? "" : std::to_string(n + 1);
-    std::string candidate = name + ".merlo-old" + number;
-    if (candidate.size() > kLongestName) candidate = "~merlo-old" + number + ".tmp";
+  for (int n = 0; n < kAsideAttempts; ++n) {
+    std::string candidate = AsideName(name, n, false);
+    if (candidate.size() > kLongestName) candidate = AsideName(name, n, true);
     const fs::path aside = file.parent_path() / candidate;
     bool taken = false;
     if (platform::RenamePcFile(file, aside, error, &taken)) return aside;

@@ -614,12 +614,9 @@ bool SetAside(const FolderParts& folder, const std::string& name, std::string* a
   // A device path holds at most 259 UTF-16 units.
   constexpr size_t kLongestPath = 259;
   const std::u16string from = Wide(PathOf(folder, name));
-  for (int n = 0; n < 20; ++n) {
-    const std::string number = n == 0 ? "" : std::to_string(n + 1);
-    std::string candidate = PathOf(folder, name + ".merlo-old" + number);
-    if (Wide(candidate).size() > kLongestPath) {
-      candidate = PathOf(folder, "~merlo-old" + number + ".tmp");
-    }
+  for (int n = 0; n < kAsideAttempts; ++n) {
+    std::string candidate = PathOf(folder, AsideName(name, n, false));
+    if (Wide(candidate).size() > kLongestPath) candidate = PathOf(folder, AsideName(name, n, true));
     if (Wide(candidate).size() > kLongestPath) break;
     if (calls.CeMoveFile(from.c_str(), Wide(candidate).c_str()) != 0) {
       *aside = candidate;

@@ -177,4 +177,9 @@ std::string CountOf(uint64_t count, const char* singular, const char* plural) {
   return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
 
+std::string AsideName(const std::string& name, int attempt, bool shortForm) {
+  const std::string number = attempt == 0 ? "" : std::to_string(attempt + 1);
+  return shortForm ? "~merlo-old" + number + ".tmp" : name + ".merlo-old" + number;
+}
+
 }  // namespace merlo

@@ -110,4 +110,11 @@ std::string HumanBytes(uint64_t bytes);
 // "1 file", "2 files".
 std::string CountOf(uint64_t count, const char* singular, const char* plural);
 
+// The name an old file is set aside under while a copy replaces it, for
+// each attempt up to kAsideAttempts: "f.txt.merlo-old", "f.txt.merlo-old2",
+// ...; the short form, for where that name is too long: "~merlo-old.tmp",
+// "~merlo-old2.tmp", ...
+constexpr int kAsideAttempts = 20;
+std::string AsideName(const std::string& name, int attempt, bool shortForm);
+
 }  // namespace merlo
