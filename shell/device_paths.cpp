@@ -143,6 +143,30 @@ bool Panel::Readable(const FolderParts& folder, std::string* error) {
   return false;
 }
 
+namespace {
+
+// The folder a plain name names among a folder's entries: the exact name,
+// else the one folder whose name differs only in case. Empty when there is
+// none: *isFile then tells that the exact name is a file, *ambiguous that
+// several folders differ from it only in case.
+std::string FolderNamed(const std::vector<PanelItem>& entries, const std::string& part,
+                        bool* isFile, bool* ambiguous) {
+  std::vector<std::string> caseless;
+  for (const auto& entry : entries) {
+    const std::string name = ItemName(entry);
+    if (name == part) {
+      if (IsFolder(entry)) return name;
+      *isFile = true;
+    } else if (IsFolder(entry) && SameDeviceName(name, part)) {
+      caseless.push_back(name);
+    }
+  }
+  *ambiguous = caseless.size() > 1;
+  return !*isFile && caseless.size() == 1 ? caseless[0] : std::string();
+}
+
+}  // namespace
+
 bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string* error) {
   // A name the module's text cannot hold reaches no entry, or the wrong one.
   if (const std::string problem = NarrowFormProblem(path); !problem.empty()) {
@@ -160,27 +184,13 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
     }
     const auto& entries = Entries(current);
     if (!Readable(current, error)) return false;
-    std::vector<std::string> caseless;
-    bool isFile = false;
-    std::string found;
-    for (const auto& entry : entries) {
-      const std::string name = ItemName(entry);
-      if (name == part) {
-        if (IsFolder(entry)) {
-          found = name;
-          break;
-        }
-        isFile = true;
-      } else if (IsFolder(entry) && SameDeviceName(name, part)) {
-        caseless.push_back(name);
-      }
-    }
-    if (found.empty() && !isFile && caseless.size() == 1) found = caseless[0];
+    bool isFile = false, ambiguous = false;
+    const std::string found = FolderNamed(entries, part, &isFile, &ambiguous);
     if (found.empty()) {
-      *error = EntryText(current, part) + (isFile ? " is a file, not a folder"
-                                           : caseless.size() > 1
-                                               ? " names several folders that differ in case"
-                                               : ": no such folder");
+      *error =
+          EntryText(current, part) + (isFile      ? " is a file, not a folder"
+                                      : ambiguous ? " names several folders that differ in case"
+                                                  : ": no such folder");
       return false;
     }
     if (HasReplacement(found)) {
@@ -277,24 +287,25 @@ bool Panel::ExpandFrom(const FolderParts& folder, const std::vector<std::string>
   }
   const auto& entries = Entries(folder);
   if (!Readable(folder, error)) return false;
-  // The folders the part names, in the order ls shows them; a plain name
-  // takes the exact name, else the one that differs only in case.
-  std::vector<std::pair<std::string, std::string>> matched;  // sort key, name
-  std::vector<std::string> caseless;
-  for (const auto& entry : entries) {
-    const std::string name = ItemName(entry);
-    if (!IsFolder(entry) || HasReplacement(name)) continue;
-    if (HasWildcards(part) ? MatchDeviceName(part, name) : name == part) {
-      matched.emplace_back(unicode::FoldKey(UserFromNarrow(name)), name);
-    } else if (!HasWildcards(part) && SameDeviceName(name, part)) {
-      caseless.push_back(name);
+  // The folders a pattern names, in the order ls shows them; a plain name
+  // names one folder as in any path, and a branch without it is left out.
+  std::vector<FolderParts> matched;
+  if (!HasWildcards(part)) {
+    bool isFile = false, ambiguous = false;
+    const std::string name = FolderNamed(entries, part, &isFile, &ambiguous);
+    if (!name.empty() && !HasReplacement(name)) matched.push_back({name});
+  } else {
+    for (const auto& entry : entries) {
+      const std::string name = ItemName(entry);
+      if (IsFolder(entry) && !HasReplacement(name) && MatchDeviceName(part, name)) {
+        matched.push_back({name});
+      }
     }
+    SortAsListed(&matched);
   }
-  if (matched.empty() && caseless.size() == 1) matched.emplace_back("", caseless[0]);
-  std::sort(matched.begin(), matched.end());
-  for (const auto& entry : matched) {
+  for (const auto& name : matched) {
     FolderParts below = folder;
-    below.push_back(entry.second);
+    below.push_back(name[0]);
     if (!ExpandFrom(below, parts, next + 1, endsInSeparator, found, error)) return false;
   }
   return true;
