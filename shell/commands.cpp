@@ -230,10 +230,8 @@ Session::Session(const EntryPoints& module, PanelHandle panel, std::ostream& out
     : panel_(module, panel), out_(out), err_(err) {}
 
 bool Session::RunLine(const std::string& line) {
-  // "!command" hands the whole rest of the line to the PC's shell, ";" and all.
-  if (const size_t start = line.find_first_not_of(" \t");
-      start != std::string::npos && line[start] == '!') {
-    lastSucceeded_ = LocalCommand(line.substr(start + 1));
+  if (IsLocalCommandLine(line)) {
+    lastSucceeded_ = LocalCommand(line.substr(line.find('!') + 1));
     return lastSucceeded_;
   }
   const auto commands = SplitCommands(line);

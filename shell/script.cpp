@@ -65,11 +65,10 @@ LineOutcome RunCommands(Session& session, const std::vector<Words>& commands) {
 
 LineOutcome RunCommandLine(Session& session, const std::string& line) {
   const auto commands = SplitCommands(line);
-  // A line that is a local command ("!...") goes whole to the PC's shell, ";" and all.
-  const size_t start = line.find_first_not_of(" \t");
-  if (!commands || (start != std::string::npos && line[start] == '!')) {
+  if (!commands || IsLocalCommandLine(line)) {
+    // RunLine says that a quote is open, or hands the line to the PC's shell.
     LineOutcome outcome;
-    outcome.Ok = session.RunLine(line);  // says that a quote is open
+    outcome.Ok = session.RunLine(line);
     return outcome;
   }
   return RunCommands(session, *commands);

@@ -140,6 +140,11 @@ std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::st
   return commands;
 }
 
+bool IsLocalCommandLine(const std::string& line) {
+  const size_t start = line.find_first_not_of(" \t");
+  return start != std::string::npos && line[start] == '!';
+}
+
 std::string QuoteWord(const std::string& word) {
   if (!word.empty() && word.find_first_of(" \t\r\n\"';") == std::string::npos) return word;
   if (word.empty()) return "\"\"";

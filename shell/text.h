@@ -99,6 +99,10 @@ std::string FormatLocalTime(int64_t unixSeconds);
 // Empty commands drop out. Returns nothing when a quote is left open.
 std::optional<std::vector<std::vector<std::string>>> SplitCommands(const std::string& line);
 
+// Whether a line is a local command ("!command", or "!" alone), which goes
+// whole to the PC's shell, ";" and quotes and all.
+bool IsLocalCommandLine(const std::string& line);
+
 // A word as the parser reads it back: unchanged when it holds nothing
 // special, else quoted ("My Documents" gets double quotes; a double quote
 // inside goes in single quotes).
