@@ -5,6 +5,7 @@
 
 #include "panel/panel_item.h"
 #include "platform/records.h"
+#include "platform/stack_bytes.h"
 
 #if defined(_WIN32)
 #define MERLO_EXPORT
@@ -37,6 +38,11 @@ using PanelHandle = void*;
   X(int32_t, DeleteFiles, (PanelHandle panel, PanelItem* items, int32_t itemCount, int32_t opMode), 16) \
   X(void, ExitFAR, (), 0)
 // clang-format on
+
+#define MERLO_CHECK_ENTRY_POINT_BYTES(Return, Name, Parameters, Bytes) \
+  static_assert(StdcallStackBytes<Return Parameters>::value == Bytes, #Name ": stack bytes");
+MERLO_ENTRY_POINTS(MERLO_CHECK_ENTRY_POINT_BYTES)
+#undef MERLO_CHECK_ENTRY_POINT_BYTES
 
 extern "C" {
 #define MERLO_DECLARE_ENTRY_POINT(Return, Name, Parameters, Bytes) \

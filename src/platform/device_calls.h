@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/records.h"
+#include "platform/stack_bytes.h"
 
 // A file time: 100-nanosecond intervals since 1601-01-01 UTC, in two halves.
 struct DeviceFileTime {
@@ -55,6 +56,12 @@ static_assert(sizeof(DeviceStoreInformation) == 8, "DeviceStoreInformation layou
   X(uint32_t, CeGetLastError, (), (), 0)
 
 // clang-format on
+
+#define MERLO_CHECK_DEVICE_CALL_BYTES(Return, Name, Parameters, Arguments, Bytes) \
+  static_assert(StdcallStackBytes<Return Parameters>::value == Bytes, #Name ": stack bytes");
+MERLO_DEVICE_CALLS(MERLO_CHECK_DEVICE_CALL_BYTES)
+MERLO_FURTHER_DEVICE_CALLS(MERLO_CHECK_DEVICE_CALL_BYTES)
+#undef MERLO_CHECK_DEVICE_CALL_BYTES
 
 // Attribute bits of CeGetFileAttributes / CeSetFileAttributes and of listings.
 constexpr uint32_t kDeviceAttributeReadOnly = 0x01;
