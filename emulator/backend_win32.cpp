@@ -23,10 +23,14 @@ std::wstring Wide(const std::u16string& text) {
 
 // Where an existing file or folder is, links followed: its final path, and
 // its name on its volume. Wine gives no final path longer than MAX_PATH; the
-// name on the volume has no such limit, and stands in for it there.
+// name on the volume has no such limit, and stands in for it there, with the
+// volume's serial number. That number is asked for only then: under Wine the
+// answer comes from the mount manager in another process, a round trip per
+// question.
 struct Place {
   std::wstring final;  // empty when the system gives none
   std::wstring name;
+  bool hasVolume = false;
   DWORD volume = 0;
 };
 
@@ -48,7 +52,8 @@ void TrimBackslashes(std::wstring* path) {
   while (path->size() > 1 && path->back() == L'\\') path->pop_back();
 }
 
-bool PlaceOf(const std::wstring& path, Place* place) {
+// The volume is asked for where `withVolume` says so or no final path is given.
+bool PlaceOf(const std::wstring& path, Place* place, bool withVolume = false) {
   HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -58,8 +63,9 @@ bool PlaceOf(const std::wstring& path, Place* place) {
                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
   place->final.assign(buffer.data(), n > 0 && n < buffer.size() ? n : 0);
   TrimBackslashes(&place->final);
-  BY_HANDLE_FILE_INFORMATION information;
-  bool ok = GetFileInformationByHandle(h, &information) &&
+  BY_HANDLE_FILE_INFORMATION information{};
+  place->hasVolume = withVolume || place->final.empty();
+  bool ok = (!place->hasVolume || GetFileInformationByHandle(h, &information)) &&
             GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(),
                                          DWORD(buffer.size() * sizeof(wchar_t)));
   CloseHandle(h);
@@ -67,7 +73,7 @@ bool PlaceOf(const std::wstring& path, Place* place) {
   const FILE_NAME_INFO* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
   place->name.assign(info->FileName, info->FileNameLength / sizeof(wchar_t));
   TrimBackslashes(&place->name);
-  place->volume = information.dwVolumeSerialNumber;
+  place->volume = place->hasVolume ? information.dwVolumeSerialNumber : 0;
   return true;
 }
 
@@ -90,7 +96,10 @@ bool FinalWithin(const RootInfo& root, const std::wstring& path) {
   if (!place.final.empty() && !root.place.final.empty()) {
     return PathWithin(root.place.final, place.final);
   }
-  return place.volume == root.place.volume && PathWithin(root.place.name, place.name);
+  Place rootPlace = root.place;
+  if (!place.hasVolume && !PlaceOf(path, &place, true)) return false;
+  if (!rootPlace.hasVolume && !PlaceOf(root.path, &rootPlace, true)) return false;
+  return place.volume == rootPlace.volume && PathWithin(rootPlace.name, place.name);
 }
 
 std::wstring JoinName(const std::wstring& folder, const std::wstring& name) {
@@ -590,11 +599,21 @@ bool DevCloseHandle(DeviceHandle file) {
 }
 
 namespace {
+// Whether two open files are one: by their final paths, each spelt as the
+// file system holds it, where the system gives both; else by volume and file
+// index (see Place for why the volume is asked for only then).
 bool SameFile(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION x, y;
-  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-         x.nFileIndexLow == y.nFileIndexLow;
+  std::wstring x(MAX_PATH + 1, L'\0'), y(MAX_PATH + 1, L'\0');
+  const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
+  DWORD n = GetFinalPathNameByHandleW(a, &x[0], DWORD(x.size()), flags);
+  DWORD m = GetFinalPathNameByHandleW(b, &y[0], DWORD(y.size()), flags);
+  if (n > 0 && n < x.size() && m > 0 && m < y.size()) {
+    return x.compare(0, n, y, 0, m) == 0;
+  }
+  BY_HANDLE_FILE_INFORMATION i, j;
+  return GetFileInformationByHandle(a, &i) && GetFileInformationByHandle(b, &j) &&
+         i.dwVolumeSerialNumber == j.dwVolumeSerialNumber && i.nFileIndexHigh == j.nFileIndexHigh &&
+         i.nFileIndexLow == j.nFileIndexLow;
 }
 
 // A new file in `folder` for a copy to grow in; its path in *path.
