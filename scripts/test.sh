@@ -137,7 +137,8 @@ report_failures() {
         found && /^-+$/ {found=0; inside=1; n=0; next}
         inside && /^<end of output>$/ {inside=0; kept=n; for (i = 1; i <= n; i++) last[i] = line[i]; next}
         inside {line[++n] = $0}
-        END {start = kept > 15 ? kept - 14 : 1; for (i = start; i <= kept; i++) print "    " last[i]}' \
+        END {if (!kept) print "    (none)"
+             start = kept > 15 ? kept - 14 : 1; for (i = start; i <= kept; i++) print "    " last[i]}' \
         "$build/Testing/Temporary/LastTest.log" 2>/dev/null
       echo "  run it alone: (cd $root && ctest --preset $preset -R '^$pattern\$' --output-on-failure)"
     } >>"$log/failures.txt"
