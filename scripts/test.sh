@@ -212,11 +212,11 @@ else
       echo "NOT RUN: $tests (32-bit, under qemu): $why"
       not_run+=("$tests (32-bit, under qemu): $why")
     done <<'EOT'
-merlo_module_tests|whole: its three cases that ask for a volume's serial number draw that signal (merlo_release_module_tests runs the rest); the program whole died in 2 of 2 runs, and the smallest program that asks the same after a thread ended died or failed in 7 of 7
-merlo_integration_tests|it starts a merlo.exe or a second process for most of its cases: hours at a minute a process start
-merlo_windows_tests|clean in N of N runs, too few to count as reliable
-merlo_windows_names_session, merlo_windows_system_device|two and three merlo.exe runs: clean in N of N runs of the names session, too few to count as reliable
-merlo_windows_console_session|Wine's console under qemu, not measured
+merlo_module_tests|whole, it died in 5 of 5 runs: its three cases that ask for a volume's serial number draw that signal, as the smallest program asking the same after a thread ended crashed or failed in 7 of 7 runs (merlo_release_module_tests runs the rest)
+merlo_integration_tests|most of its cases start merlo.exe or a second process: hours at a minute a process start
+merlo_windows_tests|clean in 5 of 5 runs, too few to count as reliable
+merlo_windows_names_session, merlo_windows_system_device|two and three merlo.exe runs: the names session was clean in 3 of 3 runs, too few to count as reliable
+merlo_windows_console_session|Wine's console under qemu was not measured
 EOT
   fi
   # The fixture makes the prefix first (wine_start).
