@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iomanip>
 #include <ostream>
 #include <set>
@@ -205,8 +206,13 @@ const Command* FindCommand(const std::string& name) {
 std::string HelpText() {
   std::ostringstream text;
   text << "Commands (device paths use \\; quote names that hold blanks: cd \"My Documents\"):\n";
+  // A usage too long for its column stands on a line of its own, with the
+  // summary below it in the column.
+  constexpr size_t kColumn = 32;
   for (const auto& command : kCommands) {
-    text << "  " << std::left << std::setw(32) << command.Usage << command.Summary << '\n';
+    text << "  " << std::left << std::setw(kColumn) << command.Usage;
+    if (std::strlen(command.Usage) + 2 > kColumn) text << '\n' << std::string(kColumn + 2, ' ');
+    text << command.Summary << '\n';
   }
   text << "\"help COMMAND\" tells more about one. At the prompt Tab completes commands and\n"
           "names, and Ctrl-C drops the line. \"merlo --help\" (also \"merlo /?\") tells merlo's\n"

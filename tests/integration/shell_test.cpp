@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -240,6 +241,16 @@ TEST_F(ShellTest, HelpAndVersionNeedNoDevice) {
   EXPECT_EQ(help.status, 0);
   for (const char* command : {"ls", "cd", "get", "put", "cp", "mv", "rm", "lcd", "lls", "exit"}) {
     EXPECT_CONTAINS(help.out, std::string("\n  ") + command);
+  }
+  // Each usage stands apart from its summary: two blanks at least, or the
+  // summary on the next line, in the column.
+  std::istringstream lines(help.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() < 3 || line.compare(0, 2, "  ") != 0 || !std::islower(line[2])) continue;
+    if (line.find("  ", 2) != std::string::npos) continue;
+    std::string summary;
+    std::getline(lines, summary);
+    EXPECT_EQ(summary.find_first_not_of(' '), 34u) << line << '\n' << summary;
   }
   const Outcome get = Run({"help", "get"});
   EXPECT_EQ(get.status, 0);
