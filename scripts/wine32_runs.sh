@@ -98,13 +98,14 @@ release_commands=$(ctest --test-dir "$build" -L release -N -V |
 release_commands="${release_commands} true"
 export -f one_run
 export work build root release_commands
-export wine_text="${wine[*]}"
+# The array as bash declares it, so that paths with blanks stay whole.
+export wine_declared=$(declare -p wine)
 
 lines=$work/lines.txt
 : >"$lines"
 for n in $(seq 1 "$runs"); do
   for program in "${programs[@]}"; do echo "$program $n"; done
-done | xargs -P "$jobs" -L 1 bash -c 'wine=($wine_text); one_run "$@"' _ | tee "$lines"
+done | xargs -P "$jobs" -L 1 bash -c 'eval "$wine_declared"; one_run "$@"' _ | tee "$lines"
 
 echo
 printf '%-22s %5s %6s %8s %5s %7s\n' program runs clean crashed hung failed
