@@ -152,12 +152,16 @@ std::string AttributeLetters(uint32_t attributes) {
 
 Row RowOf(const PanelItem& item, bool attributes) {
   const std::string name = ItemName(item);
-  return {name == ".." ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
+  const bool up = name == "..";
+  // ".." has no attributes of its own; its column stays blank.
+  std::string letters;
+  if (attributes) letters = up ? "    " : AttributeLetters(item.Attributes);
+  return {up ? "" : FormatFileTime(item.LastWriteTime[0], item.LastWriteTime[1]),
           IsFolder(item),
           ItemSize(item),
           UserFromNarrow(name),
           "",
-          attributes && name != ".." ? AttributeLetters(item.Attributes) : ""};
+          letters};
 }
 
 bool RowBefore(const Row& a, const Row& b) {

@@ -292,11 +292,10 @@ TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completi
   return tab;
 }
 
-std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width,
-                          size_t (*shownWidth)(const std::string&)) {
+std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width) {
   if (choices.empty()) return "";
   std::vector<size_t> widths;
-  for (const auto& choice : choices) widths.push_back(shownWidth(choice));
+  for (const auto& choice : choices) widths.push_back(ShownWidth(choice));
   const size_t widest = *std::max_element(widths.begin(), widths.end());
   const size_t columns = std::max<size_t>(1, width / (widest + 2));
   std::string shown;

@@ -35,9 +35,8 @@ struct TabResult {
 };
 TabResult ApplyCompletion(const std::string& line, size_t cursor, const Completion& completion);
 
-// The choices in columns, each as wide as the widest shows (shownWidth), in
-// rows of at most `width` columns, each row ended by a line end.
-std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width,
-                          size_t (*shownWidth)(const std::string&));
+// The choices in columns, each as wide as the widest shows, in rows of at
+// most `width` columns, each row ended by a line end.
+std::string ChoiceColumns(const std::vector<std::string>& choices, size_t width);
 
 }  // namespace merlo

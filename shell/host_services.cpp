@@ -46,9 +46,11 @@ std::vector<std::string> Lines(const char* text) {
   return lines;
 }
 
+// Texts here are user text, measured in the columns they take on the screen.
 std::string Centered(const std::string& text, size_t width, char fill) {
-  const size_t left = (width - text.size()) / 2;
-  return std::string(left, fill) + text + std::string(width - left - text.size(), fill);
+  const size_t shown = ShownWidth(text);
+  const size_t left = (width - shown) / 2;
+  return std::string(left, fill) + text + std::string(width - left - shown, fill);
 }
 
 }  // namespace
@@ -94,21 +96,24 @@ std::string DrawBox(const std::string& title, const std::vector<std::string>& li
   std::string buttonLine;
   for (const auto& button : buttons) {
     if (!buttonLine.empty()) buttonLine += "  ";
-    buttonLine += "[ " + button + " ]";
+    buttonLine += "[ " + UserFromNarrow(button) + " ]";
   }
-  const std::string heading = title.empty() ? "" : " " + title + " ";
-  const std::string help = helpTopic.empty() ? "" : " help: " + helpTopic + " ";
-  size_t width = std::max<size_t>({24, heading.size() + 4, help.size() + 4, buttonLine.size()});
-  for (const auto& line : lines) width = std::max(width, line.size());
+  const std::string heading = title.empty() ? "" : " " + UserFromNarrow(title) + " ";
+  const std::string help = helpTopic.empty() ? "" : " help: " + UserFromNarrow(helpTopic) + " ";
+  std::vector<std::string> shown;
+  for (const auto& line : lines) shown.push_back(UserFromNarrow(line));
+  size_t width =
+      std::max<size_t>({24, ShownWidth(heading) + 4, ShownWidth(help) + 4, ShownWidth(buttonLine)});
+  for (const auto& line : shown) width = std::max(width, ShownWidth(line));
   width += 2;  // a blank column on either side
 
   std::string box = "+" + Centered(heading, width, '-') + "+\n";
-  for (const auto& line : lines) {
-    box += "| " + line + std::string(width - 1 - line.size(), ' ') + "|\n";
+  for (const auto& line : shown) {
+    box += "| " + line + std::string(width - 1 - ShownWidth(line), ' ') + "|\n";
   }
   if (!buttonLine.empty()) box += "|" + Centered(buttonLine, width, ' ') + "|\n";
   box += "+" + Centered(help, width, '-') + "+\n";
-  return UserFromNarrow(box);
+  return box;
 }
 
 const std::vector<ShownBox>& ShownBoxes() { return Boxes(); }

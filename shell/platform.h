@@ -43,9 +43,6 @@ bool IsFile(FILE* stream);
 // The terminal's width in columns (80 when it cannot be told).
 size_t TerminalWidth();
 
-// The columns a text takes on the terminal.
-size_t ShownWidth(const std::string& text);
-
 // Line editing at a terminal: history where the platform keeps one, and Tab
 // completion through the completer.
 using Completer = std::function<Completion(const std::string& line, size_t cursor)>;

@@ -180,12 +180,6 @@ size_t TerminalWidth() {
   return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
 }
 
-size_t ShownWidth(const std::string& text) {
-  const std::wstring wide = WideFromUserText(text);
-  const int width = wcswidth(wide.c_str(), wide.size());
-  return width >= 0 ? static_cast<size_t>(width) : wide.size();
-}
-
 namespace {
 
 // At the prompt: waits until the descriptor can be read. False when a Ctrl-C
@@ -272,7 +266,7 @@ struct Terminal {
     const std::string line = before + UserTextFromWide(info->cursor, info->lastchar);
     const TabResult tab = ApplyCompletion(line, before.size(), completer(line, before.size()));
     if (!tab.Choices.empty()) {
-      std::cout << '\n' << ChoiceColumns(tab.Choices, TerminalWidth(), ShownWidth) << std::flush;
+      std::cout << '\n' << ChoiceColumns(tab.Choices, TerminalWidth()) << std::flush;
       return CC_REDISPLAY;
     }
     if (!tab.Changed) return CC_REFRESH_BEEP;

@@ -398,9 +398,7 @@ ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::
         ApplyCompletion(text, before.size(), terminal->completer(text, before.size()));
     const std::wstring next = WideFromUtf8(result.Line);
     if (shown && !result.Choices.empty()) {
-      std::cout << '\n'
-                << ChoiceColumns(result.Choices, TerminalWidth(), ShownWidth) << prompt
-                << std::flush;
+      std::cout << '\n' << ChoiceColumns(result.Choices, TerminalWidth()) << prompt << std::flush;
       CursorAt(output, &start);
       WriteToConsole(output, next);
     } else if (shown) {

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "host_services.h"
+#include "platform.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -77,10 +78,12 @@ void LiveProgress::Watch() {
     } else {
       continue;  // no line rather than a false one
     }
-    const size_t length = line.size();
-    if (length < drawn_) line += std::string(drawn_ - length, ' ');
+    // One row of the screen: a line that wrapped could not be drawn over.
+    line = FitColumns(line, platform::TerminalWidth() - 1);
+    const size_t columns = ShownWidth(line);
+    if (columns < drawn_) line += std::string(drawn_ - columns, ' ');
     out_ << '\r' << line << std::flush;
-    drawn_ = length;
+    drawn_ = columns;
   }
 }
 

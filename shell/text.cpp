@@ -14,6 +14,22 @@ namespace merlo {
 // NarrowFormProblem, NarrowTextName, PathFromUser, ModulePcPath, HasReplacement) is
 // in platform_posix.cpp and platform_win32.cpp.
 
+size_t ShownWidth(const std::string& text) { return unicode::Columns(text); }
+
+std::string FitColumns(const std::string& text, size_t columns) {
+  size_t used = 0, at = 0;
+  while (at < text.size()) {
+    char32_t code = 0;
+    size_t length = unicode::DecodeUtf8(text.data() + at, text.size() - at, &code);
+    const size_t width = length == 0 ? 1 : static_cast<size_t>(unicode::Columns(code));
+    if (length == 0) length = 1;
+    if (used + width > columns) break;
+    used += width;
+    at += length;
+  }
+  return text.substr(0, at);
+}
+
 std::string Printable(const std::string& text) {
   std::string shown;
   for (size_t i = 0; i < text.size();) {

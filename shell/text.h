@@ -44,6 +44,15 @@ std::string ExpandHome(const std::string& text);
 // names that come from the device).
 std::filesystem::path PcPathFromUser(const std::string& text);
 
+// The columns a user text (UTF-8) takes on the screen: East Asian wide
+// characters take two, combining marks none. Everything that lays text out on
+// the screen counts with it.
+size_t ShownWidth(const std::string& text);
+
+// The longest start of a user text that takes at most `columns` columns, cut
+// between characters.
+std::string FitColumns(const std::string& text, size_t columns);
+
 // A text for messages: bytes that are no valid UTF-8 appear as "\xE9".
 std::string Printable(const std::string& text);
 

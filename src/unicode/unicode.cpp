@@ -1,6 +1,8 @@
 #include "unicode/unicode.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace unicode {
 
@@ -15,6 +17,16 @@ struct FoldRange {
 
 constexpr FoldRange kFoldRanges[] = {
 #include "unicode/case_folding.inc"
+};
+
+struct WidthRange {
+  char32_t first;
+  char32_t last;
+  int columns;
+};
+
+constexpr WidthRange kWidthRanges[] = {
+#include "unicode/display_width.inc"
 };
 
 bool IsSurrogate(char32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
@@ -400,6 +412,34 @@ size_t CharacterStart(std::string_view utf8, size_t position) {
   char32_t code = 0;
   const size_t n = DecodeUtf8(utf8.data() + start, utf8.size() - start, &code);
   return (n != 0 && start + n > position) ? start : position;
+}
+
+int Columns(char32_t code) {
+  if (code < 0x20 || (code >= 0x7F && code < 0xA0)) return 0;
+  if (code < 0x300) return 1;
+  const WidthRange* end = std::end(kWidthRanges);
+  const WidthRange* range =
+      std::upper_bound(std::begin(kWidthRanges), end, code,
+                       [](char32_t c, const WidthRange& r) { return c < r.first; });
+  if (range == std::begin(kWidthRanges)) return 1;
+  --range;
+  return code <= range->last ? range->columns : 1;
+}
+
+size_t Columns(std::string_view utf8) {
+  size_t columns = 0;
+  for (size_t at = 0; at < utf8.size();) {
+    char32_t code = 0;
+    const size_t length = DecodeUtf8(utf8.data() + at, utf8.size() - at, &code);
+    if (length == 0) {
+      ++columns;
+      ++at;
+      continue;
+    }
+    columns += static_cast<size_t>(Columns(code));
+    at += length;
+  }
+  return columns;
 }
 
 }  // namespace unicode

@@ -64,6 +64,16 @@ bool EqualCaseless(std::string_view a, std::string_view b);
 bool Match(std::u16string_view pattern, std::u16string_view name, bool caseless);
 bool Match(std::string_view pattern, std::string_view name, bool caseless);
 
+// The columns a character takes on a terminal: 2 for East Asian wide and
+// fullwidth characters (CJK, kana, Hangul syllables, emoji shown as
+// pictures), 0 for combining marks, format characters and controls, 1 for
+// every other one.
+int Columns(char32_t code);
+
+// The columns a UTF-8 text takes on a terminal, character by character; a
+// byte that is no valid UTF-8 takes one (a terminal shows one mark for it).
+size_t Columns(std::string_view utf8);
+
 // Where the UTF-8 character that holds byte `position` starts (a position at
 // or past the end stays as it is).
 size_t CharacterStart(std::string_view utf8, size_t position);

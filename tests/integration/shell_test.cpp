@@ -909,6 +909,13 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
                        "\\docs\\fruit\\Mango "),
             std::string::npos)
       << order;
+  // In a subfolder the ".." row keeps the columns: a blank attribute column.
+  const Outcome sub = Command({"cd docs; ls -l"});
+  EXPECT_EQ(sub.status, 0) << sub.err;
+  const size_t up = sub.out.find("<DIR>  ..\n"), deep = sub.out.find("<DIR>  deep\n");
+  ASSERT_NE(up, std::string::npos) << sub.out;
+  ASSERT_NE(deep, std::string::npos) << sub.out;
+  EXPECT_EQ(up - (sub.out.rfind('\n', up) + 1), deep - (sub.out.rfind('\n', deep) + 1)) << sub.out;
 
 #if !defined(_WIN32)
   // A sparse file larger than the volume: refused with the figures, nothing copied.

@@ -122,4 +122,30 @@ TEST(UnicodeTest, CharacterStartFindsTheLeadByte) {
   EXPECT_EQ(unicode::CharacterStart("\x80\x80", 1), 1u);  // stray bytes are their own
 }
 
+TEST(UnicodeTest, ColumnsCountWhatATerminalShows) {
+  struct Case {
+    const char* text;
+    size_t columns;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"readme.txt", 10},
+      {"Мои документы", 13},                        // Cyrillic: one column a letter, two bytes
+      {"Ελληνικά", 8},                              // Greek
+      {"予定表.txt", 10},                           // CJK ideographs take two
+      {"ｶﾀｶﾅ", 4},                                  // halfwidth katakana take one
+      {"ＡＢ", 4},                                  // fullwidth Latin takes two
+      {"한국어", 6},                                // Hangul syllables
+      {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", 2},  // one syllable of conjoining jamo
+      {"e\xCC\x81t\xCC\x88", 2},                    // combining accents take none
+      {"\xE2\x80\x8B", 0},                          // zero-width space
+      {"\xF0\x9F\x98\x80", 2},                      // an emoji shown as a picture
+      {"\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD", 4},      // an emoji and its skin tone, each a picture
+      {"\xE2\x98\x85", 1},                          // a star of the symbol fonts: one column
+      {"a\tb", 2},                                  // a control takes none
+      {"caf\xE9", 4},                               // a byte that is no UTF-8 shows as one mark
+  };
+  for (const Case& c : cases) EXPECT_EQ(unicode::Columns(c.text), c.columns) << c.text;
+}
+
 }  // namespace

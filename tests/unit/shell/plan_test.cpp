@@ -188,11 +188,12 @@ TEST(Completion, TabReplacesTheWordBeforeTheCursor) {
 }
 
 TEST(Completion, ChoicesFillColumnsAsWideAsTheWidestShows) {
-  const auto bytes = [](const std::string& text) { return text.size(); };
-  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 20, bytes), "ab    abcd  x\n");
-  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 12, bytes), "ab    abcd\nx\n");
-  EXPECT_EQ(ChoiceColumns({"abcdefgh", "b"}, 4, bytes), "abcdefgh\nb\n");
-  EXPECT_EQ(ChoiceColumns({}, 80, bytes), "");
+  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 20), "ab    abcd  x\n");
+  EXPECT_EQ(ChoiceColumns({"ab", "abcd", "x"}, 12), "ab    abcd\nx\n");
+  EXPECT_EQ(ChoiceColumns({"abcdefgh", "b"}, 4), "abcdefgh\nb\n");
+  EXPECT_EQ(ChoiceColumns({}, 80), "");
+  // Columns on the screen, not bytes or characters: 表示 is as wide as abcd.
+  EXPECT_EQ(ChoiceColumns({"表示", "abcd", "Дом"}, 20), "表示  abcd  Дом\n");
 }
 
 TEST(LineEditorText, BytesThatAreNoUtf8SurviveTheWideLine) {

@@ -160,16 +160,25 @@ TEST(HostServices, MessageBoxSplitsTitleTextAndButtons) {
   EXPECT_EQ(drawn.find("[ second line ]"), std::string::npos);
 }
 
-TEST(HostServices, BoxLinesShareOneWidth) {
-  const std::string box = DrawBox("T", {"short", "a much longer line of text"}, {"OK"}, "Help");
-  std::istringstream lines(box);
-  std::string line;
-  size_t width = 0;
-  while (std::getline(lines, line)) {
-    if (width == 0) width = line.size();
-    EXPECT_EQ(line.size(), width) << line;
+TEST(HostServices, BoxLinesShareOneWidthOnTheScreen) {
+  const std::vector<std::vector<std::string>> texts = {
+      {"short", "a much longer line of text"},
+      {"Could not copy локальный.txt", "short"},
+      {"Could not copy 予定表.txt", "x"},
+      {"Could not copy e\xCC\x81t\xCC\x88\xC3\xA9.txt to a rather long folder name"},
+  };
+  for (const auto& text : texts) {
+    const std::string box = DrawBox("Ошибка", text, {"OK"}, "Help");
+    std::istringstream lines(box);
+    std::string line;
+    size_t width = 0;
+    while (std::getline(lines, line)) {
+      if (width == 0) width = ShownWidth(line);
+      EXPECT_EQ(ShownWidth(line), width) << box;
+      EXPECT_TRUE(line.back() == '+' || line.back() == '|') << box;
+    }
+    EXPECT_NE(box.find("help: Help"), std::string::npos);
   }
-  EXPECT_NE(box.find("help: Help"), std::string::npos);
 }
 
 TEST(ModuleLoading, MissingLibraryAndMissingEntryPointsAreNamed) {
