@@ -200,7 +200,8 @@ int Run(int argc, char** argv) {
   if (!command.empty()) {
     status = merlo::RunCommandWords(session, command);
   } else if (!batch.empty()) {
-    status = merlo::RunScript(session, batch == "-" ? std::cin : batchFile, !quiet, std::cout);
+    status = merlo::RunScript(session, batch == "-" ? std::cin : batchFile,
+                              batch == "-" ? "standard input" : batch, !quiet, std::cout);
   } else {
     merlo::LineEditor editor([&session](const std::string& line, size_t cursor) {
       return merlo::Complete(session, line, cursor);
@@ -217,7 +218,7 @@ int Run(int argc, char** argv) {
     } else {
       // Piped commands are echoed after the prompt, as -b echoes them, so that
       // the output reads as the session did.
-      status = merlo::RunScript(session, std::cin, !quiet, std::cout);
+      status = merlo::RunScript(session, std::cin, "standard input", !quiet, std::cout);
     }
   }
 

@@ -128,6 +128,13 @@ std::string PcWriteProblem(const std::filesystem::path& path, uint64_t size);
 // The seconds since 1970 as local time, "YYYY-MM-DD HH:MM"; "?" when out of range.
 std::string LocalTimeText(int64_t seconds);
 
+// Text that is no UTF-8 read as the system's own ANSI code page (the
+// system's, whatever code page the process itself uses), as editors there
+// save it: its UTF-8 in *utf8 and the code page's name ("code page 1251") in
+// *name. False where the platform has none (POSIX: its text is UTF-8) or the
+// bytes are no text of that code page.
+bool FromSystemCodePage(const std::string& bytes, std::string* utf8, std::string* name);
+
 // The user's home folder (POSIX: $HOME, else the password database;
 // Windows: the user's profile folder); empty when it cannot be told.
 std::string HomeFolder();

@@ -110,6 +110,8 @@ void PrepareUserText() {
   }
 }
 
+bool FromSystemCodePage(const std::string&, std::string*, std::string*) { return false; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

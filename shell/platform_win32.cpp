@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -275,6 +276,29 @@ void SetEnvironment(const char* name, const std::string& value) {
   const std::wstring wideValue = WideFromUtf8(value);
   SetEnvironmentVariableW(wideName.c_str(), wideValue.c_str());
   _wputenv((wideName + L"=" + wideValue).c_str());
+}
+
+bool FromSystemCodePage(const std::string& bytes, std::string* utf8, std::string* name) {
+  // The system's ANSI code page: GetACP() is the process's, UTF-8 in merlo.exe.
+  wchar_t number[8] = {};
+  UINT codePage = 1252;
+  if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, number, 8) > 0) {
+    codePage = static_cast<UINT>(std::wcstoul(number, nullptr, 10));
+  }
+  if (codePage == 0 || codePage == CP_UTF8) return false;
+  *name = "code page " + std::to_string(codePage);
+  if (bytes.empty()) {
+    utf8->clear();
+    return true;
+  }
+  const int length = static_cast<int>(bytes.size());
+  const int count =
+      MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (count <= 0) return false;
+  std::wstring wide(static_cast<size_t>(count), L'\0');
+  MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), length, &wide[0], count);
+  *utf8 = Utf8FromWide(wide);
+  return true;
 }
 
 std::string HomeFolder() {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <iostream>
 #include <istream>
+#include <iterator>
 #include <ostream>
 #include <utility>
 
 #include "interrupt.h"
 #include "platform.h"
 #include "text.h"
+#include "unicode/unicode.h"
 
 namespace merlo {
 
@@ -80,20 +82,141 @@ std::string LinesText(size_t first, size_t last) {
                        : "lines " + std::to_string(first) + "-" + std::to_string(last);
 }
 
-// The first and the last line after this point that hold a command, read
-// ahead; 0 when none does.
-std::pair<size_t, size_t> CommandLinesAhead(std::istream& in, size_t lineNumber) {
-  std::pair<size_t, size_t> lines{0, 0};
-  std::string line, command;
-  bool mayFail = false;
-  while (std::getline(in, line)) {
-    ++lineNumber;
-    if (!CommandOf(line, &command, &mayFail)) continue;
-    if (lines.first == 0) lines.first = lineNumber;
-    lines.second = lineNumber;
+// The lines of a script as user text. Scripts are UTF-8 (a byte order mark
+// first is passed over), or UTF-16 of either byte order with its byte order
+// mark, as Notepad saves "Unicode". Text that is no UTF-8 is read, on Windows,
+// in the system's ANSI code page, which is said once; elsewhere it is
+// refused, naming the line and its bytes. A script that is a file is read
+// whole before its first line runs, so that none runs of a script that
+// cannot be read; other input is read line by line as it comes, but UTF-16,
+// which has no line ends of one byte, is read whole.
+class ScriptLines {
+ public:
+  ScriptLines(std::istream& in, bool file, std::string source)
+      : in_(in), whole_(file), source_(std::move(source)) {
+    const int first = in_.peek();
+    if (first == 0xFF || first == 0xFE) whole_ = true;
+    if (!whole_) return;
+    const std::string bytes{std::istreambuf_iterator<char>(in_), std::istreambuf_iterator<char>()};
+    std::string text;
+    if (!Decode(bytes, &text)) return;
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      lines_.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
   }
-  return lines;
-}
+
+  // Why the script cannot be read as text (at the line that was reached);
+  // empty while it can.
+  const std::string& Problem() const { return problem_; }
+  // What was said of its encoding, once, when it is no UTF-8.
+  std::string TakeNote() { return std::exchange(note_, ""); }
+
+  // The next line, without its line end; false at the end, or at a line that
+  // cannot be read (Problem()).
+  bool Next(std::string* line) {
+    if (!problem_.empty()) return false;
+    if (whole_) {
+      if (next_ >= lines_.size()) return false;
+      *line = lines_[next_++];
+    } else {
+      if (!std::getline(in_, *line)) return false;
+      ++next_;
+      if (next_ == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
+      if (!unicode::IsValidUtf8(*line) && !FromCodePage(*line, line, next_)) return false;
+    }
+    return true;
+  }
+
+  // Whether the lines after this one can be told (the script is a file).
+  bool CanLookAhead() const { return whole_; }
+
+  // The first and the last line after this point that hold a command; 0
+  // when none does.
+  std::pair<size_t, size_t> CommandLinesAhead() const {
+    std::pair<size_t, size_t> lines{0, 0};
+    std::string command;
+    bool mayFail = false;
+    for (size_t i = next_; i < lines_.size(); ++i) {
+      if (!CommandOf(lines_[i], &command, &mayFail)) continue;
+      if (lines.first == 0) lines.first = i + 1;
+      lines.second = i + 1;
+    }
+    return lines;
+  }
+
+ private:
+  bool Decode(const std::string& bytes, std::string* text) {
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+      const bool little = bytes[0] == '\xFF';
+      std::u16string units;
+      for (size_t at = 2; at + 1 < bytes.size(); at += 2) {
+        const auto low = static_cast<unsigned char>(bytes[at + (little ? 0 : 1)]);
+        const auto high = static_cast<unsigned char>(bytes[at + (little ? 1 : 0)]);
+        units.push_back(static_cast<char16_t>(high << 8 | low));
+      }
+      if (bytes.size() % 2 != 0 || !unicode::ToUtf8(units, text)) {
+        problem_ = source_ + " starts as UTF-16 (" + (little ? "little" : "big") +
+                   "-endian) but is no valid UTF-16: " +
+                   (bytes.size() % 2 != 0 ? "it ends in half a character"
+                                          : "it holds an unpaired surrogate");
+        return false;
+      }
+      return true;
+    }
+    *text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+    if (unicode::IsValidUtf8(*text)) return true;
+    const size_t bad = FirstInvalidLine(*text);
+    return FromCodePage(*text, text, bad);
+  }
+
+  // Text that is no UTF-8, read in the system's code page where there is one.
+  bool FromCodePage(const std::string& bytes, std::string* text, size_t lineNumber) {
+    std::string converted, name;
+    if (platform::FromSystemCodePage(bytes, &converted, &name)) {
+      if (!noted_) note_ = source_ + " is not UTF-8: read in " + name + ", the system's";
+      noted_ = true;
+      *text = std::move(converted);
+      return true;
+    }
+    size_t start = 0;
+    for (size_t n = 1; n < lineNumber && start != std::string::npos; ++n) {
+      start = bytes.find('\n', start);
+      if (start != std::string::npos) ++start;
+    }
+    std::string line = bytes.substr(start == std::string::npos ? bytes.size() : start);
+    line = line.substr(0, line.find('\n'));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    problem_ = source_ + ": line " + std::to_string(lineNumber) +
+               (name.empty() ? " is not valid UTF-8: " : " is neither UTF-8 nor " + name + ": ") +
+               Printable(line) +
+               " (scripts are UTF-8, or UTF-16 with its byte order mark, as Notepad saves "
+               "\"Unicode\")";
+    return false;
+  }
+
+  // The number of the first line that is no valid UTF-8.
+  static size_t FirstInvalidLine(const std::string& text) {
+    size_t number = 1;
+    for (size_t start = 0; start <= text.size(); ++number) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      if (!unicode::IsValidUtf8(std::string_view(text).substr(start, end - start))) return number;
+      start = end + 1;
+    }
+    return number;
+  }
+
+  std::istream& in_;
+  bool whole_;
+  std::string source_;
+  std::vector<std::string> lines_;
+  size_t next_ = 0;  // lines taken so far
+  std::string problem_, note_;
+  bool noted_ = false;
+};
 
 // "X was not run", "X and Y were not run"; empty parts drop out.
 std::string NotRun(std::vector<std::string> parts) {
@@ -112,14 +235,14 @@ std::string NotRun(std::vector<std::string> parts) {
 // what it did not run. Input that is no file (a pipe) is not read ahead,
 // since its end may be long in coming. started is null when the Ctrl-C came
 // before the line's first command.
-void TellScriptStopped(std::ostream& err, std::istream& in, bool lookAhead, size_t lineNumber,
+void TellScriptStopped(std::ostream& err, const ScriptLines& script, size_t lineNumber,
                        const std::string& command, const LineOutcome* started) {
   std::string lines, unread;
-  if (!lookAhead) {
+  if (!script.CanLookAhead()) {
     if (started == nullptr) lines = LinesText(lineNumber, lineNumber);
     unread = "the rest of the input";
   } else {
-    const auto [first, last] = CommandLinesAhead(in, lineNumber);
+    const auto [first, last] = script.CommandLinesAhead();
     if (started == nullptr) {
       lines = LinesText(lineNumber, std::max(last, lineNumber));
     } else if (first != 0) {
@@ -177,29 +300,36 @@ int RunCommandWords(Session& session, const Words& words) {
   return outcome.Ok ? kAllDone : kCommandFailed;
 }
 
-int RunScript(Session& session, std::istream& in, bool echo, std::ostream& out) {
-  // A script file is read ahead to tell what a Ctrl-C left unrun; so is
+int RunScript(Session& session, std::istream& in, const std::string& source, bool echo,
+              std::ostream& out) {
+  // A script file is read whole, to tell what a Ctrl-C left unrun; so is
   // standard input when it is a file.
-  const bool lookAhead = &in != &std::cin || platform::IsFile(stdin);
+  ScriptLines script(in, &in != &std::cin || platform::IsFile(stdin), source);
   std::string line, command;
   size_t lineNumber = 0;
-  while (!session.ExitRequested() && std::getline(in, line)) {
+  while (!session.ExitRequested() && script.Next(&line)) {
     ++lineNumber;
-    // Scripts are UTF-8; an editor may have put a byte order mark first.
-    if (lineNumber == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    if (const std::string note = script.TakeNote(); !note.empty()) {
+      std::cerr << "merlo: " << note << '\n' << std::flush;
+    }
     bool mayFail = false;
     if (!CommandOf(line, &command, &mayFail)) continue;
     if (Interrupted()) {
-      TellScriptStopped(std::cerr, in, lookAhead, lineNumber, command, nullptr);
+      TellScriptStopped(std::cerr, script, lineNumber, command, nullptr);
       return kCommandFailed;
     }
     if (echo) out << session.Prompt() << (mayFail ? "-" : "") << command << '\n' << std::flush;
     const LineOutcome outcome = RunCommandLine(session, command);
     if (outcome.Interrupted) {
-      TellScriptStopped(std::cerr, in, lookAhead, lineNumber, command, &outcome);
+      TellScriptStopped(std::cerr, script, lineNumber, command, &outcome);
       return kCommandFailed;
     }
     if (!outcome.Ok && !mayFail) return kCommandFailed;
+  }
+  if (!script.Problem().empty()) {
+    std::cerr << "merlo: " << script.Problem()
+              << (lineNumber == 0 ? "; nothing was run" : "; the script stopped there") << '\n';
+    return lineNumber == 0 ? kUsageOrSetup : kCommandFailed;
   }
   return kAllDone;
 }

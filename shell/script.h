@@ -26,8 +26,10 @@ constexpr int kNoConnection = 3;
 // A single word is read as a whole command line: 'cd Temp; ls'.
 int RunCommandWords(Session& session, const Words& words);
 
-// With echo, each command is shown after the prompt before it runs.
-int RunScript(Session& session, std::istream& in, bool echo, std::ostream& out);
+// With echo, each command is shown after the prompt before it runs. source
+// names the script in messages: its path, or "standard input".
+int RunScript(Session& session, std::istream& in, const std::string& source, bool echo,
+              std::ostream& out);
 
 int RunInteractive(Session& session, LineEditor& editor, std::ostream& out);
 

@@ -18,6 +18,8 @@
 
 #if defined(_WIN32)
 #include <process.h>
+
+#include "platform/win32/windows_api.h"
 #else
 #include <poll.h>
 #include <pty.h>
@@ -317,6 +319,84 @@ TEST_F(ShellTest, ScriptsStopAtTheFirstFailure) {
     EXPECT_EQ(goesOn.status, 0) << goesOn.err;
     EXPECT_FALSE(fs::exists(device_ / "a.txt"));
   }
+}
+
+#if defined(_WIN32)
+// A name of a device folder in the system's ANSI code page (not the process's), as
+// an editor there saves it; empty when none of these names fits it.
+std::string InSystemCodePage(const std::string& utf8Candidates, std::string* chosen) {
+  wchar_t number[8] = {};
+  GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, number, 8);
+  const UINT codePage = static_cast<UINT>(std::wcstoul(number, nullptr, 10));
+  std::istringstream names(utf8Candidates);
+  for (std::string name; std::getline(names, name, '|');) {
+    wchar_t wide[64];
+    const int units = MultiByteToWideChar(CP_UTF8, 0, name.data(), int(name.size()), wide, 64);
+    char bytes[128];
+    BOOL lost = FALSE;
+    const int length =
+        WideCharToMultiByte(codePage, 0, wide, units, bytes, sizeof bytes, nullptr, &lost);
+    if (length > 0 && !lost) {
+      *chosen = name;
+      return std::string(bytes, size_t(length));
+    }
+  }
+  return "";
+}
+#endif
+
+// Scripts as editors save them: UTF-16 with its byte order mark (Notepad's
+// "Unicode", either byte order) is read; text that is no UTF-8 is read in the
+// system's ANSI code page on Windows, which is said, and refused elsewhere
+// before its first line runs, naming the line and its bytes.
+TEST_F(ShellTest, ScriptsAsEditorsSaveThem) {
+  const fs::path folder = device_ / fs::u8path("Отчёт");
+  const std::u16string text =
+      u"cd \"Отчёт\"\r\nget 表示.txt " + pc_.u16string() + u"\r\nrm 表示.txt\r\n";
+  for (const bool little : {true, false}) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+      const char low = char(unit & 0xFF), high = char(unit >> 8);
+      bytes += little ? std::string{low, high} : std::string{high, low};
+    }
+    WriteFile(scratch_ / "unicode.txt", bytes);
+    WriteFile(folder / fs::u8path("表示.txt"), "report");
+    fs::remove(pc_ / fs::u8path("表示.txt"));
+    const Outcome outcome = Command({"-b", (scratch_ / "unicode.txt").string()});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(ReadFile(pc_ / fs::u8path("表示.txt")), "report");
+    EXPECT_FALSE(fs::exists(folder / fs::u8path("表示.txt")));
+  }
+
+#if defined(_WIN32)
+  std::string name;
+  const std::string inCodePage = InSystemCodePage("Отчёт|表示|Données|Ελληνικά", &name);
+  ASSERT_FALSE(inCodePage.empty());
+  const std::string script = "pwd\ncd \"" + inCodePage + "\"\nrm inside.txt\n";
+  WriteFile(scratch_ / "ansi.txt", script);
+  for (const bool fromFile : {false, true}) {
+    WriteFile(device_ / fs::u8path(name) / "inside.txt", "in");
+    const Outcome outcome =
+        fromFile ? Command({"-b", (scratch_ / "ansi.txt").string()}) : Script(script);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_CONTAINS(outcome.err, "is not UTF-8: read in code page ");
+    EXPECT_CONTAINS(outcome.out, "cd \"" + name + "\"");
+    EXPECT_FALSE(fs::exists(device_ / fs::u8path(name) / "inside.txt"));
+  }
+#else
+  // "Отчёт" in code page 1251, on the second line.
+  const std::string script = "pwd\ncd \"\xCE\xF2\xF7\xB8\xF2\"\nrm a.txt\n";
+  WriteFile(scratch_ / "ansi.txt", script);
+  for (const bool fromFile : {false, true}) {
+    const Outcome outcome =
+        fromFile ? Command({"-b", (scratch_ / "ansi.txt").string()}) : Script(script);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_CONTAINS(outcome.err, "line 2 is not valid UTF-8: cd \"\\xCE\\xF2\\xF7\\xB8\\xF2\"");
+    EXPECT_CONTAINS(outcome.err, "nothing was run");
+    EXPECT_EQ(outcome.out.find("merlo \\> pwd"), std::string::npos) << outcome.out;
+    EXPECT_TRUE(fs::exists(device_ / "a.txt"));
+  }
+#endif
 }
 
 TEST_F(ShellTest, ALibraryWithoutTheEntryPointsIsRefused) {
