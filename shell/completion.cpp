@@ -163,6 +163,10 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
   const std::string folderPart =
       separator == std::string::npos ? "" : typed.substr(0, separator + 1);
   const std::string prefix = typed.substr(folderPart.size());
+  // A folder ends in the separator the user typed last, else in the PC's own
+  // ("\\" on Windows).
+  const std::string ending(1, separator == std::string::npos ? platform::kPcSeparators[0]
+                                                             : typed[separator]);
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry :
@@ -172,8 +176,8 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
     std::error_code typeError;
     const bool folder = entry.is_directory(typeError);
     if (foldersOnly && !folder) continue;
-    names.push_back(folderPart + name + (folder ? "/" : ""));
-    shown->push_back(name + (folder ? "/" : ""));
+    names.push_back(folderPart + name + (folder ? ending : ""));
+    shown->push_back(name + (folder ? ending : ""));
   }
   return names;
 }

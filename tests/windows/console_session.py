@@ -5,7 +5,8 @@ Started on a terminal (a pseudo terminal here), Wine gives a Windows program
 a console: merlo.exe then reads each line with the console's wide input and
 writes through its wide output. The user enters the device's Cyrillic folder
 (its name completed with Tab, which wakes the console's read up),
-lists it, and copies a file into an accented PC folder typed at the prompt.
+lists it, copies a file into an accented PC folder typed at the prompt, and
+lists that folder, its name completed with Tab.
 Each line is typed once the prompt before it is shown and the console reads
 the terminal.
 
@@ -108,6 +109,14 @@ wait_for("Отчёт.txt")
 wait_for("merlo \\Мои документы>")
 type_line('get Отчёт.txt "%s"' % windows_path(backup))
 wait_for("copied 1 of 1 file")
+wait_for("merlo \\Мои документы>")
+# A PC folder completes with the separator of Windows.
+type_line('lcd "%s"' % windows_path(os.path.dirname(backup)))
+wait_for("merlo \\Мои документы>")
+type_keys("lls Sauv\t")
+wait_for('lls "Sauvegarde été\\"')
+type_line("")
+wait_for("Отчёт.txt")
 wait_for("merlo \\Мои документы>")
 type_line("exit")
 _, status = os.waitpid(pid, 0)
