@@ -481,7 +481,9 @@ bool Session::ChangeFolder(const Words& args) {
     return false;
   }
   if (!panel_.MoveTo(folder)) {
-    err_ << "cd: the module refused to enter " << FolderText(folder) << '\n';
+    const std::string why = NotEnterable(folder);
+    err_ << "cd: " << (why.empty() ? "the module refused to enter " + FolderText(folder) : why)
+         << '\n';
     return false;
   }
   panel_.SetHome(folder);

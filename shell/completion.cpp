@@ -165,8 +165,8 @@ std::vector<std::string> LocalNames(const std::string& typed, bool foldersOnly,
   const std::string prefix = typed.substr(folderPart.size());
   // A folder ends in the separator the user typed last, else in the PC's own
   // ("\\" on Windows).
-  const std::string ending(1, separator == std::string::npos ? platform::kPcSeparators[0]
-                                                             : typed[separator]);
+  const std::string ending(
+      1, separator == std::string::npos ? platform::kPcSeparators[0] : typed[separator]);
   std::vector<std::string> names;
   std::error_code ec;
   for (const auto& entry :

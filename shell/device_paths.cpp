@@ -55,16 +55,28 @@ void SetItemWriteTime(PanelItem* item, uint64_t written) {
               sizeof halves);
 }
 
+static_assert(kModuleListedFolderPath + sizeof "\\*.*" == kPatternSize,
+              "the module lists a folder with the pattern FOLDER\\*.* in its pattern buffer");
+
+std::string NotEnterable(const FolderParts& folder) {
+  return ModuleFieldProblem(FolderText(folder), DevicePathText(folder).size(), kModuleFolderPath,
+                            "folder paths");
+}
+
 bool TooLongToList(const FolderParts& folder) {
-  // The module lists a folder with the pattern "FOLDER\*.*" in a buffer of
-  // kPatternSize; a longer folder path it enters but lists as empty.
-  return DevicePathText(folder).size() + sizeof "\\*.*" > kPatternSize;
+  // A longer folder path the module enters, but lists as empty.
+  return DevicePathText(folder).size() > kModuleListedFolderPath;
 }
 
 std::string NotListable(const FolderParts& folder) {
-  return FolderText(folder) +
-         ": the module can enter this folder but not list it (its path is too long); rename a "
-         "folder above it to a shorter name";
+  return ModuleFieldProblem(FolderText(folder), DevicePathText(folder).size(),
+                            kModuleListedFolderPath, "listed folder paths") +
+         " (it can enter this folder, but not list it); rename a folder above it to a shorter "
+         "name";
+}
+
+size_t ModuleFilePathBytes(const FolderParts& folder, const std::string& name) {
+  return (folder.empty() ? 0 : DevicePathText(folder).size()) + 1 + name.size();
 }
 
 bool Panel::Step(const char* folder) {
@@ -81,6 +93,7 @@ bool Panel::Step(const char* folder) {
 
 bool Panel::MoveTo(const FolderParts& target) {
   if (target == folder_) return true;
+  if (!NotEnterable(target).empty()) return false;  // not asked of the module
   size_t common = 0;
   while (common < folder_.size() && common < target.size() && folder_[common] == target[common]) {
     ++common;
@@ -134,7 +147,8 @@ const std::vector<PanelItem>& Panel::Entries(const FolderParts& folder) {
 bool Panel::Readable(const FolderParts& folder, std::string* error) {
   Entries(folder);
   if (!Listed(folder)) {
-    *error = "cannot enter " + FolderText(folder) + ": the path is too long for the module";
+    *error = NotEnterable(folder);
+    if (error->empty()) *error = "the module refused to enter " + FolderText(folder);
     return false;
   }
   const auto unread = unread_.find(folder);

@@ -166,10 +166,27 @@ std::string FolderText(const FolderParts& folder);
 // The device path of an entry in a folder, as user text: "\a\b\name".
 std::string EntryText(const FolderParts& folder, const std::string& name);
 
+// The module's fixed fields, in bytes of its narrow text: the path of the
+// folder it is in, of a folder it lists ("FOLDER\*.*" in its pattern), of a
+// file it copies or deletes (folder, "\", name), and of the PC folder that
+// a put's files come from (the current directory).
+constexpr size_t kModuleFolderPath = 258;
+constexpr size_t kModuleListedFolderPath = 251;
+constexpr size_t kModuleFilePath = 299;
+constexpr size_t kModulePcFolder = 255;
+
+// Why the module cannot enter a folder (its path does not fit the module's
+// field), before the module is asked; empty when it can.
+std::string NotEnterable(const FolderParts& folder);
+
 // Whether the module can enter the folder but not list it (its path is too
 // long for the module's listing pattern), and the message that says so.
 bool TooLongToList(const FolderParts& folder);
 std::string NotListable(const FolderParts& folder);
+
+// The length of a device file's path as the module joins it, in bytes of its
+// narrow text: "\a\name", "\name" at the root.
+size_t ModuleFilePathBytes(const FolderParts& folder, const std::string& name);
 
 // An item's last-write time as one file time, and the other way; the item's
 // fields may sit unaligned.

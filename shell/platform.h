@@ -120,6 +120,12 @@ bool RenamePcFile(const std::filesystem::path& from, const std::filesystem::path
 // Removes a PC file; false with the reason.
 bool RemovePcFile(const std::filesystem::path& path, std::string* error);
 
+// Why the module's file calls cannot reach a PC path, where the system limits
+// their paths: on Windows a path of more than 259 characters (UTF-16 units);
+// empty where it can (always on POSIX, where the module's own fields are the
+// narrower limit).
+std::string PcPathProblem(const std::filesystem::path& path);
+
 // Why writing `size` bytes to a file at `path` fails, where the PC can tell:
 // a folder in the way, a read-only file, a folder that may not be written, a
 // read-only file system, too little free space. Empty when none of these holds.

@@ -110,6 +110,8 @@ void PrepareUserText() {
   }
 }
 
+std::string PcPathProblem(const std::filesystem::path&) { return ""; }
+
 bool FromSystemCodePage(const std::string&, std::string*, std::string*) { return false; }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

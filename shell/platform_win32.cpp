@@ -278,6 +278,15 @@ void SetEnvironment(const char* name, const std::string& value) {
   _wputenv((wideName + L"=" + wideValue).c_str());
 }
 
+std::string PcPathProblem(const std::filesystem::path& path) {
+  // The module's narrow file calls take no path of MAX_PATH characters or more.
+  const size_t units = path.wstring().size();
+  if (units < MAX_PATH) return "";
+  return Utf8FromWide(path.wstring()) + " is " + std::to_string(units) +
+         " characters; Windows' file calls that the module makes take paths of at most " +
+         std::to_string(MAX_PATH - 1);
+}
+
 bool FromSystemCodePage(const std::string& bytes, std::string* utf8, std::string* name) {
   // The system's ANSI code page: GetACP() is the process's, UTF-8 in merlo.exe.
   wchar_t number[8] = {};

@@ -14,6 +14,17 @@ namespace merlo {
 // NarrowFormProblem, NarrowTextName, PathFromUser, ModulePcPath, HasReplacement) is
 // in platform_posix.cpp and platform_win32.cpp.
 
+std::string ModuleFieldProblem(const std::string& shown, size_t bytes, size_t limit,
+                               const std::string& field) {
+  if (bytes <= limit) return "";
+  const std::string name = NarrowTextName();
+  const std::string text = name.find("UTF-8") != std::string::npos
+                               ? "the module's UTF-8 text"
+                               : "the module's text (" + name + ")";
+  return shown + " is " + std::to_string(bytes) + " bytes in " + text + "; its " + field +
+         " hold " + std::to_string(limit);
+}
+
 size_t ShownWidth(const std::string& text) { return unicode::Columns(text); }
 
 std::string FitColumns(const std::string& text, size_t columns) {

@@ -31,6 +31,12 @@ std::string NarrowFormProblem(const std::string& text);
 // 1252", "code page 65001 (UTF-8)" (Windows).
 std::string NarrowTextName();
 
+// Why a path does not fit a field of the module's, which counts the bytes of
+// its narrow text: "\Глубина\… is 300 bytes in the module's UTF-8 text; its
+// folder paths hold 258" (field "folder paths"). Empty when it fits.
+std::string ModuleFieldProblem(const std::string& shown, size_t bytes, size_t limit,
+                               const std::string& field);
+
 // A PC path from user text. On Windows the path is made from the text's wide
 // form (a plain std::string would be read in the C runtime's locale); its
 // string() is UTF-8 again.

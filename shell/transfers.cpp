@@ -83,6 +83,46 @@ const PanelItem* FindEntry(const std::vector<PanelItem>& entries, const std::str
   return nullptr;
 }
 
+namespace {
+
+// Why the module could not copy, move or delete this file, told before it is
+// asked: a path longer than one of its fields, or a PC path longer than the
+// system's file calls take. Empty when it can.
+std::string ModuleCannotTake(const TransferPlan& plan, const FileJob& job) {
+  const std::string name = ItemName(job.Item);
+  const std::string user = UserFromNarrow(name);
+  std::string problem;
+  const auto check = [&problem](std::string found) {
+    if (problem.empty()) problem = std::move(found);
+  };
+  if (plan.Kind != TransferKind::Put) {
+    check(NotEnterable(job.Folder));
+    check(ModuleFieldProblem(EntryText(job.Folder, name), ModuleFilePathBytes(job.Folder, name),
+                             kModuleFilePath, "file paths"));
+  }
+  if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within) {
+    const FolderParts& target = job.Target(plan);
+    check(NotEnterable(target));
+    check(ModuleFieldProblem(EntryText(target, name), ModuleFilePathBytes(target, name),
+                             kModuleFilePath, "file paths"));
+  }
+  if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Get) {
+    const std::string folder = ModulePcPath(job.Local.string());
+    const fs::path file = job.Local / PathFromUser(user);
+    if (plan.Kind == TransferKind::Put) {
+      check(ModuleFieldProblem("the PC folder " + job.Local.string(), folder.size(),
+                               kModulePcFolder, "PC folders to copy from"));
+    }
+    const bool separated = !folder.empty() && folder.back() == '\\';
+    check(platform::PcPathProblem(file));
+    check(ModuleFieldProblem(file.string(), folder.size() + (separated ? 0 : 1) + name.size(),
+                             kModuleFilePath, "file paths"));
+  }
+  return problem;
+}
+
+}  // namespace
+
 bool CheckPlan(TransferPlan* plan, std::string* error) {
   const bool fromDevice = plan->Kind != TransferKind::Put;
   const bool toDevice = plan->Kind == TransferKind::Put || plan->Kind == TransferKind::Within;
@@ -103,6 +143,10 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
         *error = UnreachableName(job.Shown) + "; nothing was " + verb;
         return false;
       }
+    }
+    if (const std::string problem = ModuleCannotTake(*plan, job); !problem.empty()) {
+      *error = problem + "; nothing was " + verb;
+      return false;
     }
     // The same entry, named twice, is taken once: the first time.
     const std::string source =
@@ -809,7 +853,9 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
   const EntryPoints& module = panel_.module();
   const FolderParts& at = plan.Kind == TransferKind::Put ? job.Target(plan) : job.Folder;
   if (!panel_.MoveTo(at)) {
-    err_ << plan.Command << ": the module refused to enter " << FolderText(at) << '\n';
+    const std::string why = NotEnterable(at);
+    err_ << plan.Command << ": "
+         << (why.empty() ? "the module refused to enter " + FolderText(at) : why) << '\n';
     return JobOutcome::Failed;
   }
   std::error_code ec;

@@ -1089,6 +1089,79 @@ TEST_F(ShellTest, TwoSessionsOnOneFileOneGetsTheBoxAndNothingIsLost) {
 }
 #endif
 
+// The module's paths hold a fixed number of bytes of its text, and UTF-8
+// takes two for a Cyrillic letter: a path too long for them is refused before
+// the module is asked, with its length and the limit, whatever the command.
+TEST_F(ShellTest, PathsTooLongForTheModuleAreRefusedWithTheirLength) {
+  // Four levels of 40 Cyrillic letters: 164 characters, 324 bytes in UTF-8.
+  std::string letters;
+  for (int i = 0; i < 40; ++i) letters += "Ж";
+  const std::string a = "А" + letters.substr(2), b = "Б" + letters.substr(2),
+                    c = "В" + letters.substr(2), d = "Г" + letters.substr(2);
+  const fs::path three = device_ / fs::u8path(a) / fs::u8path(b) / fs::u8path(c);
+  const std::string threeText = "\\" + a + "\\" + b + "\\" + c;  // 243 bytes
+  WriteFile(three / fs::u8path(d) / "deep.txt", "deep");
+  // A name that makes the file's path 306 bytes: the module's file paths hold 299.
+  const std::string longName = letters.substr(0, 58) + ".txt";
+  WriteFile(three / fs::u8path(longName), "long");
+  // A PC folder of 140 Cyrillic letters, 280 bytes: the module reads a put's
+  // files from a current directory of at most 255.
+  const fs::path pcDeep = pc_ / fs::u8path(letters + letters.substr(0, 60)) /
+                          fs::u8path(letters + letters.substr(0, 60));
+  WriteFile(pcDeep / "put.txt", "put");
+  const std::string folderLimit =
+      " is 324 bytes in the module's UTF-8 text; its folder paths hold 258";
+  const std::string pc = pc_.u8string(), put = (pcDeep / "put.txt").u8string();
+  // Through a script: its UTF-8 reaches merlo unchanged on every system.
+  const struct {
+    std::string Line;
+    std::string Said;
+  } cases[] = {
+      {"cd \"" + threeText + "\\" + d + "\"", "cd: " + threeText + "\\" + d + folderLimit},
+      {"ls \"" + threeText + "\\" + d + "\"", threeText + "\\" + d + folderLimit},
+      {"get -r \"" + a + "\" \"" + pc + "\"", threeText + "\\" + d + folderLimit},
+      {"rm -r \"" + a + "\"", threeText + "\\" + d + folderLimit},
+      {"mirror \"" + a + "\" \"" + pc + "/mirror\"", threeText + "\\" + d + folderLimit},
+      {"get \"" + threeText + "\\" + longName + "\" \"" + pc + "\"",
+       "get: " + threeText + "\\" + longName +
+           " is 306 bytes in the module's UTF-8 text; its file paths hold 299; nothing was copied"},
+      {"put \"" + put + "\"", "put: the PC folder " + pcDeep.u8string() + " is "},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Script(c.Line + "\n");
+    EXPECT_EQ(outcome.status, 1) << c.Line << '\n' << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.Said);
+    EXPECT_EQ(outcome.err.find("Could not"), std::string::npos) << outcome.err;  // no box
+  }
+  EXPECT_CONTAINS(Script("put \"" + put + "\"\n").err,
+                  " bytes in the module's UTF-8 text; its PC folders to copy from hold 255");
+  EXPECT_TRUE(fs::exists(three / fs::u8path(d) / "deep.txt"));
+  EXPECT_FALSE(fs::exists(device_ / "put.txt"));
+  // The same depth in English letters fits, and is entered.
+  const std::string english = "\\" + std::string(40, 'a') + "\\" + std::string(40, 'b') + "\\" +
+                              std::string(40, 'c') + "\\" + std::string(40, 'd');
+  fs::create_directories(device_ / english.substr(1, 40) / std::string(40, 'b') /
+                         std::string(40, 'c') / std::string(40, 'd'));
+  const Outcome fits = Command({"cd " + english + "; pwd"});
+  EXPECT_EQ(fits.status, 0) << fits.err;
+  EXPECT_CONTAINS(fits.out, english + "\n");
+
+#if defined(_WIN32)
+  // A device name of 255 characters makes a PC path that Windows' narrow file
+  // calls, which the module makes, do not take: said before it is asked.
+  const std::string wide(255, 'w');
+  WriteFile(device_ / wide, "wide");
+  const Outcome get = Command({"get", wide, pc_.string()});
+  EXPECT_EQ(get.status, 1);
+  EXPECT_CONTAINS(get.err,
+                  " characters; Windows' file calls that the module makes take paths of "
+                  "at most 259; nothing was copied");
+  EXPECT_EQ(get.err.find("Could not"), std::string::npos) << get.err;
+  EXPECT_EQ(get.err.find("nothing was left"), std::string::npos) << get.err;
+  fs::remove(device_ / wide);
+#endif
+}
+
 // What the module cannot do is said, never passed over: a folder it enters
 // but cannot list, a name that is taken, a file the device will not delete.
 TEST_F(ShellTest, NothingIsPassedOverInSilence) {
@@ -1097,8 +1170,9 @@ TEST_F(ShellTest, NothingIsPassedOverInSilence) {
   WriteFile(deep / "lost.txt", "lost");
   const Outcome get = Command({"get", "-r", "docs", pc_.string()});
   EXPECT_EQ(get.status, 1);
-  EXPECT_CONTAINS(get.err,
-                  std::string(123, 'y') + ": the module can enter this folder but not list it");
+  EXPECT_CONTAINS(get.err, std::string(123, 'y') +
+                               " is 253 bytes in the module's UTF-8 text; its listed folder paths "
+                               "hold 251 (it can enter this folder, but not list it)");
   // A shorter name, so that the scratch folder can go on Windows too.
   fs::rename(device_ / "docs" / std::string(123, 'x'), device_ / "docs" / "x");
 
