@@ -106,7 +106,7 @@ size_t CharacterCount(const std::string& text) {
 bool StartsWith(const std::string& text, const std::string& prefix, bool caseless) {
   if (!caseless) return text.compare(0, prefix.size(), prefix) == 0;
   const size_t length = CharactersLength(text, CharacterCount(prefix));
-  return length != std::string::npos && SameDeviceName(text.substr(0, length), prefix);
+  return length != std::string::npos && unicode::EqualCaseless(text.substr(0, length), prefix);
 }
 
 // The word as it goes into the line: quoted when it needs quotes or the user

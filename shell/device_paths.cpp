@@ -187,10 +187,11 @@ bool Panel::FindFolder(const std::string& path, FolderParts* folder, std::string
     *error = Printable(path) + ": " + problem;
     return false;
   }
-  const std::string narrow = NarrowFromUser(path);
-  const bool absolute = !narrow.empty() && (narrow[0] == '\\' || narrow[0] == '/');
+  // Split before it is narrow text: a double-byte character's second byte may be a "\".
+  const bool absolute = !path.empty() && (path[0] == '\\' || path[0] == '/');
   FolderParts current = absolute ? FolderParts{} : home_;
-  for (const auto& part : SplitDevicePath(narrow)) {
+  for (const auto& userPart : SplitDevicePath(path)) {
+    const std::string part = NarrowFromUser(userPart);
     if (part == ".") continue;
     if (part == "..") {
       if (!current.empty()) current.pop_back();

@@ -80,11 +80,11 @@ bool Session::MakeFolders(const Words& args) {
       err_ << "mkdir: " << Printable(path) << ": " << problem << '\n';
       return false;
     }
-    const std::string narrow = NarrowFromUser(path);
-    FolderParts folder = (!narrow.empty() && (narrow[0] == '\\' || narrow[0] == '/'))
-                             ? FolderParts{}
-                             : panel_.Home();
-    for (const auto& part : SplitDevicePath(narrow)) {
+    FolderParts folder =
+        !path.empty() && (path[0] == '\\' || path[0] == '/') ? FolderParts{} : panel_.Home();
+    // Split before it is narrow text: a double-byte character's second byte may be a "\".
+    for (const auto& userPart : SplitDevicePath(path)) {
+      const std::string part = NarrowFromUser(userPart);
       if (part == ".") continue;
       if (part == "..") {
         if (!folder.empty()) folder.pop_back();  // the root's ".." is the root

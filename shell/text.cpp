@@ -100,14 +100,19 @@ std::string DevicePathText(const std::vector<std::string>& parts) {
   return text;
 }
 
+// Narrow text is compared as the characters it stands for: in a code page
+// other than UTF-8 its bytes are no UTF-8 (and a double-byte character's
+// second byte may look like another character).
 bool SameDeviceName(const std::string& a, const std::string& b) {
-  return unicode::EqualCaseless(a, b);
+  return unicode::EqualCaseless(UserFromNarrow(a), UserFromNarrow(b));
 }
 
-std::string DeviceNameKey(const std::string& name) { return unicode::FoldKey(name); }
+std::string DeviceNameKey(const std::string& name) {
+  return unicode::FoldKey(UserFromNarrow(name));
+}
 
 bool MatchDeviceName(const std::string& pattern, const std::string& name) {
-  return unicode::Match(pattern, name, true);
+  return unicode::Match(UserFromNarrow(pattern), UserFromNarrow(name), true);
 }
 
 // Windows' file systems tell no case apart; POSIX ones do.

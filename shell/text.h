@@ -88,13 +88,14 @@ std::string DevicePathText(const std::vector<std::string>& parts);
 // Names compare as the side that holds them compares them: device names
 // without regard to case, by Unicode's simple case folding; PC names as the
 // PC's file system does (exactly on Linux, without regard to case on
-// Windows). The keys are equal exactly when the names compare equal.
+// Windows). The keys are equal exactly when the names compare equal. Device
+// names here are the module's narrow text, PC names user text.
 bool SameDeviceName(const std::string& a, const std::string& b);
 std::string DeviceNameKey(const std::string& name);
 std::string PcNameKey(const std::string& name);
 
 // A pattern with "*" (any run of characters) and "?" (one character) against a
-// name, by characters, compared as on that side.
+// name, by characters, compared as on that side (device: narrow text).
 bool MatchDeviceName(const std::string& pattern, const std::string& name);
 bool MatchPcName(const std::string& pattern, const std::string& name);
 

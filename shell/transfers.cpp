@@ -113,7 +113,8 @@ std::string ModuleCannotTake(const TransferPlan& plan, const FileJob& job) {
       check(ModuleFieldProblem("the PC folder " + job.Local.string(), folder.size(),
                                kModulePcFolder, "PC folders to copy from"));
     }
-    const bool separated = !folder.empty() && folder.back() == '\\';
+    const std::string local = job.Local.string();
+    const bool separated = !local.empty() && local.back() == platform::kPcSeparators[0];
     check(platform::PcPathProblem(file));
     check(ModuleFieldProblem(file.string(), folder.size() + (separated ? 0 : 1) + name.size(),
                              kModuleFilePath, "file paths"));
@@ -154,7 +155,8 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
     if (!sources.insert(source).second) continue;
     if (plan->Kind != TransferKind::Remove) {
       const std::string destination = toDevice ? EntryText(job.Target(*plan), name) : pcPath;
-      const std::string key = toDevice ? DeviceNameKey(destination) : PcNameKey(destination);
+      // (destination is user text here)
+      const std::string key = toDevice ? unicode::FoldKey(destination) : PcNameKey(destination);
       const auto [other, added] = destinations.emplace(key, &job);
       if (!added) {
         *error = other->second->Shown + " and " + job.Shown + " would both land on " + destination +

@@ -145,15 +145,16 @@ class ShellTest : public ::testing::Test {
     if (!HasFailure()) fs::remove_all(scratch_);
   }
 
-  // Runs merlo with the given words after --device, the input on its
-  // standard input.
-  Outcome Run(const std::vector<std::string>& words, const std::string& input = "") {
+  // Runs merlo (or another program of the build) with the given words, the
+  // input on its standard input.
+  Outcome Run(const std::vector<std::string>& words, const std::string& input = "",
+              const char* program = kMerlo) {
     WriteFile(scratch_ / "in.txt", input);
     std::string command;
 #if !defined(_WIN32)
     command = "timeout 60 ";
 #endif
-    command += Quoted(Built(kMerlo).string());
+    command += Quoted(Built(program).string());
     for (const auto& word : words) command += " " + Quoted(word);
     command += " <" + Quoted((scratch_ / "in.txt").string()) + " >" +
                Quoted((scratch_ / "out.txt").string()) + " 2>" +
@@ -1161,6 +1162,55 @@ TEST_F(ShellTest, PathsTooLongForTheModuleAreRefusedWithTheirLength) {
   fs::remove(device_ / wide);
 #endif
 }
+
+#if defined(_WIN32)
+// merlo-ansi.exe keeps the system's ANSI code page, in which the module's
+// paths hold as many letters as they do in the file manager: it reaches a
+// folder whose path merlo.exe's UTF-8 makes too long for the module. A name
+// that the code page cannot hold it refuses, naming the character.
+TEST_F(ShellTest, TheAnsiProgramReachesWhatTheModuleReachesInTheSystemsCodePage) {
+  std::string letter;
+  // A letter that takes more bytes in UTF-8 than in the code page.
+  const std::string inCodePage = InSystemCodePage("表|Ж|é", &letter);
+  ASSERT_FALSE(inCodePage.empty());
+  ASSERT_LT(inCodePage.size(), letter.size());
+  // Three levels, more than 258 bytes in UTF-8, at most 177 in the code page.
+  const size_t count = 258 / (3 * letter.size()) + 1;
+  std::string level;
+  for (size_t i = 0; i < count; ++i) level += letter;
+  const std::string path = "\\" + level + "\\" + level + "\\" + level;
+  const fs::path folder = device_ / fs::u8path(level) / fs::u8path(level) / fs::u8path(level);
+  WriteFile(folder / "deep.txt", "deep");
+  WriteFile(device_ / fs::u8path("ł.txt"), "l");
+  const std::string script =
+      "cd \"" + path + "\"\nget deep.txt \"" + pc_.u8string() + "\"\ncd \\\n";
+  const Outcome ansi = Run({"--device", device_.string()}, script, "merlo-ansi.exe");
+  EXPECT_EQ(ansi.status, 0) << ansi.err;
+  EXPECT_EQ(ReadFile(pc_ / "deep.txt"), "deep");
+  const Outcome utf8 = Script(script);
+  EXPECT_EQ(utf8.status, 1);
+  EXPECT_CONTAINS(utf8.err, " bytes in the module's UTF-8 text; its folder paths hold 258");
+  // Folders made and entered (without regard to case), a file put, matched,
+  // renamed and listed, all by names of the code page.
+  const std::string lower = letter == "Ж" ? "ж" : letter;
+  WriteFile(pc_ / fs::u8path(letter + ".txt"), "put");
+  const std::string names = "mkdir -p \"" + letter + "1\\" + letter + "2\"\ncd \"" + lower +
+                            "1\"\nput \"" + (pc_ / fs::u8path(letter + ".txt")).u8string() +
+                            "\"\nls *.txt\nrename \"" + lower + ".txt\" \"" + letter + "2\\" +
+                            letter + "3.txt\"\nls \"" + letter + "2\"\n";
+  const Outcome named = Run({"--device", device_.string()}, names, "merlo-ansi.exe");
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_CONTAINS(named.out, "  " + letter + ".txt\n");
+  EXPECT_EQ(ReadFile(device_ / fs::u8path(letter + "1") / fs::u8path(letter + "2") /
+                     fs::u8path(letter + "3.txt")),
+            "put");
+  const Outcome other = Run({"--device", device_.string()},
+                            "get ł.txt \"" + pc_.u8string() + "\"\n", "merlo-ansi.exe");
+  EXPECT_EQ(other.status, 1);
+  EXPECT_CONTAINS(other.err, "ł cannot be written in code page ");
+  EXPECT_FALSE(fs::exists(pc_ / fs::u8path("ł.txt")));
+}
+#endif
 
 // What the module cannot do is said, never passed over: a folder it enters
 // but cannot list, a name that is taken, a file the device will not delete.
