@@ -114,12 +114,24 @@ if(NOT exports STREQUAL device_calls)
 endif()
 check_imports(rapi.dll "${imports}")
 
-# merlo.exe
+# merlo.exe and merlo-ansi.exe
 read_tables(${MERLO_EXE} exports imports)
 check_imports(merlo.exe "${imports}")
+read_tables(${MERLO_ANSI_EXE} exports imports)
+check_imports(merlo-ansi.exe "${imports}")
+# What tells the two apart: merlo.exe's manifest makes UTF-8 its code page,
+# merlo-ansi.exe's keeps the system's.
+file(STRINGS ${MERLO_EXE} utf8 REGEX "<activeCodePage[^>]*>UTF-8</activeCodePage>")
+file(STRINGS ${MERLO_ANSI_EXE} ansi REGEX "activeCodePage")
+if(NOT utf8)
+  list(APPEND failures "merlo.exe's manifest does not declare UTF-8 as its code page")
+endif()
+if(ansi)
+  list(APPEND failures "merlo-ansi.exe's manifest declares a code page: ${ansi}")
+endif()
 
 if(failures)
   list(JOIN failures "\n  " text)
   message(FATAL_ERROR "binary checks failed:\n  ${text}")
 endif()
-message(STATUS "MERLO.dll, rapi.dll and merlo.exe: tables as expected")
+message(STATUS "MERLO.dll, rapi.dll, merlo.exe and merlo-ansi.exe: tables and manifests as expected")

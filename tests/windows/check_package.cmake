@@ -1,7 +1,8 @@
 # The release package: CPack makes MERLO-<version>-win32.zip, and it holds
-# MERLO.dll, MERLOEng.lng, README.txt, merlo.exe and the emulated device
-# library in emulator\, nothing else.
-# Arguments: CPACK, BUILD_DIR, VERSION, WORK_DIR, MERLO_DLL, MERLO_EXE, RAPI_DLL.
+# MERLO.dll, MERLOEng.lng, README.txt, merlo.exe, merlo-ansi.exe and the
+# emulated device library in emulator\, nothing else.
+# Arguments: CPACK, BUILD_DIR, VERSION, WORK_DIR, MERLO_DLL, MERLO_EXE,
+# MERLO_ANSI_EXE, RAPI_DLL.
 
 cmake_minimum_required(VERSION 3.20)
 
@@ -26,13 +27,14 @@ endif()
 file(GLOB_RECURSE entries LIST_DIRECTORIES true RELATIVE ${WORK_DIR}/unpacked
      ${WORK_DIR}/unpacked/*)
 list(SORT entries)
-set(expected "MERLO.dll;MERLOEng.lng;README.txt;emulator;emulator/rapi.dll;merlo.exe")
+set(expected
+    "MERLO.dll;MERLOEng.lng;README.txt;emulator;emulator/rapi.dll;merlo-ansi.exe;merlo.exe")
 if(NOT entries STREQUAL expected)
   message(FATAL_ERROR "the package holds [${entries}], expected [${expected}]")
 endif()
 
 foreach(pair "${MERLO_DLL}|MERLO.dll" "${BUILD_DIR}/MERLOEng.lng|MERLOEng.lng"
-        "${MERLO_EXE}|merlo.exe" "${RAPI_DLL}|emulator/rapi.dll")
+        "${MERLO_EXE}|merlo.exe" "${MERLO_ANSI_EXE}|merlo-ansi.exe" "${RAPI_DLL}|emulator/rapi.dll")
   string(REPLACE "|" ";" pair "${pair}")
   list(GET pair 0 built)
   list(GET pair 1 packed)
@@ -45,7 +47,7 @@ endforeach()
 
 file(READ ${WORK_DIR}/unpacked/README.txt readme)
 foreach(needed "MERLO ${VERSION}" "MERLO.dll" "MERLOEng.lng" "AddToDisksMenu" "DisksMenuDigit"
-        "device-synchronisation software" "subkey MERLO" "Folders are skipped" "merlo.exe"
+        "device-synchronisation software" "subkey MERLO" "Folders are skipped" "merlo.exe" "merlo-ansi.exe"
         "--device" "mkdir [-p]" "put -r" "mirror [-R]" "df [DEVPATH]" "last-write time")
   string(FIND "${readme}" "${needed}" at)
   if(at EQUAL -1)
