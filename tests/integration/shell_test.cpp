@@ -1262,6 +1262,7 @@ TEST_F(ShellTest, NothingIsPassedOverInSilence) {
 TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
   WriteFile(device_ / "docs" / "pics" / "p.jpg", "jpeg");
   WriteFile(device_ / "notes" / "n.txt", "note");
+  WriteFile(device_ / "notes" / "n.txt2", "note 2");
   const std::string pc = pc_.string();
   const struct {
     const char* Faults;
@@ -1307,6 +1308,8 @@ TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
       {"", {"ls", "q*\\*.txt"}, 1, "ls: nothing matches q*\\*.txt", "", {}},
       {"", {"get", "*\\*.txt", pc}, 0, "", "copied 2 of 2 files", pc_ / "n.txt"},
       {"", {"rm", "*\\p*\\*.jpg"}, 0, "", "deleted 1 of 1 file", device_ / "docs" / "inner.txt"},
+      // A "?" stands for one character: none is no match.
+      {"", {"rm", "notes\\n?txt?"}, 0, "", "deleted 1 of 1 file", device_ / "notes" / "n.txt"},
   };
   for (const auto& c : cases) {
     SetFaults(c.Faults);
@@ -1318,6 +1321,7 @@ TEST_F(ShellTest, AFailedListingIsAFailureAndWildcardsGoAnywhere) {
     EXPECT_TRUE(c.Kept.empty() || fs::exists(c.Kept)) << said << ": " << c.Kept;
   }
   EXPECT_FALSE(fs::exists(device_ / "docs" / "pics" / "p.jpg"));
+  EXPECT_FALSE(fs::exists(device_ / "notes" / "n.txt2"));
   SetFaults("");
   EXPECT_EQ(Command({"cd ..; pwd"}).out, "\\\n");
 }
@@ -1500,13 +1504,14 @@ TEST_F(ShellTest, AtATerminalCtrlCTellsWhatItStoppedAndWhatWasNotRun) {
        {"get: interrupted after 1 of 1 file\r\n", "merlo: script stopped at line 2 (get big.bin " +
                                                       pc +
                                                       ") by Ctrl-C; lines 5-6 were not run\r\n"}},
+      // A word that holds ";" is shown quoted, as it must be typed again.
       {"commands on the command line",
-       {"get", "big.bin", pc + ";", "ls"},
+       {"get", "big.bin", pc + ";", "ls", "a;b"},
        "",
        "slow=CeReadFile:700",
        "68%",
        {"get: interrupted after 1 of 1 file\r\n",
-        "merlo: stopped at get big.bin " + pc + " by Ctrl-C; not run: ls\r\n"}},
+        "merlo: stopped at get big.bin " + pc + " by Ctrl-C; not run: ls \"a;b\"\r\n"}},
       {"rm, a line with ;",
        {"-b", (scratch_ / "script.txt").string()},
        "rm r1.txt r2.txt r3.txt; ls\n",

@@ -266,6 +266,41 @@ TEST(CodePageEdge, ADoubleByteNameAtTheEdgeOfTheFieldIsNotSplit) {
   ClosePlugin(panel);
 }
 
+// Where the process's code page is UTF-8: U+FFFD stands for a device name's
+// unpaired surrogate, which no narrow text can carry back, so a narrow name
+// holding it is refused on the way to the device, never sent as another name;
+// and a name cut for its field ends before a surrogate pair, never in U+FFFD.
+TEST(CodePageEdge, InUtf8NoNameReachesTheDeviceThroughUFFFD) {
+  const CodePageCase* page = Current();
+  ASSERT_NE(nullptr, page);
+  if (page->ansi != CP_UTF8) GTEST_SKIP() << "only UTF-8 makes U+FFFD of a device name";
+  FakeWorld w;
+  // 65 characters outside the BMP, 4 bytes each: 64 fit before the NUL, with
+  // room for the 3 bytes of a U+FFFD that half a pair would make.
+  std::u16string emoji;
+  for (int i = 0; i < 65; ++i) emoji += u"\U0001F600";
+  w.Records = {MakeRecord(emoji), MakeRecord(u"x\xD800.txt")};
+  w.DeviceFiles["\\x\xEF\xBF\xBD.txt"] = "not this one";
+  PanelHandle panel = OpenPlugin(0, 0);
+  ASSERT_NE(MERLO_NO_PANEL, panel);
+  PanelItem* items = nullptr;
+  int32_t count = 0;
+  ASSERT_EQ(1, GetFindData(panel, &items, &count, 0));
+  ASSERT_EQ(2, count);
+  std::string cut;
+  for (int i = 0; i < 64; ++i) cut += "\xF0\x9F\x98\x80";
+  EXPECT_EQ(cut, ItemName(items[0]));
+  EXPECT_EQ("x\xEF\xBF\xBD.txt", ItemName(items[1]));
+  items[1].ItemFlags |= kItemSelected;
+  w.Calls.clear();
+  EXPECT_EQ(1, GetFiles(panel, &items[1], 1, 0, "C:\\", 0));
+  EXPECT_TRUE(w.CallsOf("CeCreateFile").empty()) << w.Calls.front();
+  EXPECT_TRUE(w.PcFiles.empty());
+  EXPECT_EQ(1u, w.Boxes.size());
+  FreeFindData(panel, items, count);
+  ClosePlugin(panel);
+}
+
 TEST_F(CodePageTest, TheEuroSignMakesTheRoundTrip) {
   if (page().euro == nullptr) GTEST_SKIP() << "the code page holds no euro sign";
   WriteFile(device() / L"\u20acuro.txt", "euro");
