@@ -39,7 +39,7 @@ for arg in "$@"; do
 done
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libedit-dev clang-format zip unzip
+  libcli11-dev libedit-dev clang-format zip unzip python3-pyte
   g++-mingw-w64-i686 g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 missing=()

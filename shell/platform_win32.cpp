@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -350,8 +351,6 @@ size_t TerminalWidth() {
   return static_cast<size_t>(info.dwSize.X);
 }
 
-size_t ShownWidth(const std::string& text) { return WideFromUtf8(text).size(); }
-
 // The console's own line input, as the system's command prompt uses it: the
 // console edits the line and keeps its history, and a Tab wakes the read up
 // (CONSOLE_READCONSOLE_CONTROL) so that merlo completes the word before the
@@ -366,6 +365,68 @@ void CloseTerminal(Terminal* terminal) { delete terminal; }
 
 namespace {
 
+void (*gInterruptHandler)() = nullptr;
+
+// The line read as the Ctrl-C handler, on a thread of its own, sees it. A
+// console may end the read on a Ctrl-C (ERROR_OPERATION_ABORTED), before or
+// after the handler runs, or go on reading (Wine's does): then the handler
+// wakes it with an Enter key of its own, and the line that comes back is
+// dropped.
+enum ReadState { kIdle, kReading, kWoken };
+std::atomic<int> gReadState{kIdle};
+// Set by the handler when it is done with a Ctrl-C, its wake key written.
+HANDLE gControlDone = nullptr;
+
+// The handler's Enter key: no keyboard sends one without a scan code.
+constexpr DWORD kWakeKeyState = SCROLLLOCK_ON;
+
+bool IsWakeKey(const INPUT_RECORD& record) {
+  const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  return record.EventType == KEY_EVENT && key.bKeyDown && key.wVirtualKeyCode == VK_RETURN &&
+         key.wVirtualScanCode == 0 && key.dwControlKeyState == kWakeKeyState &&
+         key.uChar.UnicodeChar == L'\r';
+}
+
+void WriteWakeKey(HANDLE input) {
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  record.Event.KeyEvent.bKeyDown = TRUE;
+  record.Event.KeyEvent.wRepeatCount = 1;
+  record.Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+  record.Event.KeyEvent.dwControlKeyState = kWakeKeyState;
+  record.Event.KeyEvent.uChar.UnicodeChar = L'\r';
+  DWORD written = 0;
+  WriteConsoleInputW(input, &record, 1, &written);
+}
+
+// Takes the handler's wake key out of the input when the read did not take
+// it: the keys typed around it stay, in their order.
+void TakeOutWakeKey(HANDLE input) {
+  DWORD count = 0;
+  if (!GetNumberOfConsoleInputEvents(input, &count) || count == 0) return;
+  std::vector<INPUT_RECORD> records(count);
+  DWORD got = 0;
+  if (!PeekConsoleInputW(input, records.data(), count, &got)) return;
+  records.resize(got);
+  if (std::none_of(records.begin(), records.end(), IsWakeKey)) return;
+  if (!ReadConsoleInputW(input, records.data(), got, &got)) return;
+  records.resize(got);
+  records.erase(std::remove_if(records.begin(), records.end(), IsWakeKey), records.end());
+  DWORD written = 0;
+  if (!records.empty())
+    WriteConsoleInputW(input, records.data(), static_cast<DWORD>(records.size()), &written);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  if (gInterruptHandler != nullptr) gInterruptHandler();
+  int reading = kReading;
+  if (gReadState.compare_exchange_strong(reading, kWoken))
+    WriteWakeKey(GetStdHandle(STD_INPUT_HANDLE));
+  if (gControlDone != nullptr) SetEvent(gControlDone);
+  return TRUE;
+}
+
 // Where the console's cursor is; false when standard output is no console.
 bool CursorAt(HANDLE console, COORD* at) {
   CONSOLE_SCREEN_BUFFER_INFO info;
@@ -374,29 +435,75 @@ bool CursorAt(HANDLE console, COORD* at) {
   return true;
 }
 
-// Shows the line anew from `start`, blanking what the console showed before
-// (`shownBefore` characters, the Tab's own blanks included).
-void Redraw(HANDLE console, COORD start, const std::wstring& line, size_t shownBefore) {
-  SetConsoleCursorPosition(console, start);
-  WriteToConsole(console, line);
+// True when the console gives an East Asian wide character one cell of its
+// own, where the terminal it draws on gives it two (Wine on a terminal):
+// then any cursor move of the console's over such a character lands short,
+// so merlo edits Backspace itself and redraws from the row's start. Told on
+// a screen buffer of its own, which shows nothing.
+bool ConsoleMiscountsWideCharacters() {
+  static const bool miscounts = [] {
+    const HANDLE buffer = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                    CONSOLE_TEXTMODE_BUFFER, nullptr);
+    if (buffer == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    COORD at{};
+    const bool told =
+        WriteConsoleW(buffer, L"\x8868", 1, &written, nullptr) && CursorAt(buffer, &at);
+    CloseHandle(buffer);
+    return told && at.X == 1;
+  }();
+  return miscounts;
+}
+
+// Shows the prompt and the line anew from `home`, where the prompt starts,
+// blanking what the screen showed before (`columnsBefore` columns from there,
+// a Tab's blanks included). The console's own cursor moves go to the row's
+// start and over blanks only, which every console counts as the screen does.
+void Redraw(HANDLE console, COORD home, const std::string& prompt, const std::string& line,
+            size_t columnsBefore) {
+  SetConsoleCursorPosition(console, home);
+  WriteToConsole(console, WideFromUtf8(prompt + line));
   COORD end{};
   if (!CursorAt(console, &end)) return;
-  if (shownBefore > line.size())
-    WriteToConsole(console, std::wstring(shownBefore - line.size(), L' '));
+  const size_t columns = ShownWidth(prompt + line);
+  if (columnsBefore > columns) WriteToConsole(console, std::wstring(columnsBefore - columns, L' '));
   SetConsoleCursorPosition(console, end);
+}
+
+// The line without the character before `at` (a surrogate pair whole).
+std::wstring WithoutCharacterBefore(std::wstring line, size_t at) {
+  if (at == 0) return line;
+  size_t from = at - 1;
+  if (from > 0 && IS_LOW_SURROGATE(line[from]) && IS_HIGH_SURROGATE(line[from - 1])) --from;
+  return line.erase(from, at - from);
+}
+
+// A line read ends here: when the handler woke it, its key is taken out of
+// the input where the read left it, once the handler is done.
+void EndRead(HANDLE input) {
+  int reading = kReading;
+  if (gReadState.compare_exchange_strong(reading, kIdle)) return;
+  WaitForSingleObject(gControlDone, 2000);
+  TakeOutWakeKey(input);
+  gReadState.store(kIdle);
 }
 
 }  // namespace
 
 ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::string* line) {
+  const HANDLE output = ConsoleOf(STD_OUTPUT_HANDLE);
+  std::cout << std::flush;
+  COORD home{};
+  const bool shown = CursorAt(output, &home);
   std::cout << prompt << std::flush;
   const HANDLE input = ConsoleOf(STD_INPUT_HANDLE);
   if (input == nullptr) return ReadResult::End;
-  const HANDLE output = ConsoleOf(STD_OUTPUT_HANDLE);
-  COORD start{};
-  const bool shown = CursorAt(output, &start);
+  const bool ownBackspace = shown && ConsoleMiscountsWideCharacters();
+  if (gControlDone != nullptr) ResetEvent(gControlDone);
+  gReadState.store(kReading);
   std::wstring wide;     // the line read so far
   std::wstring initial;  // handed back to the console after a Tab, shown already
+  bool aborted = false;
   for (;;) {
     std::vector<wchar_t> buffer(std::max<size_t>(4096, initial.size() + 1024));
     std::copy(initial.begin(), initial.end(), buffer.begin());
@@ -404,44 +511,63 @@ ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::
     control.nLength = sizeof control;
     control.nInitialChars = static_cast<ULONG>(initial.size());
     control.dwCtrlWakeupMask = 1u << L'\t';
+    if (ownBackspace) control.dwCtrlWakeupMask |= 1u << L'\b';
     DWORD got = 0;
     SetLastError(ERROR_SUCCESS);
     if (!ReadConsoleW(input, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &control) ||
         got == 0) {
-      // A Ctrl-C ends the read with nothing, before its handler may have run.
-      if (GetLastError() == ERROR_OPERATION_ABORTED || Interrupted()) {
-        std::cout << '\n';
-        return ReadResult::Interrupted;
-      }
-      return ReadResult::End;
+      // A Ctrl-C ends the read so, or with nothing read, maybe before its
+      // handler has run: it is waited for, so that the Ctrl-C is not left
+      // for the command that comes next.
+      aborted = GetLastError() == ERROR_OPERATION_ABORTED;
+      if (gControlDone != nullptr) WaitForSingleObject(gControlDone, aborted ? 2000 : 200);
+      break;
     }
     std::wstring chunk(buffer.data(), got);
-    const size_t tab = wide.empty() ? chunk.find(L'\t') : std::wstring::npos;
-    if (tab == std::wstring::npos || chunk.find(L'\n') != std::wstring::npos) {
+    if (Interrupted()) {
+      wide = chunk;
+      break;
+    }
+    const size_t wake = wide.empty() ? chunk.find_first_of(L"\t\b") : std::wstring::npos;
+    if (wake == std::wstring::npos || chunk.find(L'\n') != std::wstring::npos) {
       wide += chunk;
       initial.clear();
       if (wide.back() == L'\n') break;
       continue;
     }
-    // The console put the Tab where the cursor was; the word before it is completed.
-    const std::string before = Utf8FromWide(chunk.substr(0, tab));
-    const std::string after = Utf8FromWide(chunk.substr(tab + 1));
-    const std::string text = before + after;
-    const TabResult result =
-        ApplyCompletion(text, before.size(), terminal->completer(text, before.size()));
-    const std::wstring next = WideFromUtf8(result.Line);
+    // The console put the key where the cursor was.
+    const std::wstring before = chunk.substr(0, wake);
+    const std::wstring after = chunk.substr(wake + 1);
+    const size_t columnsBefore = ShownWidth(prompt + Utf8FromWide(before + after)) + 8;
+    if (chunk[wake] == L'\b') {
+      initial = WithoutCharacterBefore(before + after, before.size());
+      Redraw(output, home, prompt, Utf8FromWide(initial), columnsBefore);
+      continue;
+    }
+    // A Tab: the word before it is completed.
+    const std::string text = Utf8FromWide(before + after);
+    const size_t cursor = Utf8FromWide(before).size();
+    const TabResult result = ApplyCompletion(text, cursor, terminal->completer(text, cursor));
     if (shown && !result.Choices.empty()) {
-      std::cout << '\n' << ChoiceColumns(result.Choices, TerminalWidth()) << prompt << std::flush;
-      CursorAt(output, &start);
-      WriteToConsole(output, next);
+      std::cout << '\n' << ChoiceColumns(result.Choices, TerminalWidth()) << std::flush;
+      CursorAt(output, &home);
+      std::cout << prompt << std::flush;
+      WriteToConsole(output, WideFromUtf8(result.Line));
     } else if (shown) {
-      Redraw(output, start, next, chunk.size() + 8);
+      Redraw(output, home, prompt, result.Line, columnsBefore);
       if (!result.Changed) Beep(750, 50);
     }
-    initial = next;
+    initial = WideFromUtf8(result.Line);
+  }
+  EndRead(input);
+  if (Interrupted() || aborted) {
+    // Dropped. A read that ended with the line's Enter has begun a new row already.
+    if (wide.empty() || wide.back() != L'\n') std::cout << '\n' << std::flush;
+    ClearInterrupt();
+    return ReadResult::Interrupted;
   }
   // Ctrl-Z at the start of a line ends the input, as it does for the C runtime.
-  if (wide[0] == L'\x1A') return ReadResult::End;
+  if (wide.empty() || wide[0] == L'\x1A') return ReadResult::End;
   while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r')) wide.pop_back();
   *line = Utf8FromWide(wide);
   return ReadResult::Line;
@@ -449,24 +575,13 @@ ReadResult ReadTerminalLine(Terminal* terminal, const std::string& prompt, std::
 
 void RememberLine(Terminal*, const std::string&) {}  // the console keeps its own history
 
-namespace {
-
-void (*gInterruptHandler)() = nullptr;
-
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  if (gInterruptHandler != nullptr) gInterruptHandler();
-  return TRUE;
-}
-
-}  // namespace
-
 void CatchInterrupts(void (*handler)()) {
   gInterruptHandler = handler;
+  if (gControlDone == nullptr) gControlDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-void SetInterruptsAtPrompt(bool) {}  // the console's read itself ends on a Ctrl-C
+void SetInterruptsAtPrompt(bool) {}  // the line read itself tells a Ctrl-C (ReadTerminalLine)
 
 void WriteErrorNow(const char* text) {
   const size_t length = std::strlen(text);
