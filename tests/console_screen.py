@@ -6,6 +6,7 @@ on the terminal) runs on a pseudo terminal; what it writes goes through a
 terminal emulator (pyte) of the same size, which gives East Asian wide
 characters two columns as a terminal does. The user, with Cyrillic or
 Japanese names:
+- meets the module's error box, which names a file: its frame is straight;
 - presses Ctrl-C at an empty prompt, then copies a file: it copies whole,
   uninterrupted;
 - completes a folder's name with Tab and takes characters back with
@@ -60,6 +61,8 @@ with open(os.path.join(device, folder_name, file_name), "wb") as f:
 screen = pyte.Screen(COLUMNS, ROWS)
 stream = pyte.ByteStream(screen)
 env = dict(os.environ)
+# The first read from the device fails: the first copy shows the module's error box.
+env["MERLO_DEVICE_FAULTS"] = "fail=CeReadFile:1"
 if windows:
     if "LANG" in env:
         env.pop("LC_ALL", None)  # Wine's code pages follow LANG's locale
@@ -137,6 +140,15 @@ while termios.tcgetattr(fd)[3] & termios.ICANON:
     read(0.1)
 prompt = "merlo \\> "
 wait_for("the prompt", line_shown(prompt))
+
+# The module's error box names the file: its frame is straight on the screen.
+type_keys('get "%s" "%s"\r' % (root_file, pc_path(pc)))
+wait_for("the error box", lambda: any(root_file in row and row.startswith("| ") for row in rows())
+         and line_shown(prompt)())
+box = [row for row in rows() if row[:1] in ("+", "|")]
+widths = {wcswidth(row) for row in box}
+if len(box) < 4 or len(widths) != 1 or any(row[-1] not in "+|" for row in box):
+    fail("the error box's frame is not straight")
 
 # Ctrl-C at the empty prompt: a new prompt, and nothing left of it.
 type_keys("\x03")
