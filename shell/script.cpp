@@ -82,11 +82,13 @@ std::string LinesText(size_t first, size_t last) {
                        : "lines " + std::to_string(first) + "-" + std::to_string(last);
 }
 
-// The lines of a script as user text. Scripts are UTF-8 (a byte order mark
-// first is passed over), or UTF-16 of either byte order with its byte order
-// mark, as Notepad saves "Unicode". Text that is no UTF-8 is read, on Windows,
-// in the system's ANSI code page, which is said once; elsewhere it is
-// refused, naming the line and its bytes. A script that is a file is read
+// The lines of a script as user text. Scripts are UTF-8, or UTF-16 of either
+// byte order with its byte order mark, as Notepad saves "Unicode". Text that
+// is no UTF-8 is read, on Windows, in the system's ANSI code page, which is
+// said once; elsewhere it is refused, naming the line and its bytes. A UTF-8
+// byte order mark declares UTF-8: such a script is never read in another
+// encoding, and a line of it that is no UTF-8 is taken as it is, to be
+// refused by name where it names something. A script that is a file is read
 // whole before its first line runs, so that none runs of a script that
 // cannot be read; other input is read line by line as it comes, but UTF-16,
 // which has no line ends of one byte, is read whole.
@@ -124,8 +126,13 @@ class ScriptLines {
     } else {
       if (!std::getline(in_, *line)) return false;
       ++next_;
-      if (next_ == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
-      if (!unicode::IsValidUtf8(*line) && !FromCodePage(*line, line, next_)) return false;
+      if (next_ == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        line->erase(0, 3);
+        declaredUtf8_ = true;
+      }
+      if (!declaredUtf8_ && !unicode::IsValidUtf8(*line) && !FromCodePage(*line, line, next_)) {
+        return false;
+      }
     }
     return true;
   }
@@ -166,8 +173,9 @@ class ScriptLines {
       }
       return true;
     }
-    *text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
-    if (unicode::IsValidUtf8(*text)) return true;
+    const bool declaredUtf8 = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    *text = declaredUtf8 ? bytes.substr(3) : bytes;
+    if (declaredUtf8 || unicode::IsValidUtf8(*text)) return true;
     const size_t bad = FirstInvalidLine(*text);
     return FromCodePage(*text, text, bad);
   }
@@ -216,6 +224,7 @@ class ScriptLines {
   size_t next_ = 0;  // lines taken so far
   std::string problem_, note_;
   bool noted_ = false;
+  bool declaredUtf8_ = false;  // read line by line: the first began with a UTF-8 byte order mark
 };
 
 // "X was not run", "X and Y were not run"; empty parts drop out.

@@ -369,6 +369,13 @@ TEST_F(ShellTest, ScriptsAsEditorsSaveThem) {
     EXPECT_FALSE(fs::exists(folder / fs::u8path("表示.txt")));
   }
 
+  // A UTF-8 byte order mark declares UTF-8: a name that is no UTF-8 is
+  // refused by name when its line runs, never read in another encoding.
+  const Outcome declared = Script("\xEF\xBB\xBF-rm caf\xE9.txt\npwd\n");
+  EXPECT_EQ(declared.status, 0) << declared.err;
+  EXPECT_CONTAINS(declared.err, "caf\\xE9.txt: it is not valid UTF-8");
+  EXPECT_CONTAINS(declared.out, "\\\n");
+
 #if defined(_WIN32)
   std::string name;
   const std::string inCodePage = InSystemCodePage("Отчёт|表示|Données|Ελληνικά", &name);
