@@ -8,6 +8,7 @@
 #include <set>
 
 #include "interrupt.h"
+#include "platform.h"
 #include "session.h"
 #include "text.h"
 #include "transfers.h"
@@ -19,16 +20,19 @@ namespace merlo {
 namespace {
 
 // The PC tree below a folder: its folders (parents first) and files, sorted.
+// A link is neither walked nor taken as a file: it goes to links.
 void WalkPc(const fs::path& folder, std::vector<fs::path>* folders, std::vector<fs::path>* files,
-            std::error_code& ec) {
+            std::vector<fs::path>* links, std::error_code& ec) {
   std::vector<fs::path> entries;
   for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
   if (ec) return;
   std::sort(entries.begin(), entries.end());
   for (const auto& entry : entries) {
-    if (fs::is_directory(entry, ec)) {
+    if (platform::IsPcLink(entry)) {
+      links->push_back(entry);
+    } else if (fs::is_directory(entry, ec)) {
       folders->push_back(entry);
-      WalkPc(entry, folders, files, ec);
+      WalkPc(entry, folders, files, links, ec);
       if (ec) return;
     } else {
       files->push_back(entry);
@@ -41,10 +45,12 @@ void WalkPc(const fs::path& folder, std::vector<fs::path>* folders, std::vector<
 bool Session::Mirror(const Words& args) {
   Words rest;
   bool remove = false;
+  bool operands = false;  // after "--", every word is an operand
   for (const auto& arg : args) {
-    if (arg == "--delete") {
+    if (!operands && arg == "--delete") {
       remove = true;
     } else {
+      operands = operands || arg == "--";
       rest.push_back(arg);
     }
   }
@@ -73,6 +79,13 @@ bool Session::Mirror(const Words& args) {
     }
     device = parent;
     device.push_back(name);
+  }
+  // The root has no name to give a PC folder: the current local folder is
+  // never taken for it.
+  if (paths.size() == 1 && device.empty()) {
+    err_ << "mirror: the device's root has no name for a PC folder; name the PC folder "
+            "(mirror \\ PCDIR)\n";
+    return false;
   }
   // The PC folder: as given, else the device folder's name in the local folder.
   const fs::path pc = AbsoluteLocalPath(
@@ -104,6 +117,7 @@ bool Session::Mirror(const Words& args) {
   removal.Command = "mirror";
   std::vector<FolderParts> extraDeviceFolders;
   std::vector<fs::path> extraPcFiles, extraPcFolders;
+  std::vector<fs::path> links;  // PC links met: named, never walked, copied or deleted
 
   // The device tree as it is (a new device folder has none).
   std::map<FolderParts, bool> deviceFolders;  // folder -> listed
@@ -163,7 +177,7 @@ bool Session::Mirror(const Words& args) {
     }
     if (remove && fs::is_directory(pc, ec)) {
       std::vector<fs::path> folders, files;
-      WalkPc(pc, &folders, &files, ec);
+      WalkPc(pc, &folders, &files, &links, ec);
       if (ec) {
         err_ << "mirror: " << Printable(pc.string()) << ": " << ec.message() << '\n';
         return false;
@@ -177,7 +191,7 @@ bool Session::Mirror(const Words& args) {
     }
   } else {
     std::vector<fs::path> folders, files;
-    WalkPc(pc, &folders, &files, ec);
+    WalkPc(pc, &folders, &files, &links, ec);
     if (ec) {
       err_ << "mirror: " << Printable(pc.string()) << ": " << ec.message() << '\n';
       return false;
@@ -192,6 +206,19 @@ bool Session::Mirror(const Words& args) {
     };
     if (!deviceExists) plan.DeviceFolders.push_back(device);
     wanted.insert(DeviceNameKey(DevicePathText(device)));
+    // What a link's name stands for on the device is left as it is, and all below it.
+    std::vector<std::string> kept;
+    for (const auto& link : links) {
+      const FolderParts into = deviceFor(link.parent_path());
+      const std::string key =
+          DeviceNameKey(DevicePathText(into) + "\\" + NarrowFromUser(link.filename().string()));
+      wanted.insert(key);
+      kept.push_back(key + "\\");
+    }
+    const auto isKept = [&kept](const std::string& key) {
+      return std::any_of(kept.begin(), kept.end(),
+                         [&key](const std::string& k) { return key.compare(0, k.size(), k) == 0; });
+    };
     for (const auto& folder : folders) {
       const FolderParts into = deviceFor(folder);
       wanted.insert(DeviceNameKey(DevicePathText(into)));
@@ -236,18 +263,27 @@ bool Session::Mirror(const Words& args) {
     if (remove) {
       for (const auto& [at, item] : deviceFiles) {
         const FolderParts& folder = *at;
-        if (wanted.count(DeviceNameKey(DevicePathText(folder) + "\\" + ItemName(item))) == 0) {
+        const std::string key = DeviceNameKey(DevicePathText(folder) + "\\" + ItemName(item));
+        if (wanted.count(key) == 0 && !isKept(key)) {
           removal.Jobs.push_back(
               {folder, item, {}, ShownName(here, folder, ItemName(item)), false, {}});
         }
       }
       for (const auto& [folder, listed] : deviceFolders) {
         (void)listed;
-        if (wanted.count(DeviceNameKey(DevicePathText(folder))) == 0) {
+        const std::string key = DeviceNameKey(DevicePathText(folder));
+        if (wanted.count(key) == 0 && !isKept(key)) {
           extraDeviceFolders.push_back(folder);
         }
       }
     }
+  }
+
+  for (const auto& link : links) {
+    err_ << "mirror: skipped the link " << Printable(link.string())
+         << (reverse ? ": merlo does not follow links; what its name holds on the device stays"
+                     : ": merlo neither follows nor deletes links")
+         << '\n';
   }
 
   if (dryRun) {
@@ -275,12 +311,16 @@ bool Session::Mirror(const Words& args) {
 
   if (!Execute(plan)) {
     if (remove) {
-      err_ << "mirror: " << (Interrupted() ? "interrupted" : "a copy failed")
+      const bool onlyTimes = plan.Done == plan.Jobs.size() && plan.TimesFailed > 0;
+      err_ << "mirror: "
+           << (Interrupted() ? "interrupted"
+               : onlyTimes   ? "a copy's last-write time could not be kept"
+                             : "a copy failed")
            << ", so nothing was deleted\n";
     }
     return false;
   }
-  if (!remove) return true;
+  if (!remove) return links.empty();
   // Deletion comes last, files first, then the emptied folders bottom up.
   if (!removal.Jobs.empty() && !Execute(removal)) return false;
   uint64_t deleted = 0;
@@ -296,6 +336,7 @@ bool Session::Mirror(const Words& args) {
   };
   for (auto folder = extraDeviceFolders.rbegin(); folder != extraDeviceFolders.rend(); ++folder) {
     if (stopped() || !RemoveOneFolder("mirror", *folder)) return false;
+    if (!quiet_) out_ << "removed the folder " << FolderText(*folder) << '\n';
     ++deleted;
   }
   for (const auto& file : extraPcFiles) {
@@ -305,6 +346,7 @@ bool Session::Mirror(const Words& args) {
            << (ec ? ": " + ec.message() : std::string()) << '\n';
       return false;
     }
+    if (!quiet_) out_ << "deleted " << Printable(file.string()) << '\n';
     ++deleted;
   }
   for (auto folder = extraPcFolders.rbegin(); folder != extraPcFolders.rend(); ++folder) {
@@ -314,12 +356,13 @@ bool Session::Mirror(const Words& args) {
            << (ec ? ": " + ec.message() : std::string()) << '\n';
       return false;
     }
+    if (!quiet_) out_ << "removed the folder " << Printable(folder->string()) << '\n';
     ++deleted;
   }
   if (!quiet_ && deleted > 0) {
     out_ << "deleted " << CountOf(deleted, "entry", "entries") << " the source lacks\n";
   }
-  return true;
+  return links.empty();
 }
 
 }  // namespace merlo

@@ -101,6 +101,11 @@ struct PcFileStatus {
 };
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status);
 
+// True when a PC path is itself a link: a symbolic link, and on Windows also a
+// junction or any other reparse point. merlo never walks through one: what
+// lies behind it belongs to another tree.
+bool IsPcLink(const std::filesystem::path& path);
+
 // Sets a file's last-write time, in 100 ns steps since 1601. A time that the
 // PC's file times cannot hold is left as it was, and counts as set.
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error);

@@ -415,6 +415,11 @@ bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   return true;
 }
 
+bool IsPcLink(const std::filesystem::path& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool SetPcWriteTime(const std::filesystem::path& path, uint64_t steps, std::string* error) {
   // Nanoseconds reach about 290 years either side of 1970; a time outside
   // them (a device that gave none: 1601) is left as the copy made it.

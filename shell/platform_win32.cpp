@@ -607,6 +607,11 @@ const char* const kPcSeparators = "\\/";
 const bool kPcNamesIgnoreCase = true;
 const bool kPcPathsStartWithSlash = false;
 
+bool IsPcLink(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool StatPcFile(const std::filesystem::path& path, PcFileStatus* status) {
   // The system's call, not the C runtime's: its times keep the 100 ns steps
   // that a device time has. One call: mirror takes this for every file of a tree.

@@ -528,6 +528,12 @@ bool Session::Put(const Words& args) {
         }
         std::sort(entries.begin(), entries.end());
         for (const auto& entry : entries) {
+          if (platform::IsPcLink(absolute / entry)) {
+            ++plan.SkippedLinks;
+            err_ << "put: skipped the link " << Printable((shown / entry).string())
+                 << ": merlo does not follow links\n";
+            continue;
+          }
           if (fs::is_directory(absolute / entry, ec)) {
             FolderParts below = into;
             below.push_back(NarrowFromUser(entry.string()));
@@ -798,6 +804,13 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
   if (plan.Kind == TransferKind::Put && !plan.Jobs.empty() && !CheckFreeSpace(plan)) return false;
   for (const auto& folder : plan.DeviceFolders) {
     if (!MakeDeviceFolder(plan, folder)) return false;
+  }
+  for (const auto& folder : plan.LocalFolders) {
+    if (platform::IsPcLink(folder)) {
+      err_ << plan.Command << ": the PC folder " << Printable(folder.string())
+           << " is a link; merlo does not copy through links; nothing was copied\n";
+      return false;
+    }
   }
   std::error_code ec;
   for (const auto& folder : plan.LocalFolders) {
@@ -1070,8 +1083,9 @@ bool Session::Execute(TransferPlan& plan) {
     if (failed || interrupted) ReportNotDeleted(plan, tried);
   }
   ReportTotals(plan, done, interrupted);
+  plan.Done = done;
   return !failed && !interrupted && done == total && plan.SkippedFolders == 0 &&
-         plan.TimesFailed == 0;
+         plan.SkippedLinks == 0 && plan.TimesFailed == 0;
 }
 
 void Session::ReportDeleteFailure(const TransferPlan& plan, const FileJob& job) {
@@ -1117,6 +1131,7 @@ void Session::ReportTotals(const TransferPlan& plan, uint64_t done, bool interru
   if (plan.SkippedFolders > 0) {
     out_ << ", skipped " << CountOf(plan.SkippedFolders, "folder", "folders");
   }
+  if (plan.SkippedLinks > 0) out_ << ", skipped " << CountOf(plan.SkippedLinks, "link", "links");
   if (!plan.Unread.empty()) {
     out_ << "; " << CountOf(plan.Unread.size(), "folder", "folders") << " could not be read";
   }

@@ -47,6 +47,8 @@ struct TransferPlan {
   std::vector<std::filesystem::path> LocalFolders;  // get -r: PC folders to make first
   std::vector<FolderParts> DeviceFolders;           // put -r: device folders to make first
   uint64_t SkippedFolders = 0;
+  uint64_t SkippedLinks = 0;        // PC links met in a tree: named, never walked
+  uint64_t Done = 0;                // Execute: the files copied, moved or deleted
   bool TimesUnkept = false;         // the library lacks a call that keeps file times: said once
   uint64_t TimesFailed = 0;         // copies whose time the device refused
   std::vector<std::string> Unread;  // get -r: why each folder left out could not be read

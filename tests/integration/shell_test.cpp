@@ -1043,6 +1043,9 @@ TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
   EXPECT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(ReadFile(copy / "inner.txt"), "changed");
   EXPECT_FALSE(fs::exists(copy / "extra"));
+  // Each entry deleted is named, on the PC as on the device.
+  EXPECT_CONTAINS(second.out, "deleted " + (copy / "extra" / "e.txt").string() + "\n");
+  EXPECT_CONTAINS(second.out, "removed the folder " + (copy / "extra").string() + "\n");
 
   // -R: the PC tree onto a new device folder, then only what changed.
   const Outcome up = mirror({"-R", "saved", copy.string()});
@@ -1056,7 +1059,82 @@ TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
   EXPECT_CONTAINS(again.out, "copied 1 of 1 file");
   EXPECT_EQ(ReadFile(device_ / "saved" / "new.txt"), "new");
   EXPECT_FALSE(fs::exists(device_ / "saved" / "deep"));
+  EXPECT_CONTAINS(again.out, "deleted saved\\deep\\z.txt\n");
+  EXPECT_CONTAINS(again.out, "removed the folder \\saved\\deep\n");
+
+  // A copy that arrived but whose time the device would not keep: no deletion,
+  // and the reason is that, not a failed copy.
+  WriteFile(copy / "newer.txt", "newer");
+  WriteFile(device_ / "saved" / "stale.txt", "stale");
+  SetFaults("fail=CeSetFileTime:1");
+  const Outcome timeless = mirror({"-R", "--delete", "saved", copy.string()});
+  SetFaults("");
+  EXPECT_EQ(timeless.status, 1);
+  EXPECT_CONTAINS(timeless.err,
+                  "mirror: a copy's last-write time could not be kept, so nothing was deleted");
+  EXPECT_TRUE(fs::exists(device_ / "saved" / "stale.txt"));
 }
+
+// mirror changes only what its words name: the device's root names no PC
+// folder, so the current local folder is never taken for one; a word after
+// "--" is an operand, never the option it looks like.
+TEST_F(ShellTest, MirrorTakesNoUnnamedTarget) {
+  for (const char* line : {"mirror --delete \\\n", "mirror -R --delete \\\n", "mirror \\\n"}) {
+    const Outcome outcome = Script(line);
+    EXPECT_EQ(outcome.status, 1) << outcome.out;
+    EXPECT_CONTAINS(outcome.err, "the device's root has no name for a PC folder");
+  }
+  EXPECT_TRUE(fs::exists(device_ / "a.txt"));
+  const Outcome dashes =
+      Command({"mirror", "-n", "docs", (pc_ / "copy").string(), "--", "--delete"});
+  EXPECT_EQ(dashes.status, 1);
+  EXPECT_CONTAINS(dashes.err, "mirror [-R] [--delete] [-n] DEVDIR [PCDIR]");
+  const Outcome named = Command({"mirror", "-n", "docs", "--", "--delete"});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_CONTAINS(named.out, "1 file to copy, 0 files and 0 folders to delete");
+}
+
+#if !defined(_WIN32)
+// A link in a PC tree is never walked: not to copy what lies behind it, not
+// to delete it, not to delete what its name holds on the device. It is named.
+TEST_F(ShellTest, MirrorNeitherFollowsNorDeletesLinks) {
+  const fs::path elsewhere = scratch_ / "elsewhere";
+  WriteFile(elsewhere / "precious.txt", "precious");
+  const fs::path copy = pc_ / "copy";
+  fs::create_directories(copy);
+  fs::create_directory_symlink(elsewhere, copy / "link");
+  const Outcome down = Command({"mirror", "--delete", "docs", copy.string()});
+  EXPECT_EQ(down.status, 1);
+  EXPECT_CONTAINS(down.err, "mirror: skipped the link " + (copy / "link").string() +
+                                ": merlo neither follows nor deletes links");
+  EXPECT_EQ(ReadFile(elsewhere / "precious.txt"), "precious");
+  EXPECT_TRUE(fs::is_symlink(copy / "link"));
+  EXPECT_EQ(ReadFile(copy / "inner.txt"), "inside docs");
+
+  // -R: the link is not copied, and the device folder of its name stays.
+  WriteFile(device_ / "saved" / "link" / "kept.txt", "kept");
+  const Outcome up = Command({"mirror", "-R", "--delete", "saved", copy.string()});
+  EXPECT_EQ(up.status, 1);
+  EXPECT_CONTAINS(up.err, "mirror: skipped the link " + (copy / "link").string());
+  EXPECT_EQ(ReadFile(device_ / "saved" / "link" / "kept.txt"), "kept");
+  EXPECT_FALSE(fs::exists(device_ / "saved" / "link" / "precious.txt"));
+  EXPECT_EQ(ReadFile(device_ / "saved" / "inner.txt"), "inside docs");
+
+  // put -r and get -r: a link is skipped and named; nothing is copied through one.
+  const Outcome put = Command({"put", "-r", copy.string(), "\\"});
+  EXPECT_EQ(put.status, 1);
+  EXPECT_CONTAINS(put.err, "put: skipped the link ");
+  EXPECT_CONTAINS(put.out, "skipped 1 link");
+  EXPECT_FALSE(fs::exists(device_ / "copy" / "link"));
+  const fs::path into = pc_ / "into";
+  fs::create_directories(into);
+  fs::create_directory_symlink(elsewhere, into / "docs");
+  const Outcome get = Command({"get", "-r", "docs", into.string()});
+  EXPECT_EQ(get.status, 1);
+  EXPECT_CONTAINS(get.err, " is a link; merlo does not copy through links; nothing was copied");
+  EXPECT_FALSE(fs::exists(elsewhere / "inner.txt"));
+}
+#endif
 
 #if !defined(_WIN32)
 // Two merlo sessions at once: on different files both complete; on one file
