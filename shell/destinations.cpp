@@ -88,6 +88,12 @@ LocalState ListedState(Panel& panel, const FolderParts& folder, const std::strin
 // taken, so that no other look is needed. Empty, with the reason, when it fails.
 fs::path SetPcFileAside(const fs::path& file, std::string* error) {
   constexpr size_t kLongestName = 255;
+  // Only a file is ever set aside, never a folder in its place.
+  std::error_code ec;
+  if (fs::symlink_status(file, ec).type() == fs::file_type::directory) {
+    *error = "it is a folder, not a file";
+    return fs::path();
+  }
   const std::string name = file.filename().string();
   for (int n = 0; n < kAsideAttempts; ++n) {
     std::string candidate = AsideName(name, n, false);
@@ -253,18 +259,22 @@ bool Session::FinishPcSave(bool copied, const fs::path& staged, const fs::path& 
 }
 
 bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
-               std::string* spelled, std::string* error) {
+               std::string* spelled, std::string* error, device::EntryState* entry) {
+  device::EntryState state;
   if (device::CanTellState()) {
-    device::EntryState state;
     if (!device::StateOf(device::PathOf(folder, name), &state, error)) return false;
-    *there = state.Exists;
-    *spelled = state.Exists && !state.Name.empty() ? state.Name : name;
-    return true;
+  } else {
+    if (!panel.Readable(folder, error)) return false;
+    if (const PanelItem* listed = FindEntry(panel.Entries(folder), name)) {
+      state.Exists = true;
+      state.Folder = IsFolder(*listed);
+      state.ReadOnly = (listed->Attributes & kDeviceAttributeReadOnly) != 0;
+      state.Name = ItemName(*listed);
+    }
   }
-  if (!panel.Readable(folder, error)) return false;
-  const PanelItem* entry = FindEntry(panel.Entries(folder), name);
-  *there = entry != nullptr;
-  *spelled = entry != nullptr ? ItemName(*entry) : name;
+  *there = state.Exists;
+  *spelled = state.Exists && !state.Name.empty() ? state.Name : name;
+  if (entry != nullptr) *entry = state;
   return true;
 }
 

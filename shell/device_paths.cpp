@@ -640,10 +640,25 @@ bool SetAside(const FolderParts& folder, const std::string& name, std::string* a
   // A device path holds at most 259 UTF-16 units.
   constexpr size_t kLongestPath = 259;
   const std::u16string from = Wide(PathOf(folder, name));
+  // Only a file is ever set aside, never a folder in its place.
+  if (calls.CeGetFileAttributes != nullptr) {
+    const uint32_t attributes = calls.CeGetFileAttributes(from.c_str());
+    if (attributes != kDeviceNoAttributes && (attributes & kDeviceAttributeDirectory) != 0) {
+      *error = "it is a folder, not a file";
+      return false;
+    }
+  }
+  // A name holds at most 255 bytes of the narrow text, which file systems and
+  // the module's listing both carry.
+  constexpr size_t kLongestNameBytes = 255;
+  const auto fits = [&](const std::string& aside) {
+    return Wide(PathOf(folder, aside)).size() <= kLongestPath && aside.size() <= kLongestNameBytes;
+  };
   for (int n = 0; n < kAsideAttempts; ++n) {
-    std::string candidate = PathOf(folder, AsideName(name, n, false));
-    if (Wide(candidate).size() > kLongestPath) candidate = PathOf(folder, AsideName(name, n, true));
-    if (Wide(candidate).size() > kLongestPath) break;
+    std::string asideName = AsideName(name, n, false);
+    if (!fits(asideName)) asideName = AsideName(name, n, true);
+    if (!fits(asideName)) break;
+    const std::string candidate = PathOf(folder, asideName);
     if (calls.CeMoveFile(from.c_str(), Wide(candidate).c_str()) != 0) {
       *aside = candidate;
       return true;

@@ -272,6 +272,17 @@ bool Session::Get(const Words& args) {
              << " to save in; nothing was copied\n";
         return false;
       }
+      if (HasWildcards(saveAs)) {
+        err_ << "get: " << Printable(destination)
+             << ": a new name holds no wildcards; nothing was copied\n";
+        return false;
+      }
+      // What plain get refuses to overwrite, saving under that name refuses too.
+      if (platform::PcFileStatus status;
+          there.Exists && platform::StatPcFile(path, &status) && status.ReadOnly) {
+        err_ << "get: " << Printable(destination) << " is read-only; nothing was copied\n";
+        return false;
+      }
       if (PcNameKey(saveAs) == PcNameKey(UserFromNarrow(ItemName(sources[0].Items[0])))) {
         saveAs.clear();
       }
@@ -437,9 +448,23 @@ bool Session::Put(const Words& args) {
         return false;
       }
       // The device keeps an overwritten file's name.
-      if (!DeviceHas(panel_, plan.Target, name, &storeAsExisted, &storeAs, &error)) {
+      device::EntryState there;
+      if (!DeviceHas(panel_, plan.Target, name, &storeAsExisted, &storeAs, &error, &there)) {
         err_ << "put: merlo cannot tell what is at " << EntryText(plan.Target, name) << ": "
              << error << "; nothing was copied\n";
+        return false;
+      }
+      // A folder that could not be entered above is never taken for a file.
+      if (there.Folder) {
+        FolderParts folder;
+        std::string why;
+        panel_.FindFolder(last, &folder, &why);
+        err_ << "put: " << EntryText(plan.Target, name) << " is a folder that merlo cannot read ("
+             << why << "); nothing was copied\n";
+        return false;
+      }
+      if (there.ReadOnly) {
+        err_ << "put: " << EntryText(plan.Target, name) << " is read-only; nothing was copied\n";
         return false;
       }
       if (SameDeviceName(storeAs, NarrowFromUser(only.filename().string()))) storeAs.clear();
@@ -825,17 +850,23 @@ bool Session::CheckBeforeRun(TransferPlan& plan) {
 }
 
 bool Session::CheckFreeSpace(const TransferPlan& plan) {
-  // Every file lands below plan.Target, on its volume. Without the figures
-  // (no call, or it failed) the copies go ahead and the device tells.
+  // Every file lands below plan.Target, on its volume; a target still to be
+  // made is on the volume of the nearest folder above it that is there.
+  // Without the figures (no call, or it failed) the copies go ahead and the
+  // device tells.
   device::Space space;
   std::string error;
-  if (!device::FreeSpace(plan.Target, &space, &error)) return true;
+  FolderParts volume = plan.Target;
+  while (!device::FreeSpace(volume, &space, &error)) {
+    if (volume.empty()) return true;
+    volume.pop_back();
+  }
   uint64_t needed = 0;
   for (const auto& job : plan.Jobs) needed += ItemSize(job.Item);
   if (needed <= space.Free) return true;
   err_ << plan.Command << ": " << CountOf(plan.Jobs.size(), "file", "files") << " of "
        << HumanBytes(needed) << " (" << needed << " bytes) cannot fit: "
-       << (space.ObjectStore ? "the object store" : "the volume of " + FolderText(plan.Target))
+       << (space.ObjectStore ? "the object store" : "the volume of " + FolderText(volume))
        << " has " << HumanBytes(space.Free) << " (" << space.Free << " bytes) free of "
        << HumanBytes(space.Total) << "; nothing was copied\n";
   return false;
@@ -986,11 +1017,28 @@ void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& p
   // The copy is whole either way. A library without the calls is said once
   // and the command goes on; a time the device refuses fails the command.
   if (ItemWriteTime(job.Item) == 0 || plan.TimesUnkept) return;  // no time to keep
+  const uint64_t wanted = ItemWriteTime(job.Item);
   std::string error;
-  const bool kept = plan.Kind == TransferKind::Get
-                        ? platform::SetPcWriteTime(pcFile, ItemWriteTime(job.Item), &error)
-                        : device::SetWriteTime(device::PathOf(job.Target(plan), ItemName(job.Item)),
-                                               ItemWriteTime(job.Item), &error);
+  bool kept = false;
+  if (plan.Kind == TransferKind::Get) {
+    kept = platform::SetPcWriteTime(pcFile, wanted, &error);
+  } else {
+    // The device's own copy keeps the time: a read-only copy is then never
+    // opened for writing. A time set is asked back: a device may say it kept
+    // a time it did not (a storage card keeps times to 2 s).
+    const std::string path = device::PathOf(job.Target(plan), ItemName(job.Item));
+    device::EntryState now;
+    const bool canTell = device::CanTellState();
+    if (canTell && device::StateOf(path, &now, &error) && now.Written == wanted) return;
+    kept = device::SetWriteTime(path, wanted, &error);
+    constexpr uint64_t kTwoSeconds = 20000000;
+    if (kept && canTell && device::StateOf(path, &now, &error) &&
+        (now.Written > wanted ? now.Written - wanted : wanted - now.Written) > kTwoSeconds) {
+      kept = false;
+      error = "the device did not keep the last-write time of " +
+              EntryText(job.Target(plan), ItemName(job.Item));
+    }
+  }
   if (kept) return;
   const DeviceCalls& calls = DeviceLibraryCalls();
   plan.TimesUnkept = plan.Kind != TransferKind::Get &&

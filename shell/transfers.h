@@ -123,9 +123,9 @@ bool MakePrivatePcFolder(const std::filesystem::path& folder, std::filesystem::p
 // Whether the device has an entry of that name in the folder: asked of that
 // one path where the library can tell, else read from the panel's listing.
 // False with the reason when neither can tell; *spelled gets the name as the
-// device spells it.
+// device spells it, *entry (when given) whether it is a folder and read-only.
 bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
-               std::string* spelled, std::string* error);
+               std::string* spelled, std::string* error, device::EntryState* entry = nullptr);
 
 // Folders for a message: "\a, \b\c".
 std::string FolderList(const std::vector<FolderParts>& folders);

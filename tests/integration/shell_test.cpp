@@ -1016,7 +1016,88 @@ TEST_F(ShellTest, LsShowsAttributesAndTreesAndPutChecksFreeSpace) {
   EXPECT_CONTAINS(put.err,
                   "2 files of 8.0 TiB (8796093022209 bytes) cannot fit: the volume of \\ has ");
   EXPECT_FALSE(fs::exists(device_ / "small.txt"));
+  // Also into a device folder that put -r is still to make.
+  fs::create_directories(pc_ / "tree");
+  fs::rename(pc_ / "huge.bin", pc_ / "tree" / "huge.bin");
+  const Outcome tree = Command({"put", "-r", (pc_ / "tree").string(), "new"});
+  EXPECT_EQ(tree.status, 1);
+  EXPECT_CONTAINS(tree.err, "1 file of 8.0 TiB (8796093022208 bytes) cannot fit: the volume of ");
+  EXPECT_FALSE(fs::exists(device_ / "new"));
 #endif
+}
+
+// What a plain copy refuses, saving under another name refuses too: a
+// read-only file is not replaced, and a new name holds no wildcards.
+TEST_F(ShellTest, SavingUnderAnotherNameRefusesWhatAPlainCopyRefuses) {
+  WriteFile(pc_ / "ro.txt", "keep me");
+  fs::permissions(pc_ / "ro.txt",
+                  fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const Outcome get = Command({"get", "a.txt", (pc_ / "ro.txt").string()});
+  fs::permissions(pc_ / "ro.txt", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(get.status, 1);
+  EXPECT_CONTAINS(get.err, "ro.txt is read-only; nothing was copied");
+  EXPECT_EQ(ReadFile(pc_ / "ro.txt"), "keep me");
+
+  WriteFile(pc_ / "new.txt", "new");
+  fs::permissions(device_ / "b.bin", fs::perms::owner_write, fs::perm_options::remove);
+  const Outcome put = Command({"put", (pc_ / "new.txt").string(), "b.bin"});
+  fs::permissions(device_ / "b.bin", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(put.status, 1);
+  EXPECT_CONTAINS(put.err, "\\b.bin is read-only; nothing was copied");
+  EXPECT_EQ(ReadFile(device_ / "b.bin"), std::string(3000, '\x7f'));
+
+  const Outcome wild = Script("lcd \"" + pc_.u8string() + "\"\nget a.txt *.txt\n");
+  EXPECT_EQ(wild.status, 1);
+  EXPECT_CONTAINS(wild.err, "*.txt: a new name holds no wildcards; nothing was copied");
+  EXPECT_FALSE(fs::exists(pc_ / "a.txt"));
+}
+
+// A folder is never set aside or replaced as if it were a file, also where
+// merlo cannot list the folder that holds it.
+TEST_F(ShellTest, AFolderIsNeverTakenForAFile) {
+  // \docs\<123 x>\<123 y> can be entered, not listed: its dest cannot be looked up.
+  const std::string deep = "docs\\" + std::string(123, 'x') + "\\" + std::string(123, 'y');
+  const fs::path dest = device_ / "docs" / std::string(123, 'x') / std::string(123, 'y') / "dest";
+  WriteFile(dest / "inside.txt", "inside");
+  WriteFile(pc_ / "file.txt", "file");
+  for (const char* move : {"", "-m "}) {
+    const Outcome put = Script(std::string("put ") + move + "\"" + (pc_ / "file.txt").u8string() +
+                               "\" " + deep + "\\dest\n");
+    EXPECT_EQ(put.status, 1) << move;
+    EXPECT_CONTAINS(put.err, "dest is a folder that merlo cannot read");
+    EXPECT_EQ(ReadFile(dest / "inside.txt"), "inside");
+    EXPECT_EQ(ReadFile(pc_ / "file.txt"), "file");
+  }
+  fs::rename(device_ / "docs" / std::string(123, 'x'), device_ / "docs" / "x");  // for Windows
+}
+
+// A device copy keeps the source's time by itself: a read-only source makes a
+// read-only copy, which is then never opened to set it. A file with a long
+// name in UTF-8 is set aside under a name that fits, and replaced.
+TEST_F(ShellTest, ReadOnlyAndLongNamedDeviceFilesAreCopiedWhole) {
+  fs::permissions(device_ / "a.txt", fs::perms::owner_write, fs::perm_options::remove);
+  for (const char* command : {"cp", "mv"}) {
+    const Outcome outcome = Command({command, "a.txt", "backup"});
+    EXPECT_EQ(outcome.status, 0) << command << '\n' << outcome.err;
+    EXPECT_EQ(ReadFile(device_ / "backup" / "a.txt"), "alpha");
+    fs::permissions(device_ / "backup" / "a.txt", fs::perms::owner_write, fs::perm_options::add);
+    fs::remove(device_ / "backup" / "a.txt");
+  }
+  std::string name;
+  for (int i = 0; i < 81; ++i) name += "予";
+  name += ".txt";
+  WriteFile(device_ / fs::u8path(name), "old");
+  // A short PC folder: the module's paths hold 299 bytes, the name takes 247.
+  const fs::path shortFolder =
+      fs::temp_directory_path() / ("m" + scratch_.filename().string().substr(12, 6));
+  WriteFile(shortFolder / fs::u8path(name), "new");
+  const Outcome put = Script("put \"" + (shortFolder / fs::u8path(name)).u8string() + "\"\n");
+  fs::remove_all(shortFolder);
+  EXPECT_EQ(put.status, 0) << put.err;
+  EXPECT_EQ(ReadFile(device_ / fs::u8path(name)), "new");
+  EXPECT_EQ(std::distance(fs::directory_iterator(device_), fs::directory_iterator()), 4)
+      << "something was left beside it";  // b.bin, docs, backup and the file
 }
 
 TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
