@@ -463,13 +463,40 @@ std::string ErrorText(uint32_t code) {
   }
 }
 
+namespace {
+
+// A change the device reports is not believed when the path, asked of
+// again, is not as the change leaves it. Where the library cannot be asked,
+// or the question fails, the report stands: the caller goes on as the device
+// said, and names what it moved where. False with what was seen.
+enum class Seen { Gone, There, AFolder };
+bool Shows(const std::string& path, Seen wanted, const std::string& reported, std::string* error) {
+  if (!CanTellState()) return true;
+  EntryState state;
+  std::string why;
+  if (!StateOf(path, &state, &why, false)) return true;
+  const bool as = wanted == Seen::Gone    ? !state.Exists
+                  : wanted == Seen::There ? state.Exists
+                                          : state.Exists && state.Folder;
+  if (as) return true;
+  *error = "the device reported that it " + reported + ", but " + UserFromNarrow(path) +
+           (wanted == Seen::Gone ? " is still there"
+            : !state.Exists      ? " is not there"
+                                 : " is not a folder");
+  return false;
+}
+
+}  // namespace
+
 bool MakeFolder(const FolderParts& folder, std::string* error) {
   const DeviceCalls& calls = DeviceLibraryCalls();
   if (calls.CeCreateDirectory == nullptr) {
     *error = MissingCallMessage("CeCreateDirectory");
     return false;
   }
-  if (calls.CeCreateDirectory(Wide(PathOf(folder)).c_str(), nullptr) != 0) return true;
+  if (calls.CeCreateDirectory(Wide(PathOf(folder)).c_str(), nullptr) != 0) {
+    return Shows(PathOf(folder), Seen::AFolder, "made " + FolderText(folder), error);
+  }
   *error = "cannot make " + FolderText(folder) + ": " + LastError();
   return false;
 }
@@ -507,7 +534,9 @@ bool RemoveFolder(const FolderParts& folder, std::string* error) {
     *error = MissingCallMessage("CeRemoveDirectory");
     return false;
   }
-  if (calls.CeRemoveDirectory(Wide(PathOf(folder)).c_str()) != 0) return true;
+  if (calls.CeRemoveDirectory(Wide(PathOf(folder)).c_str()) != 0) {
+    return Shows(PathOf(folder), Seen::Gone, "removed " + FolderText(folder), error);
+  }
   *error = "cannot remove " + FolderText(folder) + ": " + LastError();
   return false;
 }
@@ -518,7 +547,13 @@ bool MoveEntry(const std::string& from, const std::string& to, std::string* erro
     *error = MissingCallMessage("CeMoveFile");
     return false;
   }
-  if (calls.CeMoveFile(Wide(from).c_str(), Wide(to).c_str()) != 0) return true;
+  if (calls.CeMoveFile(Wide(from).c_str(), Wide(to).c_str()) != 0) {
+    // Now at `to`, and gone from `from` (unless the two differ only in case:
+    // then one name holds it).
+    const std::string reported = "renamed " + UserFromNarrow(from) + " to " + UserFromNarrow(to);
+    return Shows(to, Seen::There, reported, error) &&
+           (SameDeviceName(from, to) || Shows(from, Seen::Gone, reported, error));
+  }
   *error =
       "cannot rename " + UserFromNarrow(from) + " to " + UserFromNarrow(to) + ": " + LastError();
   return false;
@@ -625,7 +660,9 @@ bool DeleteFile(const std::string& path, std::string* error) {
     *error = MissingCallMessage("CeDeleteFile");
     return false;
   }
-  if (calls.CeDeleteFile(Wide(path).c_str()) != 0) return true;
+  if (calls.CeDeleteFile(Wide(path).c_str()) != 0) {
+    return Shows(path, Seen::Gone, "deleted " + UserFromNarrow(path), error);
+  }
   *error = LastError();
   return false;
 }
@@ -660,6 +697,12 @@ bool SetAside(const FolderParts& folder, const std::string& name, std::string* a
     if (!fits(asideName)) break;
     const std::string candidate = PathOf(folder, asideName);
     if (calls.CeMoveFile(from.c_str(), Wide(candidate).c_str()) != 0) {
+      const std::string reported =
+          "set " + UserFromNarrow(PathOf(folder, name)) + " aside as " + UserFromNarrow(candidate);
+      if (!Shows(candidate, Seen::There, reported, error) ||
+          !Shows(PathOf(folder, name), Seen::Gone, reported, error)) {
+        return false;
+      }
       *aside = candidate;
       return true;
     }

@@ -128,6 +128,8 @@ class Session {
   // A device folder of a tree copy, unless it is there; its parent exists.
   bool MakeDeviceFolder(const TransferPlan& plan, const FolderParts& folder);
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
+  // get -m, put -m: deletes the source of a copy that merlo has seen arrive.
+  bool RemoveMovedSource(const TransferPlan& plan, const FileJob& job);
   // Gives a copied file its source's last-write time.
   void KeepTime(TransferPlan& plan, const FileJob& job, const std::filesystem::path& pcFile);
   // A copy's destination: where it is, as told; its state before the copy;

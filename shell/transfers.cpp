@@ -200,6 +200,40 @@ bool DeviceSaysThere(const std::string& path) {
   return device::StateOf(path, &state, &unknown, false) && state.Exists;
 }
 
+// Whether a copy the module reported done is there, asked of that one file:
+// a file of the source's size. Empty when it is; else what was seen. Where
+// the device library cannot be asked of one file, the module's word stands.
+std::string NotArrived(const TransferPlan& plan, const FileJob& job, const fs::path& pcFile,
+                       uint64_t size) {
+  bool exists = false, folder = false;
+  uint64_t found = 0;
+  std::string where, error;
+  if (plan.Kind == TransferKind::Get) {
+    where = pcFile.string();
+    platform::PcFileStatus status;
+    exists = platform::StatPcFile(pcFile, &status);
+    folder = exists && !status.Regular;
+    found = status.Size;
+  } else {
+    if (!device::CanTellState()) return "";
+    const std::string name = ItemName(job.Item);
+    where = EntryText(job.Target(plan), name);
+    device::EntryState state;
+    if (!device::StateOf(device::PathOf(job.Target(plan), name), &state, &error)) {
+      return "merlo cannot tell what is at " + where + ": " + error;
+    }
+    exists = state.Exists;
+    folder = state.Folder;
+    found = state.Size;
+  }
+  if (!exists) return "nothing is at " + where;
+  if (folder) return where + " is a folder";
+  if (found != size) {
+    return where + " holds " + std::to_string(found) + " of its " + std::to_string(size) + " bytes";
+  }
+  return "";
+}
+
 }  // namespace
 
 bool Session::Get(const Words& args) {
@@ -943,7 +977,8 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     case TransferKind::Get: {
       context.Live->Start(job.Shown, size, pcFile);
       const std::string folder = ModulePcPath(job.Local.string());
-      module.GetFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, folder.c_str(), 0);
+      // A move's source goes only once merlo has seen the copy (below).
+      module.GetFiles(panel_.handle(), &item, 1, 0, folder.c_str(), 0);
       context.Live->Stop();
       break;
     }
@@ -957,7 +992,7 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
       if (context.Live->Enabled()) {
         context.Live->Start(job.Shown, size, platform::WatchReading(pcFile));
       }
-      module.PutFiles(panel_.handle(), &item, 1, plan.Move ? 1 : 0, 0);
+      module.PutFiles(panel_.handle(), &item, 1, 0, 0);
       context.Live->Stop();
       break;
     case TransferKind::Remove:
@@ -988,7 +1023,21 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     ReportLeftover(plan, job, destination, size);
     return JobOutcome::Failed;
   }
-  if (plan.Kind != TransferKind::Remove) KeepTime(plan, job, pcFile);
+  if (plan.Kind != TransferKind::Remove) {
+    // The module's word is not enough: the copy is asked for, before the old
+    // version or the source goes.
+    if (const std::string seen = NotArrived(plan, job, pcFile, size); !seen.empty()) {
+      err_ << plan.Command << ": " << job.Shown << " was reported copied, but " << seen << '\n';
+      ReportLeftover(plan, job, destination, size);
+      return JobOutcome::Failed;
+    }
+    if (plan.Kind == TransferKind::Within && plan.Move &&
+        DeviceSaysThere(device::PathOf(job.Folder, name))) {
+      err_ << plan.Command << ": " << job.Shown << " was reported moved, but is still there\n";
+      return JobOutcome::Failed;
+    }
+    KeepTime(plan, job, pcFile);
+  }
   if (!destination.Aside.empty()) {
     std::string error;
     const std::string& was = destination.Before.Name;
@@ -1007,10 +1056,32 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
       ++plan.TimesFailed;  // the command fails, as when a copy's time is not kept
     }
   }
+  if (plan.Move && (plan.Kind == TransferKind::Get || plan.Kind == TransferKind::Put) &&
+      !RemoveMovedSource(plan, job)) {
+    return JobOutcome::Failed;
+  }
   if (!quiet_ && plan.Kind != TransferKind::Remove) {
     out_ << ArrivalLine(job.Shown, size, seconds) << '\n' << std::flush;
   }
   return JobOutcome::Done;
+}
+
+bool Session::RemoveMovedSource(const TransferPlan& plan, const FileJob& job) {
+  const std::string name = ItemName(job.Item);
+  std::string error;
+  if (plan.Kind == TransferKind::Put) {
+    const fs::path source = job.Local / PathFromUser(UserFromNarrow(name));
+    if (platform::RemovePcFile(source, &error)) return true;
+    err_ << plan.Command << ": " << job.Shown << " arrived whole, but the source "
+         << Printable(source.string()) << " could not be deleted: " << error << '\n';
+    return false;
+  }
+  const std::string source = device::PathOf(job.Folder, name);
+  panel_.Forget(job.Folder);
+  if (device::DeleteFile(source, &error)) return true;
+  err_ << plan.Command << ": " << job.Shown << " arrived whole, but the device did not delete "
+       << "the source: " << error << '\n';
+  return false;
 }
 
 void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {

@@ -1378,6 +1378,64 @@ TEST_F(ShellTest, TheAnsiProgramReachesWhatTheModuleReachesInTheSystemsCodePage)
 }
 #endif
 
+// A device that reports a change it did not make is not believed: each
+// change is asked of again, and one that did not happen fails the command,
+// named, with the user's files as they were.
+TEST_F(ShellTest, ALyingDeviceIsNotBelieved) {
+  WriteFile(pc_ / "new.txt", "new");
+  WriteFile(device_ / "docs" / "sys2.dat", "old system");
+  const std::string pc = pc_.string(), newFile = (pc_ / "new.txt").string();
+  const struct {
+    const char* Faults;
+    std::vector<std::string> Words;
+    const char* Said;
+    fs::path Kept;  // holds what it held before
+  } cases[] = {
+      {"noop=CeWriteFile:1+",
+       {"put", newFile, "a.txt"},
+       "holds 0 of its 3 bytes",
+       device_ / "a.txt"},
+      {"noop=CeWriteFile:1+", {"put", "-m", newFile}, "holds 0 of its 3 bytes", pc_ / "new.txt"},
+      {"noop=CeDeleteFile:1",
+       {"get", "-m", "a.txt", pc},
+       "deleted \\a.txt, but \\a.txt is still there",
+       device_ / "a.txt"},
+      {"noop=CeMoveFile:1",
+       {"mv", "a.txt", "backup"},
+       "nothing is at \\backup\\a.txt",
+       device_ / "a.txt"},
+      {"noop=CeCopyFile:1", {"cp", "a.txt", "backup"}, "nothing is at \\backup\\a.txt", {}},
+      {"noop=CeMoveFile:1",
+       {"rename", "a.txt", "b2.txt"},
+       "the device reported that it renamed",
+       device_ / "a.txt"},
+      {"noop=CeCreateDirectory:1",
+       {"mkdir", "made"},
+       "the device reported that it made \\made",
+       {}},
+      {"noop=CeRemoveDirectory:1", {"rmdir", "backup"}, "\\backup is still there", {}},
+      {"noop=CeMoveFile:2",
+       {"put", newFile, "docs\\sys2.dat"},
+       "the copy stays at \\docs\\new.txt",
+       device_ / "docs" / "sys2.dat"},
+  };
+  for (const auto& c : cases) {
+    const std::string before = c.Kept.empty() ? "" : ReadFile(c.Kept);
+    SetFaults(c.Faults);
+    const Outcome outcome = Command(c.Words);
+    SetFaults("");
+    const std::string said = std::string(c.Faults) + " " + c.Words[0];
+    EXPECT_EQ(outcome.status, 1) << said << '\n' << outcome.out << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.Said) << said;
+    if (!c.Kept.empty()) {
+      EXPECT_EQ(ReadFile(c.Kept), before) << said;
+    }
+  }
+  EXPECT_TRUE(fs::is_directory(device_ / "backup"));
+  EXPECT_FALSE(fs::exists(device_ / "made"));
+  EXPECT_FALSE(fs::exists(device_ / "b2.txt"));
+}
+
 // What the module cannot do is said, never passed over: a folder it enters
 // but cannot list, a name that is taken, a file the device will not delete.
 TEST_F(ShellTest, NothingIsPassedOverInSilence) {
