@@ -92,13 +92,6 @@ bool Within(const std::string& root, const char* path) {
   return std::strncmp(path, root.c_str(), n) == 0 && (path[n] == 0 || path[n] == '/');
 }
 
-bool CanonicalWithin(const std::string& root, const std::string& path, std::string* canonical) {
-  char buffer[PATH_MAX];
-  if (realpath(path.c_str(), buffer) == nullptr || !Within(root, buffer)) return false;
-  *canonical = buffer;
-  return true;
-}
-
 std::string JoinName(const std::string& folder, const std::string& name) {
   return folder == "/" ? "/" + name : folder + "/" + name;
 }
@@ -128,13 +121,21 @@ bool AsciiEqualCaseless(const char* a, const char* b) {
   return *a == 0 && *b == 0;
 }
 
+// The device path of a folder of the root, as text for TellOnce.
+std::string DeviceText(const std::string& root, const std::string& folder) {
+  std::string text = folder.substr(std::min(folder.size(), root == "/" ? 0 : root.size()));
+  std::replace(text.begin(), text.end(), '/', '\\');
+  return text.empty() ? "\\" : text;
+}
+
 // Looks a device name up in a folder as the device does: the entry of that
-// exact name when there is one, else one whose name differs only in case (the
-// first in byte order when several do). 1 with the name on disk in *found and
-// the entry's lstat in *st; 0 when there is none; -1 when the folder cannot be
-// searched. The common case, the exact name, costs one lstat.
-int LookUp(const std::string& folder, const std::u16string& name, std::string* found,
-           struct stat* st) {
+// exact name when there is one, else the one whose name differs only in case.
+// 1 with the name on disk in *found and the entry's lstat in *st; 0 when there
+// is none; -1 when the folder cannot be searched, or when two names there
+// differ from it only in case (a pair the device cannot hold: refused, naming
+// both). The common case, the exact name, costs one lstat.
+int LookUp(const std::string& root, const std::string& folder, const std::u16string& name,
+           std::string* found, struct stat* st) {
   std::string utf8;
   if (!unicode::ToUtf8(name, &utf8)) return -1;
   if (lstat(JoinName(folder, utf8).c_str(), st) == 0) {
@@ -151,6 +152,7 @@ int LookUp(const std::string& folder, const std::u16string& name, std::string* f
   const bool asciiName = IsAscii(utf8.c_str());
   const size_t characters = Characters(utf8.c_str());
   bool any = false;
+  std::string twin;
   std::u16string candidate;
   while (struct dirent* de = readdir(dir)) {
     if (IsDotOrDotDot(de->d_name) || Characters(de->d_name) != characters) continue;
@@ -160,51 +162,69 @@ int LookUp(const std::string& folder, const std::u16string& name, std::string* f
                !unicode::EqualCaseless(candidate, name)) {
       continue;
     }
-    if (!any || std::strcmp(de->d_name, found->c_str()) < 0) *found = de->d_name;
+    if (!any) {
+      *found = de->d_name;
+    } else if (twin.empty() || std::strcmp(de->d_name, twin.c_str()) < 0) {
+      twin = de->d_name;
+    }
     any = true;
   }
   closedir(dir);
   if (!any) return 0;
+  if (!twin.empty()) {
+    if (std::strcmp(twin.c_str(), found->c_str()) < 0) std::swap(twin, *found);
+    RefuseCasePair(DeviceText(root, folder), *found, twin);
+    return -1;
+  }
   if (lstat(JoinName(folder, *found).c_str(), st) == 0) return 1;
   return errno == ENOENT ? 0 : -1;
 }
 
-// The canonical path of the folder that the first `count` parts name, each
-// looked up without regard to case; a link on the way must stay inside the root.
+// Names a link that the device does not show (see Resolve).
+void TellLink(const std::string& root, const std::string& folder, const std::string& name) {
+  std::string text = DeviceText(root, folder);
+  if (text != "\\") text += '\\';
+  TellOnce(text + name + " is a link, which the device does not show");
+}
+
+// The path of the folder that the first `count` parts name, each looked up
+// without regard to case; a link on the way is no folder of the device.
 bool ResolveFolder(const std::string& root, const std::vector<std::u16string>& parts, size_t count,
                    std::string* folder) {
   *folder = root;
   std::string name;
   struct stat st;
   for (size_t i = 0; i < count; ++i) {
-    if (LookUp(*folder, parts[i], &name, &st) != 1) return false;
-    std::string next = JoinName(*folder, name);
-    if (S_ISLNK(st.st_mode)) {
-      if (!CanonicalWithin(root, next, folder)) return false;
-    } else if (S_ISDIR(st.st_mode)) {
-      *folder = std::move(next);
-    } else {
-      return false;
-    }
+    if (LookUp(root, *folder, parts[i], &name, &st) != 1) return false;
+    if (S_ISLNK(st.st_mode)) TellLink(root, *folder, name);
+    if (!S_ISDIR(st.st_mode)) return false;
+    *folder = JoinName(*folder, name);
   }
   return true;
 }
 
 // One device entry, resolved to a place inside the root.
 struct Entry {
-  std::string folder;  // canonical path of the folder that holds it
+  std::string folder;  // path of the folder that holds it
   std::string name;    // its name on disk; the name asked for when it does not exist
   std::string asked;   // the name as the caller spelled it
-  std::string path;    // where to operate: the link's target when followed, else the entry
+  std::string path;    // the entry's own path
   bool exists = false;
-  bool isLink = false;  // the entry is a symbolic link (that stays inside the root)
-  struct stat st;       // of the entry, links followed (valid when exists)
+  struct stat st;  // of the entry (valid when exists)
 };
 
 // Resolves a device path naming an entry below the root (not the root itself).
-// The folder holding it must exist inside the root; a link, there or as the
-// entry itself, must lead to an existing place inside the root.
-bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
+// The folder holding it must exist inside the root.
+//
+// A device has no links, and the emulated one shows none: a link in the
+// root's tree, wherever it leads (out of the root, to another of its folders,
+// nowhere), is not listed, and every call that takes a path refuses one that
+// goes through a link (no such folder) or names one (access denied, as the
+// name is taken), on Linux and on Windows alike. So nothing behind a link is
+// ever read, overwritten, moved or deleted by way of it. A link met is named
+// once on standard error (TellOnce), for the user who wonders where it went.
+// Only the root itself may be reached through links.
+bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   std::vector<std::u16string> parts;
   if (!SplitDevicePath(devicePath, &parts)) return Refuse(kDeviceErrorInvalidName);
   if (parts.empty()) return Refuse(kDeviceErrorAccessDenied);  // the root itself
@@ -214,7 +234,7 @@ bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
   }
   if (!unicode::ToUtf8(parts.back(), &entry->asked)) return Refuse(kDeviceErrorInvalidName);
   struct stat st;
-  int found = LookUp(entry->folder, parts.back(), &entry->name, &st);
+  int found = LookUp(root, entry->folder, parts.back(), &entry->name, &st);
   if (found < 0) return Refuse(ErrnoError(errno));
   if (found == 0) {
     entry->name = entry->asked;
@@ -222,18 +242,12 @@ bool Resolve(const DeviceChar* devicePath, bool followLink, Entry* entry) {
     entry->exists = false;
     return true;
   }
-  std::string full = JoinName(entry->folder, entry->name);
-  entry->exists = true;
-  entry->isLink = S_ISLNK(st.st_mode);
-  if (entry->isLink) {
-    std::string target;
-    if (!CanonicalWithin(root, full, &target) || stat(target.c_str(), &st) != 0) {
-      return Refuse(kDeviceErrorAccessDenied);  // a link that leads out, or nowhere
-    }
-    entry->path = followLink ? target : full;
-  } else {
-    entry->path = full;
+  if (S_ISLNK(st.st_mode)) {
+    TellLink(root, entry->folder, entry->name);
+    return Refuse(kDeviceErrorAccessDenied);
   }
+  entry->path = JoinName(entry->folder, entry->name);
+  entry->exists = true;
   entry->st = st;
   return true;
 }
@@ -517,6 +531,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
 
   const bool everything = MatchesEverything(last);
   const bool needStat = (flags & 0x7Fu) != 0;
+  CasePairs pairs;
   size_t capacity = 0, count = 0;
   errno = 0;
   while (struct dirent* de = readdir(dir)) {
@@ -529,8 +544,6 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     array = NewArray(capacity);
     failed = array == nullptr;
   }
-  char linkPath[PATH_MAX];
-  char linkTarget[PATH_MAX];
   while (!failed) {
     errno = 0;
     struct dirent* de = readdir(dir);
@@ -558,19 +571,18 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
 
     unsigned char type = de->d_type;
     struct stat st;
-    if (needStat || type == DT_UNKNOWN || type == DT_LNK) {
+    if (type == DT_LNK) {
+      TellLink(root, folder, name);  // not shown (Resolve)
+      continue;
+    }
+    if (needStat || type == DT_UNKNOWN) {
       if (fstatat(dfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-      if (S_ISLNK(st.st_mode)) {
-        // A link is listed as what it leads to, and only when that lies inside the root.
-        int n = std::snprintf(linkPath, sizeof linkPath, "%s/%s", folder.c_str(), name);
-        if (n < 0 || size_t(n) >= sizeof linkPath) continue;
-        if (realpath(linkPath, linkTarget) == nullptr || !Within(root, linkTarget)) continue;
-        if (stat(linkTarget, &st) != 0) continue;
-      }
+      if (S_ISLNK(st.st_mode)) TellLink(root, folder, name);
       if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) continue;
     } else if (type != DT_REG && type != DT_DIR) {
       continue;  // fifos, sockets, devices: nothing a device holds
     }
+    pairs.Add(r->Name, size_t(units), count);
     if (needStat) {
       bool isDir = S_ISDIR(st.st_mode);
       uint64_t size = isDir ? 0 : uint64_t(st.st_size);
@@ -585,13 +597,20 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
       if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, st.st_mtim);
       if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, r->Name, size_t(units));
     }
-    if (!(flags & kFindName)) std::memset(r->Name, 0, sizeof r->Name);
     ++count;
   }
   closedir(dir);
+  size_t first = 0, second = 0;
+  if (!failed && pairs.Find(array, &first, &second)) {
+    RefuseCasePair(folderParts, array[first].Name, array[second].Name);
+    failed = true;
+  }
   if (failed) {
     std::free(array);
     return 0;
+  }
+  if (!(flags & kFindName)) {
+    for (size_t i = 0; i < count; ++i) std::memset(array[i].Name, 0, sizeof array[i].Name);
   }
   // Names that did not match, or entries gone meanwhile: give back what is unused.
   if ((capacity - count) * sizeof(DeviceFindRecord) >= (size_t(64) << 10)) {
@@ -613,7 +632,7 @@ DeviceHandle DevCreateFile(const DeviceChar* path, uint32_t access, uint32_t sha
   }
   const bool read = WantsRead(access), write = WantsWrite(access);
   Entry entry;
-  if (!Resolve(path, true, &entry)) return kInvalidDeviceHandle;
+  if (!Resolve(path, &entry)) return kInvalidDeviceHandle;
   const bool creates =
       disposition == kCreateNew || disposition == kCreateAlways || disposition == kOpenAlways;
   if (entry.exists) {
@@ -798,10 +817,10 @@ std::string FolderOf(const std::string& path) {
 bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool failIfExists,
                  bool breakOff) {
   Entry src, dst;
-  if (!Resolve(existing, true, &src)) return false;
+  if (!Resolve(existing, &src)) return false;
   if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
   if (!S_ISREG(src.st.st_mode)) return Refuse(kDeviceErrorAccessDenied);
-  if (!Resolve(target, true, &dst)) return false;
+  if (!Resolve(target, &dst)) return false;
   if (dst.exists) {
     if (failIfExists) return Refuse(kDeviceErrorFileExists);
     if (!S_ISREG(dst.st.st_mode) || ReadOnly(dst.st)) return Refuse(kDeviceErrorAccessDenied);
@@ -853,9 +872,9 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
 
 bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
   Entry src, dst;
-  if (!Resolve(existing, false, &src)) return false;
+  if (!Resolve(existing, &src)) return false;
   if (!src.exists) return Refuse(kDeviceErrorFileNotFound);
-  if (!Resolve(target, false, &dst)) return false;
+  if (!Resolve(target, &dst)) return false;
   std::string to = dst.path;
   if (dst.exists) {
     // Only the entry itself under another spelling: a change of case.
@@ -864,10 +883,10 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
     }
     to = JoinName(dst.folder, dst.asked);
   }
-  if (!src.isLink && S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
+  if (S_ISREG(src.st.st_mode) && HeldOpen(src.path, src.st.st_dev, src.st.st_ino)) {
     return Refuse(kDeviceErrorSharingViolation);
   }
-  if (!src.isLink && S_ISDIR(src.st.st_mode) && HoldsOpenFile(src.path)) {
+  if (S_ISDIR(src.st.st_mode) && HoldsOpenFile(src.path)) {
     return Refuse(kDeviceErrorSharingViolation);
   }
   if (renameat2(AT_FDCWD, src.path.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
@@ -883,31 +902,27 @@ bool DevMoveFile(const DeviceChar* existing, const DeviceChar* target) {
 
 bool DevDeleteFile(const DeviceChar* path) {
   Entry entry;
-  if (!Resolve(path, false, &entry)) return false;
+  if (!Resolve(path, &entry)) return false;
   if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
-  // A folder, or a link that leads to one.
-  if (S_ISDIR(entry.st.st_mode)) return Refuse(kDeviceErrorAccessDenied);
-  if (!entry.isLink) {
-    if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return Refuse(kDeviceErrorAccessDenied);
-    if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) {
-      return Refuse(kDeviceErrorSharingViolation);
-    }
+  if (!S_ISREG(entry.st.st_mode) || ReadOnly(entry.st)) return Refuse(kDeviceErrorAccessDenied);
+  if (HeldOpen(entry.path, entry.st.st_dev, entry.st.st_ino)) {
+    return Refuse(kDeviceErrorSharingViolation);
   }
   return unlink(entry.path.c_str()) == 0;
 }
 
 bool DevCreateDirectory(const DeviceChar* path) {
   Entry entry;
-  if (!Resolve(path, false, &entry)) return false;
+  if (!Resolve(path, &entry)) return false;
   if (entry.exists) return Refuse(kDeviceErrorAlreadyExists);
   return mkdir(entry.path.c_str(), 0777) == 0;
 }
 
 bool DevRemoveDirectory(const DeviceChar* path) {
   Entry entry;
-  if (!Resolve(path, false, &entry)) return false;
+  if (!Resolve(path, &entry)) return false;
   if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
-  if (entry.isLink || !S_ISDIR(entry.st.st_mode)) return Refuse(kDeviceErrorDirectory);
+  if (!S_ISDIR(entry.st.st_mode)) return Refuse(kDeviceErrorDirectory);
   if (rmdir(entry.path.c_str()) == 0) return true;
   return Refuse(errno == EEXIST ? kDeviceErrorDirNotEmpty : ErrnoError(errno));
 }
@@ -931,7 +946,7 @@ bool DevGetFileAttributes(const DeviceChar* path, uint32_t* attributes) {
     return true;
   }
   Entry entry;
-  if (!Resolve(path, true, &entry)) return false;
+  if (!Resolve(path, &entry)) return false;
   if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
   *attributes = AttributesOf(entry.st);
   return true;
@@ -939,7 +954,7 @@ bool DevGetFileAttributes(const DeviceChar* path, uint32_t* attributes) {
 
 bool DevSetFileAttributes(const DeviceChar* path, uint32_t attributes) {
   Entry entry;
-  if (!Resolve(path, true, &entry)) return false;
+  if (!Resolve(path, &entry)) return false;
   if (!entry.exists) return Refuse(kDeviceErrorFileNotFound);
   // Read-only is the owner's write bit of a file; a folder's read-only bit does
   // not keep its contents from changing on the device, so a folder keeps its

@@ -1,5 +1,6 @@
 // The emulated device on Windows: a folder of the local file system through the
 // wide file calls, the completion event a manual-reset event.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -108,24 +109,73 @@ std::wstring JoinName(const std::wstring& folder, const std::wstring& name) {
   return path + name;
 }
 
+// The part of a path below the root, "\" first: "" for the root itself.
+std::wstring BelowRoot(const RootInfo& root, const std::wstring& path) {
+  std::wstring below = path.substr(std::min(path.size(), root.path.size()));
+  if (!below.empty() && below[0] != L'\\') below.insert(below.begin(), L'\\');
+  return below;
+}
+
+// A path of the root's tree as device path text, for TellOnce.
+std::string DeviceText(const RootInfo& root, const std::wstring& path) {
+  const std::wstring below = BelowRoot(root, path);
+  std::string text;
+  unicode::ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(below.data()), below.size()),
+                  &text);
+  return text.empty() ? "\\" : text;
+}
+
+// True when the existing `path` of the root's tree is where its own name
+// says, no link on the way nor as itself: its final path is the root's and
+// then its names as they stand on disk. (Windows marks its own links as
+// reparse points; Wine shows a Unix link as the file or folder it leads to,
+// which only its final path tells.)
+bool IsOwnPlace(const RootInfo& root, const std::wstring& path) {
+  const std::wstring below = BelowRoot(root, path);
+  Place place;
+  if (!PlaceOf(path, &place)) return false;
+  if (!place.final.empty() && !root.place.final.empty()) {
+    return place.final == root.place.final + below;
+  }
+  Place rootPlace = root.place;
+  if (!place.hasVolume && !PlaceOf(path, &place, true)) return false;
+  if (!rootPlace.hasVolume && !PlaceOf(root.path, &rootPlace, true)) return false;
+  return place.volume == rootPlace.volume && place.name == rootPlace.name + below;
+}
+
+// Names, once, the first link on the way to `path` (see Resolve).
+void TellLink(const RootInfo& root, const std::wstring& path) {
+  std::wstring at = root.path;
+  const std::wstring below = BelowRoot(root, path);
+  for (size_t pos = 1; pos <= below.size(); ++pos) {
+    if (pos < below.size() && below[pos] != L'\\') continue;
+    at = root.path + below.substr(0, pos);
+    if (!IsOwnPlace(root, at)) break;
+  }
+  TellOnce(DeviceText(root, at) + " is a link, which the device does not show");
+}
+
 std::u16string_view View(const wchar_t* text) {
   return std::u16string_view(reinterpret_cast<const char16_t*>(text), wcslen(text));
 }
 
-// Looks a device name up in a folder as the device does: the entry whose name
-// equals it but for case (Unicode simple case folding). The file system's own
-// caseless lookup finds it in one call; a name it finds only by another rule
-// (a short name, a case rule of its own) does not count, and then the folder
-// is searched (the exact name first, else the first in unit order). 1 with the
-// name on disk in *found and its attributes; 0 when there is none; -1 on an error.
-int LookUp(const std::wstring& folder, const std::u16string& name, std::wstring* found,
-           DWORD* attributes) {
+// Looks a device name up in a folder as the device does: the entry of that
+// exact name when there is one, else the one whose name equals it but for case
+// (Unicode simple case folding). The file system's own lookup finds the exact
+// name in one call; any other name it finds (another case, a short name, a
+// case rule of its own) does not count, and then the folder is searched. 1
+// with the name on disk in *found and its attributes; 0 when there is none; -1
+// on an error, or when two names there differ from it only in case (a pair
+// the device cannot hold, where the file system tells case apart: refused,
+// naming both).
+int LookUp(const RootInfo& root, const std::wstring& folder, const std::u16string& name,
+           std::wstring* found, DWORD* attributes) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileExW(JoinName(folder, Wide(name)).c_str(), FindExInfoBasic, &data,
                                  FindExSearchNameMatch, nullptr, 0);
   if (find != INVALID_HANDLE_VALUE) {
     FindClose(find);
-    if (unicode::EqualCaseless(View(data.cFileName), name)) {
+    if (View(data.cFileName) == name) {
       *found = data.cFileName;
       *attributes = data.dwFileAttributes;
       return 1;
@@ -137,6 +187,7 @@ int LookUp(const std::wstring& folder, const std::u16string& name, std::wstring*
                           FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) return -1;
   bool any = false, exact = false;
+  std::wstring twin;
   do {
     std::u16string_view candidate = View(data.cFileName);
     if (!IsDeviceName(candidate.data(), candidate.size()) ||
@@ -144,30 +195,46 @@ int LookUp(const std::wstring& folder, const std::u16string& name, std::wstring*
       continue;
     }
     const bool same = candidate == name;
-    if (!any || (same && !exact) || (!exact && candidate < View(found->c_str()))) {
+    if (!any || (same && !exact)) {
+      if (any) twin = *found;
       *found = data.cFileName;
       *attributes = data.dwFileAttributes;
       exact = same;
+    } else if (twin.empty() || candidate < View(twin.c_str())) {
+      twin = data.cFileName;
     }
     any = true;
   } while (FindNextFileW(find, &data));
   FindClose(find);
+  if (any && !exact && !twin.empty()) {
+    const std::wstring& a = View(found->c_str()) < View(twin.c_str()) ? *found : twin;
+    const std::wstring& b = &a == found ? twin : *found;
+    std::string first, second;
+    unicode::ToUtf8(std::u16string(View(a.c_str())), &first);
+    unicode::ToUtf8(std::u16string(View(b.c_str())), &second);
+    RefuseCasePair(DeviceText(root, folder), first, second);
+    return -1;
+  }
   return any ? 1 : 0;
 }
 
 // The folder that the first `count` parts name, each looked up without regard
-// to case, inside the root with links followed.
+// to case; a link on the way is no folder of the device (see Resolve).
 bool ResolveFolder(const RootInfo& root, const std::vector<std::u16string>& parts, size_t count,
                    std::wstring* folder) {
   *folder = root.path;
   std::wstring name;
   DWORD attributes = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (LookUp(*folder, parts[i], &name, &attributes) != 1) return false;
+    if (LookUp(root, *folder, parts[i], &name, &attributes) != 1) return false;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     *folder = JoinName(*folder, name);
   }
-  return FinalWithin(root, *folder);
+  if (count > 0 && !IsOwnPlace(root, *folder)) {
+    TellLink(root, *folder);
+    return false;
+  }
+  return count > 0 || FinalWithin(root, *folder);
 }
 
 struct Entry {
@@ -186,8 +253,9 @@ bool Refuse(uint32_t code) {
 }
 
 // Resolves a device path naming an entry below the root (not the root itself):
-// the folder holding it must exist inside the root, links followed, and so must
-// the entry itself when it exists and is a link.
+// the folder holding it must exist inside the root. Links are neither shown
+// nor followed, as on Linux (the rule is written in backend_posix.cpp's
+// Resolve): a path through one is no folder, a path to one is refused.
 bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   std::vector<std::u16string> parts;
   if (!SplitDevicePath(devicePath, &parts)) return Refuse(kDeviceErrorInvalidName);
@@ -197,7 +265,7 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
     return Refuse(kDeviceErrorPathNotFound);
   }
   entry->asked = Wide(parts.back());
-  int found = LookUp(entry->folder, parts.back(), &entry->name, &entry->attributes);
+  int found = LookUp(root, entry->folder, parts.back(), &entry->name, &entry->attributes);
   if (found < 0) return false;
   if (found == 0) {
     entry->name = entry->asked;
@@ -208,8 +276,10 @@ bool Resolve(const DeviceChar* devicePath, Entry* entry) {
   entry->path = JoinName(entry->folder, entry->name);
   // Every existing entry, not only those marked as reparse points: Wine shows a
   // Unix link to a file as a plain file.
-  if (!FinalWithin(root, entry->path)) return Refuse(kDeviceErrorAccessDenied);
-  // The attributes of what a link leads to.
+  if (!IsOwnPlace(root, entry->path)) {
+    TellLink(root, entry->path);
+    return Refuse(kDeviceErrorAccessDenied);
+  }
   DWORD attributes = GetFileAttributesW(entry->path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   entry->attributes = attributes;
@@ -414,6 +484,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   static const bool checkEveryEntry =
       GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
   size_t capacity = 64, count = 0;
+  CasePairs pairs;
   DeviceFindRecord* array =
       static_cast<DeviceFindRecord*>(std::malloc(capacity * sizeof(DeviceFindRecord)));
   bool failed = array == nullptr;
@@ -428,7 +499,10 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || checkEveryEntry) {
       search.resize(folderLength);
       search.append(name, length);
-      if (!FinalWithin(root, search)) continue;
+      if (!IsOwnPlace(root, search)) {
+        TellLink(root, search);  // not shown (Resolve)
+        continue;
+      }
     }
     if (count == capacity) {
       void* grown = std::realloc(array, capacity * 2 * sizeof(DeviceFindRecord));
@@ -452,15 +526,24 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
     if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, data.ftLastAccessTime);
     if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, data.ftLastWriteTime);
     if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, name16, length);
-    if (flags & kFindName) std::memcpy(r->Name, name, length * sizeof(wchar_t));
+    std::memcpy(r->Name, name, length * sizeof(wchar_t));
+    pairs.Add(name16, length, count - 1);
   }
   if (!failed && find != INVALID_HANDLE_VALUE && GetLastError() != ERROR_NO_MORE_FILES) {
     failed = true;
   }
   if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  size_t first = 0, second = 0;
+  if (!failed && pairs.Find(array, &first, &second)) {
+    RefuseCasePair(folderParts, array[first].Name, array[second].Name);
+    failed = true;
+  }
   if (failed) {
     std::free(array);
     return 0;
+  }
+  if (!(flags & kFindName)) {
+    for (size_t i = 0; i < count; ++i) std::memset(array[i].Name, 0, sizeof array[i].Name);
   }
   *foundCount = uint32_t(count);
   *records = array;
@@ -662,14 +745,8 @@ bool DevCopyFile(const DeviceChar* existing, const DeviceChar* target, bool fail
   if (dst.exists && (dst.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return Refuse(kDeviceErrorAccessDenied);
   }
-  // An existing target is replaced where it is: a link, by what it leads to
-  // (inside the root, as Resolve has made sure), as on Linux.
-  std::wstring targetPath = dst.path, targetFolder = dst.folder;
-  Place place;
-  if (dst.exists && PlaceOf(dst.path, &place) && !place.final.empty()) {
-    targetPath = place.final;
-    targetFolder = place.final.substr(0, place.final.rfind(L'\\'));
-  }
+  const std::wstring& targetPath = dst.path;
+  const std::wstring& targetFolder = dst.folder;
   HANDLE from = CreateFileW(src.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (from == INVALID_HANDLE_VALUE) return false;

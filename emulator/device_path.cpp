@@ -1,5 +1,11 @@
 #include "device_path.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "backend.h"
+#include "lock.h"
 #include "unicode/unicode.h"
 
 namespace emu {
@@ -73,6 +79,24 @@ uint32_t HashFolded(uint32_t hash, const char16_t* text, size_t length) {
   return hash;
 }
 
+// FNV-1a, 64 bits, over the folded characters of a name: ASCII folded on the
+// spot, the rest by Unicode simple case folding.
+uint64_t HashFolded64(const char16_t* text, size_t length) {
+  uint64_t hash = 14695981039346656037ull;
+  for (size_t i = 0; i < length;) {
+    char32_t code = text[i];
+    if (code < 0x80) {
+      if (code >= u'A' && code <= u'Z') code += 32;
+      ++i;
+    } else {
+      i += unicode::DecodeUtf16(text + i, length - i, &code);
+      code = unicode::FoldCase(code);
+    }
+    hash = (hash ^ uint64_t(code)) * 1099511628211ull;
+  }
+  return hash;
+}
+
 }  // namespace
 
 bool SplitDevicePath(const DeviceChar* path, std::vector<std::u16string>* parts) {
@@ -123,6 +147,67 @@ bool LastPart(const DeviceChar* path, std::u16string* last) {
   if (!SplitDevicePath(path, &parts) || parts.empty()) return false;
   *last = std::move(parts.back());
   return true;
+}
+
+std::string DevicePathText(const std::vector<std::u16string>& folder, const char16_t* name,
+                           size_t length) {
+  std::string text, utf8;
+  for (const std::u16string& part : folder) {
+    unicode::ToUtf8(part, &utf8);
+    text += "\\" + utf8;
+  }
+  if (name != nullptr) {
+    unicode::ToUtf8(std::u16string(name, length), &utf8);
+    text += "\\" + utf8;
+  }
+  return text.empty() ? "\\" : text;
+}
+
+void TellOnce(const std::string& line) {
+  static Mutex lock;
+  static std::set<std::string>* told = new std::set<std::string>;  // never destroyed
+  {
+    ScopedLock held(lock);
+    if (!told->insert(line).second) return;
+  }
+  std::fprintf(stderr, "rapi: %s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+void CasePairs::Add(const char16_t* name, size_t length, size_t index) {
+  folded_.emplace_back(HashFolded64(name, length), index);
+}
+
+bool CasePairs::Find(const DeviceFindRecord* records, size_t* first, size_t* second) {
+  if (folded_.size() < 2) return false;
+  std::sort(folded_.begin(), folded_.end());
+  for (size_t i = 1; i < folded_.size(); ++i) {
+    if (folded_[i].first != folded_[i - 1].first) continue;
+    const char16_t* a = records[folded_[i - 1].second].Name;
+    const char16_t* b = records[folded_[i].second].Name;
+    if (!unicode::EqualCaseless(std::u16string_view(a), std::u16string_view(b))) continue;
+    const bool ordered = std::u16string_view(a) < std::u16string_view(b);
+    *first = ordered ? folded_[i - 1].second : folded_[i].second;
+    *second = ordered ? folded_[i].second : folded_[i - 1].second;
+    return true;
+  }
+  return false;
+}
+
+void RefuseCasePair(const std::string& folder, const std::string& first,
+                    const std::string& second) {
+  TellOnce(folder + " holds both " + first + " and " + second +
+           ", which differ only in case, as no device folder can: the device neither lists "
+           "them nor picks one");
+  SetDeviceError(kDeviceErrorFileCorrupt);
+}
+
+void RefuseCasePair(const std::vector<std::u16string>& folder, const char16_t* first,
+                    const char16_t* second) {
+  std::string a, b;
+  unicode::ToUtf8(std::u16string(first), &a);
+  unicode::ToUtf8(std::u16string(second), &b);
+  RefuseCasePair(DevicePathText(folder), a, b);
 }
 
 }  // namespace emu

@@ -13,8 +13,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/device_calls.h"
 #include "platform/types.h"
 
 namespace emu {
@@ -50,5 +52,35 @@ uint32_t ObjectIdOf(const std::vector<std::u16string>& folder, const char16_t* n
 
 // The last part of a device path (for per-name faults), or false when refused.
 bool LastPart(const DeviceChar* path, std::u16string* last);
+
+// A device path as UTF-8 text, "\" before each part: the folder's parts, then
+// `name` (none when null).
+std::string DevicePathText(const std::vector<std::u16string>& folder,
+                           const char16_t* name = nullptr, size_t length = 0);
+
+// Writes "rapi: " and the line to standard error, once in the life of the
+// process for each line: what the device does not show, and why.
+void TellOnce(const std::string& line);
+
+// Names of one listing that differ only in case, which no device folder can
+// hold: each listed record is added as it is filled, and the pair, if any, is
+// found once the listing is whole (by a hash of the folded name, then the
+// names themselves).
+class CasePairs {
+ public:
+  void Add(const char16_t* name, size_t length, size_t index);
+  // The records of a pair, the first in unit order first; false when none.
+  bool Find(const DeviceFindRecord* records, size_t* first, size_t* second);
+
+ private:
+  std::vector<std::pair<uint64_t, size_t>> folded_;
+};
+
+// Tells once that the folder (device path text) holds the pair `first` and
+// `second` (UTF-8), and gives the reason of the failure that follows.
+void RefuseCasePair(const std::string& folder, const std::string& first, const std::string& second);
+// The same for a pair found in a listing of `folder`.
+void RefuseCasePair(const std::vector<std::u16string>& folder, const char16_t* first,
+                    const char16_t* second);
 
 }  // namespace emu

@@ -452,6 +452,8 @@ std::string ErrorText(uint32_t code) {
       return "the folder is not empty";
     case kDeviceErrorDirectory:
       return "not a folder";
+    case kDeviceErrorFileCorrupt:
+      return "the device cannot read it (corrupt)";
     case kDeviceErrorNotEnoughMemory:
       return "the device is out of memory";
     case kDeviceErrorGenFailure:

@@ -87,4 +87,5 @@ constexpr uint32_t kDeviceErrorDiskFull = 112;
 constexpr uint32_t kDeviceErrorInvalidName = 123;
 constexpr uint32_t kDeviceErrorDirNotEmpty = 145;
 constexpr uint32_t kDeviceErrorAlreadyExists = 183;
-constexpr uint32_t kDeviceErrorDirectory = 267;  // not a folder
+constexpr uint32_t kDeviceErrorDirectory = 267;     // not a folder
+constexpr uint32_t kDeviceErrorFileCorrupt = 1392;  // the file or folder cannot be read

@@ -1217,6 +1217,99 @@ TEST_F(ShellTest, MirrorNeitherFollowsNorDeletesLinks) {
 }
 #endif
 
+// A device holds no links, and the emulated one shows none: a link in its
+// folder (here to another of its folders) is neither listed nor walked, so
+// rm -r and mirror --delete leave what it leads to, and the device names it.
+TEST_F(ShellTest, ALinkInTheDeviceFolderIsNeverWalked) {
+  WriteFile(device_ / "keep" / "k1.txt", "kept 1");
+  WriteFile(device_ / "keep" / "k2.txt", "kept 2");
+  WriteFile(device_ / "trash" / "t.txt", "trash");
+  std::error_code ec;
+  fs::create_directory_symlink(device_ / "keep", device_ / "trash" / "alias", ec);
+  fs::create_directory_symlink(device_ / "keep", device_ / "alias", ec);
+  if (ec || !fs::is_symlink(device_ / "alias") || !fs::is_symlink(device_ / "trash" / "alias")) {
+    GTEST_SKIP() << "this system makes no symbolic link here: " << (device_ / "alias");
+  }
+  const auto kept = [&] {
+    EXPECT_EQ(ReadFile(device_ / "keep" / "k1.txt"), "kept 1");
+    EXPECT_EQ(ReadFile(device_ / "keep" / "k2.txt"), "kept 2");
+  };
+  const std::string named = "rapi: \\trash\\alias is a link, which the device does not show";
+
+  const Outcome ls = Command({"ls", "trash"});
+  EXPECT_EQ(ls.status, 0) << ls.err;
+  EXPECT_CONTAINS(ls.out, "0 folders, 1 file");
+  EXPECT_CONTAINS(ls.err, named);
+
+  // The PC copy lacks everything but one new file: --delete removes t.txt.
+  WriteFile(pc_ / "mirror" / "new.txt", "new");
+  const Outcome mirror = Command({"mirror", "-R", "--delete", "trash", (pc_ / "mirror").string()});
+  EXPECT_EQ(mirror.status, 0) << mirror.err;
+  EXPECT_CONTAINS(mirror.out, "copied 1 of 1 file");
+  EXPECT_CONTAINS(mirror.err, named);
+  EXPECT_FALSE(fs::exists(device_ / "trash" / "t.txt"));
+  kept();
+
+  // The folder's files go; the folder stays, and merlo says why.
+  const Outcome rm = Command({"rm", "-r", "trash"});
+  EXPECT_EQ(rm.status, 1);
+  EXPECT_CONTAINS(rm.out, "deleted 1 of 1 file");
+  EXPECT_CONTAINS(rm.err, "the folder is not empty");
+  EXPECT_CONTAINS(rm.err, named);
+  EXPECT_FALSE(fs::exists(device_ / "trash" / "new.txt"));
+  kept();
+
+  // A link named itself is no entry of the device.
+  for (const char* command : {"rm -r alias", "rm alias\\k1.txt", "rmdir alias", "ls alias"}) {
+    const Outcome outcome = Command({command});
+    EXPECT_EQ(outcome.status, 1) << command << "\n" << outcome.err;
+    kept();
+  }
+  EXPECT_TRUE(fs::is_symlink(device_ / "alias"));
+}
+
+// Two backing files whose names differ only in case, which no device folder
+// holds: the listing of their folder fails and the device names both, so
+// nothing is copied or deleted and no count claims one of them.
+TEST_F(ShellTest, TwoNamesThatDifferOnlyInCaseAreRefusedNamingBoth) {
+  WriteFile(device_ / "pair" / "x.txt", "lower");
+  WriteFile(device_ / "pair" / "X.txt", "upper");
+  if (!fs::exists(device_ / "pair" / "x.txt") || ReadFile(device_ / "pair" / "x.txt") != "lower") {
+    GTEST_SKIP() << "this file system holds no two names that differ only in case";
+  }
+  WriteFile(device_ / "pair" / "other.txt", "other");
+  const std::string pc = pc_.string();
+  const struct {
+    std::vector<std::string> Words;
+    const char* Err;
+  } cases[] = {
+      {{"ls", "pair"}, "ls: cannot read \\pair"},
+      {{"ls", "pair\\x.txt"}, "ls: cannot read \\pair"},
+      {{"get", "pair\\x.txt", pc}, "get: cannot read \\pair"},
+      {{"get", "-r", "pair", pc}, "get: cannot read \\pair"},
+      {{"rm", "pair\\x.txt"}, "rm: cannot read \\pair"},
+      {{"rm", "pair\\*"}, "rm: cannot read \\pair"},
+      {{"rm", "-r", "pair"}, "rm: cannot read \\pair"},
+      {{"mirror", "--delete", "pair", (pc_ / "mirror").string()}, "mirror: cannot read \\pair"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = Command(c.Words);
+    const std::string said = c.Words[0] + " " + c.Words[1];
+    EXPECT_EQ(outcome.status, 1) << said << "\n" << outcome.err;
+    EXPECT_CONTAINS(outcome.err, c.Err) << said;
+    EXPECT_CONTAINS(outcome.err, "rapi: \\pair holds both X.txt and x.txt") << said;
+    EXPECT_EQ(outcome.out.find(" 1 of 1 "), std::string::npos) << said << "\n" << outcome.out;
+    EXPECT_EQ(ReadFile(device_ / "pair" / "x.txt"), "lower") << said;
+    EXPECT_EQ(ReadFile(device_ / "pair" / "X.txt"), "upper") << said;
+    EXPECT_EQ(ReadFile(device_ / "pair" / "other.txt"), "other") << said;
+    EXPECT_FALSE(fs::exists(pc_ / "x.txt")) << said;
+  }
+  // The rest of the device is as it was.
+  const Outcome ls = Command({"ls"});
+  EXPECT_EQ(ls.status, 0) << ls.err;
+  EXPECT_TRUE(ls.err.empty()) << ls.err;
+}
+
 #if !defined(_WIN32)
 // Two merlo sessions at once: on different files both complete; on one file
 // the upload holds it open, so the device refuses the other session's delete.
