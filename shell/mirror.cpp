@@ -206,6 +206,17 @@ bool Session::Mirror(const Words& args) {
     };
     if (!deviceExists) plan.DeviceFolders.push_back(device);
     wanted.insert(DeviceNameKey(DevicePathText(device)));
+    // One source for each device name, as the device compares names: also
+    // for a file that is up to date and not copied.
+    std::map<std::string, fs::path> sourceOf;
+    const auto oneSource = [&](const std::string& key, const fs::path& local) {
+      const auto [other, added] = sourceOf.emplace(key, local);
+      if (added) return true;
+      err_ << "mirror: " << Printable(other->second.string()) << " and "
+           << Printable(local.string())
+           << " would be one entry on the device, which tells no case apart; nothing was copied\n";
+      return false;
+    };
     // What a link's name stands for on the device is left as it is, and all below it.
     std::vector<std::string> kept;
     for (const auto& link : links) {
@@ -221,12 +232,14 @@ bool Session::Mirror(const Words& args) {
     };
     for (const auto& folder : folders) {
       const FolderParts into = deviceFor(folder);
+      if (!oneSource(DeviceNameKey(DevicePathText(into)), folder)) return false;
       wanted.insert(DeviceNameKey(DevicePathText(into)));
       plan.DeviceFolders.push_back(into);
     }
     for (const auto& file : files) {
       const FolderParts into = deviceFor(file.parent_path());
       const std::string name = NarrowFromUser(file.filename().string());
+      if (!oneSource(DeviceNameKey(DevicePathText(into) + "\\" + name), file)) return false;
       wanted.insert(DeviceNameKey(DevicePathText(into) + "\\" + name));
       PanelItem item{};
       const std::string narrow = name.substr(0, sizeof item.Name - 1);

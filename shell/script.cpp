@@ -34,8 +34,8 @@ std::string CommandText(const Words& words) {
   return text;
 }
 
-// How the commands of one line ended. On a Ctrl-C, StoppedAt is the
-// command it stopped and Rest the commands of the line after it.
+// How the commands of one line ended. On a Ctrl-C or a failure, StoppedAt
+// is the command it stopped at and Rest the commands of the line after it.
 struct LineOutcome {
   bool Ok = true;
   bool Interrupted = false;
@@ -50,9 +50,9 @@ LineOutcome RunCommands(Session& session, const std::vector<Words>& commands) {
   for (size_t i = 0; i < commands.size(); ++i) {
     if (commands[i].empty()) continue;
     outcome.Ok = session.Run(commands[i]);
-    if (Interrupted()) {
+    outcome.Interrupted = Interrupted();
+    if (outcome.Interrupted || !outcome.Ok) {
       outcome.Ok = false;
-      outcome.Interrupted = true;
       outcome.StoppedAt = CommandText(commands[i]);
       for (size_t j = i + 1; j < commands.size(); ++j) {
         if (commands[j].empty()) continue;
@@ -60,7 +60,7 @@ LineOutcome RunCommands(Session& session, const std::vector<Words>& commands) {
       }
       return outcome;
     }
-    if (!outcome.Ok || session.ExitRequested()) break;
+    if (session.ExitRequested()) break;
   }
   return outcome;
 }
@@ -240,10 +240,10 @@ std::string NotRun(std::vector<std::string> parts) {
   return text + (many ? " were" : " was") + " not run";
 }
 
-// The line that ends a script stopped by a Ctrl-C: where it stopped, and
-// what it did not run. Input that is no file (a pipe) is not read ahead,
-// since its end may be long in coming. started is null when the Ctrl-C came
-// before the line's first command.
+// The line that ends a script stopped by a Ctrl-C or a failure: where it
+// stopped, and what it did not run. Input that is no file (a pipe) is not
+// read ahead, since its end may be long in coming. started is null when the
+// Ctrl-C came before the line's first command.
 void TellScriptStopped(std::ostream& err, const ScriptLines& script, size_t lineNumber,
                        const std::string& command, const LineOutcome* started) {
   std::string lines, unread;
@@ -264,9 +264,10 @@ void TellScriptStopped(std::ostream& err, const ScriptLines& script, size_t line
           : "";
   std::string notRun = NotRun({rest, lines, unread});
   if (notRun.empty()) notRun = "it was the script's last command";
+  const bool failed = started != nullptr && !started->Interrupted;
   err << "merlo: script stopped " << (started != nullptr ? "at" : "before") << " line "
-      << lineNumber << " (" << (started != nullptr ? started->StoppedAt : command)
-      << ") by Ctrl-C; " << notRun << '\n'
+      << lineNumber << " (" << (started != nullptr ? started->StoppedAt : command) << ")"
+      << (failed ? ", which failed; " : " by Ctrl-C; ") << notRun << '\n'
       << std::flush;
 }
 
@@ -333,7 +334,12 @@ int RunScript(Session& session, std::istream& in, const std::string& source, boo
       TellScriptStopped(std::cerr, script, lineNumber, command, &outcome);
       return kCommandFailed;
     }
-    if (!outcome.Ok && !mayFail) return kCommandFailed;
+    if (!outcome.Ok && !mayFail) {
+      if (!session.ExitRequested() && !outcome.StoppedAt.empty()) {
+        TellScriptStopped(std::cerr, script, lineNumber, command, &outcome);
+      }
+      return kCommandFailed;
+    }
   }
   if (!script.Problem().empty()) {
     std::cerr << "merlo: " << script.Problem()

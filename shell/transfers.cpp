@@ -130,6 +130,16 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
   const char* verb = plan->Kind == TransferKind::Remove ? "deleted"
                      : plan->Move                       ? "moved"
                                                         : "copied";
+  // Folders to make: two that differ only in case are one on the device.
+  std::map<std::string, const FolderParts*> folders;
+  for (const auto& folder : plan->DeviceFolders) {
+    const auto [other, added] = folders.emplace(DeviceNameKey(DevicePathText(folder)), &folder);
+    if (!added && *other->second != folder) {
+      *error = FolderText(*other->second) + " and " + FolderText(folder) +
+               " would be one folder on the device, which tells no case apart; nothing was " + verb;
+      return false;
+    }
+  }
   std::set<std::string> sources;
   std::map<std::string, const FileJob*> destinations;
   std::vector<FileJob> kept;
@@ -157,6 +167,13 @@ bool CheckPlan(TransferPlan* plan, std::string* error) {
       const std::string destination = toDevice ? EntryText(job.Target(*plan), name) : pcPath;
       // (destination is user text here)
       const std::string key = toDevice ? unicode::FoldKey(destination) : PcNameKey(destination);
+      if (toDevice) {
+        if (const auto folder = folders.find(key); folder != folders.end()) {
+          *error = job.Shown + " would land on the folder " + FolderText(*folder->second) +
+                   ", as the device tells no case apart; nothing was " + verb;
+          return false;
+        }
+      }
       const auto [other, added] = destinations.emplace(key, &job);
       if (!added) {
         *error = other->second->Shown + " and " + job.Shown + " would both land on " + destination +
@@ -1076,11 +1093,19 @@ bool Session::RemoveMovedSource(const TransferPlan& plan, const FileJob& job) {
          << Printable(source.string()) << " could not be deleted: " << error << '\n';
     return false;
   }
+  // The device's source, deleted by the module as rm deletes it, and asked for after.
   const std::string source = device::PathOf(job.Folder, name);
+  const size_t boxes = ShownBoxes().size();
+  PanelItem item = job.Item;
+  item.ItemFlags |= kItemSelected;
+  if (panel_.MoveTo(job.Folder)) panel_.module().DeleteFiles(panel_.handle(), &item, 1, 0);
   panel_.Forget(job.Folder);
-  if (device::DeleteFile(source, &error)) return true;
-  err_ << plan.Command << ": " << job.Shown << " arrived whole, but the device did not delete "
-       << "the source: " << error << '\n';
+  if (ShownBoxes().size() == boxes && !DeviceSaysThere(source)) return true;
+  err_ << plan.Command << ": " << job.Shown << " arrived whole, but its source "
+       << EntryText(job.Folder, name)
+       << (ShownBoxes().size() == boxes ? " is still on the device, which said it deleted it"
+                                        : " could not be deleted")
+       << '\n';
   return false;
 }
 

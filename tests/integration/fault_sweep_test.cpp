@@ -218,7 +218,6 @@ enum class Effect {
   None,     // the module does not look at the call's result
   Fails,    // the operation fails with one box
   Listing,  // the listing comes back empty: merlo may fail, the module shows no box
-  Told,     // the operation fails in merlo's own call, which merlo tells: no box
 };
 
 Effect EffectOf(const Operation& op, const std::string& fault) {
@@ -226,8 +225,6 @@ Effect EffectOf(const Operation& op, const std::string& fault) {
   const std::string call = fault.substr(5, fault.find(':') - 5);  // "fail=CALL:N"
   if (call == "CeRapiUninit" || call == "CeRapiFreeBuffer") return Effect::None;
   if (call == "CeFindAllFiles") return Effect::Listing;
-  // A download's source is deleted by merlo, once it has seen the copy.
-  if (call == "CeDeleteFile" && op.Move && op.Direction == Way::Download) return Effect::Told;
   // Only an upload writes through a device handle; a download's device handle is read.
   if (call == "CeCloseHandle") return op.Direction == Way::Upload ? Effect::Fails : Effect::None;
   return Effect::Fails;

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -311,6 +312,11 @@ TEST_F(ShellTest, ScriptsStopAtTheFirstFailure) {
   }
   EXPECT_CONTAINS(stopped[1].out, "merlo \\> cd Nope");  // -b shows each command
   EXPECT_EQ(stopped[1].out.find("rm a.txt"), std::string::npos);
+  // A script says where it stopped and what it did not run.
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_CONTAINS(stopped[i].err,
+                    "merlo: script stopped at line 3 (cd Nope), which failed; line 4 was not run");
+  }
 
   // Also as Notepad saves a script: a byte order mark first, CR LF line ends.
   for (const std::string script :
@@ -1471,6 +1477,81 @@ TEST_F(ShellTest, TheAnsiProgramReachesWhatTheModuleReachesInTheSystemsCodePage)
 }
 #endif
 
+#if !defined(_WIN32)
+// The device tells no case apart: two PC entries whose names differ only in
+// case, as files or folders, would be one on the device. put -r and mirror -R
+// refuse them before anything is copied, also when one is up to date.
+TEST_F(ShellTest, NamesThatDifferOnlyInCaseOnThePcAreRefused) {
+  const struct {
+    const char* Label;
+    std::vector<std::pair<const char*, bool>> Entries;  // name, a folder
+  } pairs[] = {
+      {"two files", {{"b.txt", false}, {"B.TXT", false}}},
+      {"two folders", {{"Dir", true}, {"DIR", true}}},
+      {"a folder and a file", {{"Dir", true}, {"DIR", false}}},
+  };
+  for (const auto& pair : pairs) {
+    for (const char* command : {"put -r", "mirror -R"}) {
+      SCOPED_TRACE(std::string(pair.Label) + ", " + command);
+      const fs::path tree = pc_ / "tree";
+      fs::remove_all(tree);
+      fs::remove_all(device_ / "tree");
+      for (const auto& [name, folder] : pair.Entries) {
+        WriteFile(folder ? tree / name / "in.txt" : tree / name, name);
+      }
+      const bool put = std::string(command) == "put -r";
+      const std::string line =
+          put ? "put -r \"" + tree.string() + "\" \\" : "mirror -R tree \"" + tree.string() + "\"";
+      const Outcome outcome = Script(line + "\n");
+      EXPECT_EQ(outcome.status, 1) << outcome.out;
+      const bool said = outcome.err.find("would be one") != std::string::npos ||
+                        outcome.err.find("would both land on") != std::string::npos ||
+                        outcome.err.find("would land on the folder") != std::string::npos;
+      EXPECT_TRUE(said) << outcome.err;
+      EXPECT_FALSE(fs::exists(device_ / "tree")) << outcome.out;
+    }
+  }
+  // One of the pair up to date on the device: mirror -R still refuses.
+  fs::remove_all(pc_ / "tree");
+  WriteFile(pc_ / "tree" / "b.txt", "b");
+  ASSERT_EQ(Command({"mirror", "-R", "tree", (pc_ / "tree").string()}).status, 0);
+  WriteFile(pc_ / "tree" / "B.TXT", "B");
+  const Outcome again = Command({"mirror", "-R", "tree", (pc_ / "tree").string()});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_CONTAINS(again.err, "would be one entry on the device");
+  EXPECT_EQ(ReadFile(device_ / "tree" / "b.txt"), "b");
+}
+#endif
+
+// rm -r deletes each folder's files in ls -R's order, then removes the
+// folders in the reverse of that order: a folder only after everything in it.
+TEST_F(ShellTest, RmRRemovesFoldersInTheReverseOfLsROrder) {
+  for (const char* folder : {"tree\\Kiwi\\deep", "tree\\apple", "tree\\Mango", "tree\\banana"}) {
+    std::string path = folder;
+    for (char& c : path) c = c == '\\' ? '/' : c;
+    WriteFile(device_ / path / "f.txt", "f");
+  }
+  const Outcome listed = Command({"ls", "-R", "tree"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  std::vector<std::string> order;  // the folders, as ls -R shows them
+  for (size_t at = listed.out.find("\\tree"); at != std::string::npos;
+       at = listed.out.find("\n\\tree", at + 1)) {
+    const size_t from = listed.out[at] == '\n' ? at + 1 : at;
+    order.push_back(listed.out.substr(from, listed.out.find(':', from) - from));
+  }
+  ASSERT_EQ(order.size(), 6u) << listed.out;
+  const Outcome rm = Command({"rm", "-r", "tree"});
+  ASSERT_EQ(rm.status, 0) << rm.err;
+  std::vector<std::string> removed;
+  for (size_t at = rm.out.find("removed the folder "); at != std::string::npos;
+       at = rm.out.find("removed the folder ", at + 1)) {
+    const size_t from = at + std::strlen("removed the folder ");
+    removed.push_back("\\" + rm.out.substr(from, rm.out.find('\n', from) - from));
+  }
+  EXPECT_EQ(removed, std::vector<std::string>(order.rbegin(), order.rend())) << rm.out;
+  EXPECT_FALSE(fs::exists(device_ / "tree"));
+}
+
 // A device that reports a change it did not make is not believed: each
 // change is asked of again, and one that did not happen fails the command,
 // named, with the user's files as they were.
@@ -1491,7 +1572,7 @@ TEST_F(ShellTest, ALyingDeviceIsNotBelieved) {
       {"noop=CeWriteFile:1+", {"put", "-m", newFile}, "holds 0 of its 3 bytes", pc_ / "new.txt"},
       {"noop=CeDeleteFile:1",
        {"get", "-m", "a.txt", pc},
-       "deleted \\a.txt, but \\a.txt is still there",
+       "its source \\a.txt is still on the device, which said it deleted it",
        device_ / "a.txt"},
       {"noop=CeMoveFile:1",
        {"mv", "a.txt", "backup"},

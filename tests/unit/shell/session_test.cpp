@@ -114,6 +114,12 @@ int32_t MERLO_STDCALL FakeGetFiles(PanelHandle, PanelItem* items, int32_t count,
       ShowFailure(device.Current + "\\" + items[i].Name);
       break;
     }
+    // To the PC: the file arrives, as large as listed.
+    if (destination[0] != '\\') {
+      std::ofstream(UserPcPaths(std::string(destination) + "\\" + items[i].Name),
+                    std::ios::binary)
+          << std::string(items[i].SizeLow, 'x');
+    }
     items[i].ItemFlags &= ~kItemSelected;
   }
   return 1;
@@ -266,7 +272,9 @@ TEST_F(SessionTest, GetHandsTheModuleOneFileAtATimeAndStopsAtTheFirstFailure) {
   fs::current_path(scratch_);
   ASSERT_TRUE(Run("get -m big.bin"));
   EXPECT_EQ(device.GetFilesDestinations.back(), ModulePcPath(fs::current_path().string()));
-  EXPECT_EQ(device.GetFilesMoves.back(), 1);
+  // The module copies; merlo deletes the source once it has seen the copy.
+  EXPECT_EQ(device.GetFilesMoves.back(), 0);
+  EXPECT_EQ(device.CallFolders.back(), "");
   EXPECT_NE(out_.str().find("moved 1 of 1 file\n"), std::string::npos);
 }
 
