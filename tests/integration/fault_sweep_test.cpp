@@ -5,7 +5,10 @@
 // own (fail=CALL:N), and each read and write position moves short
 // (short-read=N, short-write=N). Every run is judged by what does not depend on
 // merlo's wording: its exit status, the files on disk, the module's error boxes
-// on stderr, the library's report and whether a following `ls` works.
+// on stderr, the library's report and whether a following `ls` works. The
+// lying device comes last: each call that changes the device reports success
+// and does nothing (noop=CALL:N), at each position; then no file may be lost,
+// and a success must be one.
 #if !defined(_WIN32)
 
 #include <fcntl.h>
@@ -836,6 +839,115 @@ INSTANTIATE_TEST_SUITE_P(Commands, TreeSweep, testing::ValuesIn(kTreeOps),
                            }
                            return tag;
                          });
+
+// The calls that change the device, each of which a lying device may report
+// done without doing it.
+const char* const kChangingCalls[] = {
+    "CeWriteFile",       "CeCopyFile",        "CeMoveFile",          "CeDeleteFile",
+    "CeCreateDirectory", "CeRemoveDirectory", "CeSetFileAttributes", "CeSetFileTime"};
+
+std::vector<std::string> LiesOf(const std::map<std::string, int>& counts) {
+  std::vector<std::string> faults;
+  for (const char* call : kChangingCalls) {
+    const auto it = counts.find(call);
+    for (int n = 1; it != counts.end() && n <= it->second; ++n) {
+      faults.push_back(std::string("noop=") + call + ":" + std::to_string(n));
+    }
+  }
+  return faults;
+}
+
+// A lie at each position of each command that changes something: nothing is
+// lost or left unnamed, and a command that says it succeeded did.
+TEST_P(FaultSweep, ALyingDeviceIsNeverBelieved) {
+  const Operation op = GetParam();
+  const fs::path base = SweepFolder() / ("lie_" + TagOf(op));
+  const Scene clean(op, base / "clean");
+  ASSERT_EQ(clean.Run("").Status, 0);
+  const std::vector<std::string> faults = LiesOf(clean.Report());
+  RunFaults(NameOf(op) + " (lies)", base, faults,
+            [&](const std::string& fault, const fs::path& folder) {
+              const Scene scene(op, folder);
+              const Exit run = scene.Run(fault, false);
+              std::vector<std::string> broken;
+              if (run.Status == kSanitizerStatus || run.Status >= 128) {
+                broken.push_back("crashed (status " + std::to_string(run.Status) + ")");
+              }
+              for (std::string& b : CheckSentences(op, scene, run.Err)) broken.push_back(b);
+              if (op.Existing) {
+                for (std::string& b : JudgeOverOld(op, scene, run)) broken.push_back(b);
+              } else {
+                const bool complete = scene.Inspect(&broken);
+                if (run.Status == 0 && !complete) broken.push_back("exit status 0, yet not done");
+              }
+              if (run.Status != 0 && run.Err.empty()) broken.push_back("failed without a word");
+              return broken;
+            });
+}
+
+// Two faults at once around an old file set aside: the copy fails, and then
+// putting the old file back, or removing what the copy left, fails or is a
+// lie too. The old file is whole at its name, or named where it is.
+class OldFileSweep : public testing::TestWithParam<Operation> {};
+
+TEST_P(OldFileSweep, AFailureWhileTheOldFileGoesBackLeavesItNamed) {
+  const Operation op = GetParam();
+  const fs::path base = SweepFolder() / ("twice_" + TagOf(op));
+  std::vector<std::string> faults;
+  for (const char* second :
+       {"fail=CeMoveFile:", "noop=CeMoveFile:", "fail=CeDeleteFile:", "noop=CeDeleteFile:"}) {
+    for (int n = 1; n <= 3; ++n)
+      faults.push_back("fail=CeWriteFile:1," + std::string(second) + std::to_string(n));
+  }
+  RunFaults(NameOf(op) + " (two faults)", base, faults,
+            [&](const std::string& fault, const fs::path& folder) {
+              const Scene scene(op, folder);
+              const Exit run = scene.Run(fault, false);
+              std::vector<std::string> broken;
+              for (std::string& b : JudgeOverOld(op, scene, run)) {
+                // The old file may stay aside when it cannot go back: whole, and named.
+                const std::string file = b.substr(0, b.find(':'));
+                const fs::path aside = scene.Destination(0).parent_path() / (file + ".merlo-old");
+                const bool namedAside =
+                    b.find("neither the new copy") != std::string::npos && fs::exists(aside) &&
+                    ReadFile(aside) == OldContents(std::stoul(file.substr(1)) - 1) &&
+                    run.Err.find(aside.filename().string()) != std::string::npos;
+                if (!namedAside) broken.push_back(std::move(b));
+              }
+              if (run.Status == 0) broken.push_back("exit status 0 after a failed copy");
+              return broken;
+            });
+}
+
+// The uploads over old files: those that set a device file aside.
+std::vector<Operation> UploadsOverOldFiles() {
+  std::vector<Operation> ops;
+  for (const Operation& op : AllOperations()) {
+    if (op.Existing && op.Direction == Way::Upload) ops.push_back(op);
+  }
+  return ops;
+}
+
+INSTANTIATE_TEST_SUITE_P(Uploads, OldFileSweep, testing::ValuesIn(UploadsOverOldFiles()),
+                         [](const testing::TestParamInfo<Operation>& info) {
+                           return TagOf(info.param);
+                         });
+
+TEST_P(TreeSweep, ALyingDeviceIsNeverBelieved) {
+  const TreeOp op = GetParam();
+  std::string tag;
+  for (const char c : std::string(op.Name))
+    tag += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  const fs::path base = SweepFolder() / ("lie_tree_" + tag);
+  const TreeScene clean(base / "clean");
+  ASSERT_EQ(clean.Run(op, "", false).Status, 0);
+  const std::vector<std::string> faults = LiesOf(ReadReport(base / "clean" / "report.txt"));
+  RunFaults(std::string(op.Name) + " (lies)", base, faults,
+            [&](const std::string& fault, const fs::path& folder) {
+              const TreeScene scene(folder);
+              return JudgeTree(op, scene, scene.Run(op, fault, false), fault);
+            });
+}
 
 // The size and the time of the whole sweep.
 class SweepSummary : public testing::Environment {

@@ -116,8 +116,7 @@ int32_t MERLO_STDCALL FakeGetFiles(PanelHandle, PanelItem* items, int32_t count,
     }
     // To the PC: the file arrives, as large as listed.
     if (destination[0] != '\\') {
-      std::ofstream(UserPcPaths(std::string(destination) + "\\" + items[i].Name),
-                    std::ios::binary)
+      std::ofstream(UserPcPaths(std::string(destination) + "\\" + items[i].Name), std::ios::binary)
           << std::string(items[i].SizeLow, 'x');
     }
     items[i].ItemFlags &= ~kItemSelected;
