@@ -507,6 +507,27 @@ int32_t MakeClosedEvent() {
 
 // ---- Files --------------------------------------------------------------------
 
+namespace {
+
+// The fields of a found entry that the flags ask for.
+void FillRecord(DeviceFindRecord* r, const struct stat& st, uint32_t flags,
+                const std::vector<std::u16string>& folderParts, size_t units) {
+  bool isDir = S_ISDIR(st.st_mode);
+  uint64_t size = isDir ? 0 : uint64_t(st.st_size);
+  if (flags & kFindAttributes) {
+    r->Attributes = isDir ? kAttrDirectory : kAttrArchive;
+    if (ReadOnly(st)) r->Attributes |= kAttrReadOnly;
+  }
+  if (flags & kFindSizeHigh) r->SizeHigh = uint32_t(size >> 32);
+  if (flags & kFindSizeLow) r->SizeLow = uint32_t(size);
+  if (flags & kFindCreationTime) PutTime(r->CreationTime, st.st_ctim);
+  if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, st.st_atim);
+  if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, st.st_mtim);
+  if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, r->Name, units);
+}
+
+}  // namespace
+
 DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* foundCount,
                            DeviceFindRecord** records) {
   std::vector<std::u16string> folderParts;
@@ -523,13 +544,33 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
   }
   int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return 0;
+  const bool everything = MatchesEverything(last);
+  // One name spelt as it stands on disk is that entry alone: no need to read
+  // the folder (another spelling is looked for without regard to case below).
+  if (!everything && last.find_first_of(u"*?") == std::u16string::npos &&
+      IsDeviceName(last.data(), last.size()) && last.size() < 260) {
+    std::string utf8;
+    struct stat st;
+    if (unicode::ToUtf8(last, &utf8) && fstatat(dfd, utf8.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) {
+      close(dfd);
+      DeviceFindRecord* array = NewArray(1);
+      if (array == nullptr) return 0;
+      std::memset(array, 0, sizeof *array);
+      std::copy(last.begin(), last.end(), array->Name);
+      FillRecord(array, st, flags, folderParts, last.size());
+      if (!(flags & kFindName)) std::memset(array->Name, 0, sizeof array->Name);
+      *foundCount = 1;
+      *records = array;
+      return 1;
+    }
+  }
   DIR* dir = fdopendir(dfd);
   if (dir == nullptr) {
     close(dfd);
     return 0;
   }
 
-  const bool everything = MatchesEverything(last);
   const bool needStat = (flags & 0x7Fu) != 0;
   CasePairs pairs;
   size_t capacity = 0, count = 0;
@@ -583,20 +624,7 @@ DeviceBool DevFindAllFiles(const DeviceChar* pattern, uint32_t flags, uint32_t* 
       continue;  // fifos, sockets, devices: nothing a device holds
     }
     pairs.Add(r->Name, size_t(units), count);
-    if (needStat) {
-      bool isDir = S_ISDIR(st.st_mode);
-      uint64_t size = isDir ? 0 : uint64_t(st.st_size);
-      if (flags & kFindAttributes) {
-        r->Attributes = isDir ? kAttrDirectory : kAttrArchive;
-        if (ReadOnly(st)) r->Attributes |= kAttrReadOnly;
-      }
-      if (flags & kFindSizeHigh) r->SizeHigh = uint32_t(size >> 32);
-      if (flags & kFindSizeLow) r->SizeLow = uint32_t(size);
-      if (flags & kFindCreationTime) PutTime(r->CreationTime, st.st_ctim);
-      if (flags & kFindLastAccessTime) PutTime(r->LastAccessTime, st.st_atim);
-      if (flags & kFindLastWriteTime) PutTime(r->LastWriteTime, st.st_mtim);
-      if (flags & kFindObjectId) r->ObjectId = ObjectIdOf(folderParts, r->Name, size_t(units));
-    }
+    if (needStat) FillRecord(r, st, flags, folderParts, size_t(units));
     ++count;
   }
   closedir(dir);

@@ -701,10 +701,7 @@ bool SetAside(const FolderParts& folder, const std::string& name, std::string* a
     if (calls.CeMoveFile(from.c_str(), Wide(candidate).c_str()) != 0) {
       const std::string reported =
           "set " + UserFromNarrow(PathOf(folder, name)) + " aside as " + UserFromNarrow(candidate);
-      if (!Shows(candidate, Seen::There, reported, error) ||
-          !Shows(PathOf(folder, name), Seen::Gone, reported, error)) {
-        return false;
-      }
+      if (!Shows(candidate, Seen::There, reported, error)) return false;
       *aside = candidate;
       return true;
     }

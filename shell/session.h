@@ -130,8 +130,13 @@ class Session {
   JobOutcome RunJob(TransferPlan& plan, const FileJob& job, JobContext& context);
   // get -m, put -m: deletes the source of a copy that merlo has seen arrive.
   bool RemoveMovedSource(const TransferPlan& plan, const FileJob& job);
-  // Gives a copied file its source's last-write time.
-  void KeepTime(TransferPlan& plan, const FileJob& job, const std::filesystem::path& pcFile);
+  // Gives a copied file its source's last-write time: Set when it set a
+  // device file's time, which the arrival's check then asks back.
+  enum class TimeKept { NotAsked, Set, Refused };
+  TimeKept KeepTime(TransferPlan& plan, const FileJob& job, const std::filesystem::path& pcFile,
+                    std::string* error);
+  // Says that a whole copy's time was not kept; the command then fails.
+  void ReportTimeNotKept(TransferPlan& plan, const std::string& error);
   // A copy's destination: where it is, as told; its state before the copy;
   // where its old file waits while the new one is copied (empty: none).
   struct Destination {

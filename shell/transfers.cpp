@@ -220,8 +220,10 @@ bool DeviceSaysThere(const std::string& path) {
 // Whether a copy the module reported done is there, asked of that one file:
 // a file of the source's size. Empty when it is; else what was seen. Where
 // the device library cannot be asked of one file, the module's word stands.
+// With `time` (a device file's time just set), *timeLost tells whether the
+// device kept another (a storage card keeps times to 2 s).
 std::string NotArrived(const TransferPlan& plan, const FileJob& job, const fs::path& pcFile,
-                       uint64_t size) {
+                       uint64_t size, uint64_t time = 0, bool* timeLost = nullptr) {
   bool exists = false, folder = false;
   uint64_t found = 0;
   std::string where, error;
@@ -242,6 +244,11 @@ std::string NotArrived(const TransferPlan& plan, const FileJob& job, const fs::p
     exists = state.Exists;
     folder = state.Folder;
     found = state.Size;
+    constexpr uint64_t kTwoSeconds = 20000000;
+    if (time != 0 && timeLost != nullptr) {
+      *timeLost =
+          (state.Written > time ? state.Written - time : time - state.Written) > kTwoSeconds;
+    }
   }
   if (!exists) return "nothing is at " + where;
   if (folder) return where + " is a folder";
@@ -1041,19 +1048,28 @@ Session::JobOutcome Session::RunJob(TransferPlan& plan, const FileJob& job, JobC
     return JobOutcome::Failed;
   }
   if (plan.Kind != TransferKind::Remove) {
-    // The module's word is not enough: the copy is asked for, before the old
-    // version or the source goes.
-    if (const std::string seen = NotArrived(plan, job, pcFile, size); !seen.empty()) {
+    // The module's word is not enough: the copy, and the time set on it, are
+    // asked for, before the old version or the source goes.
+    std::string timeError;
+    const TimeKept time = KeepTime(plan, job, pcFile, &timeError);
+    bool timeLost = false;
+    const std::string seen = NotArrived(
+        plan, job, pcFile, size, time == TimeKept::Set ? ItemWriteTime(job.Item) : 0, &timeLost);
+    if (!seen.empty()) {
       err_ << plan.Command << ": " << job.Shown << " was reported copied, but " << seen << '\n';
       ReportLeftover(plan, job, destination, size);
       return JobOutcome::Failed;
+    }
+    if (time == TimeKept::Refused) ReportTimeNotKept(plan, timeError);
+    if (timeLost) {
+      ReportTimeNotKept(plan, "the device did not keep the last-write time of " +
+                                  EntryText(job.Target(plan), name));
     }
     if (plan.Kind == TransferKind::Within && plan.Move &&
         DeviceSaysThere(device::PathOf(job.Folder, name))) {
       err_ << plan.Command << ": " << job.Shown << " was reported moved, but is still there\n";
       return JobOutcome::Failed;
     }
-    KeepTime(plan, job, pcFile);
   }
   if (!destination.Aside.empty()) {
     std::string error;
@@ -1109,33 +1125,27 @@ bool Session::RemoveMovedSource(const TransferPlan& plan, const FileJob& job) {
   return false;
 }
 
-void Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile) {
-  // The copy is whole either way. A library without the calls is said once
-  // and the command goes on; a time the device refuses fails the command.
-  if (ItemWriteTime(job.Item) == 0 || plan.TimesUnkept) return;  // no time to keep
+Session::TimeKept Session::KeepTime(TransferPlan& plan, const FileJob& job, const fs::path& pcFile,
+                                    std::string* error) {
+  if (ItemWriteTime(job.Item) == 0 || plan.TimesUnkept) return TimeKept::NotAsked;
   const uint64_t wanted = ItemWriteTime(job.Item);
-  std::string error;
-  bool kept = false;
   if (plan.Kind == TransferKind::Get) {
-    kept = platform::SetPcWriteTime(pcFile, wanted, &error);
-  } else {
-    // The device's own copy keeps the time: a read-only copy is then never
-    // opened for writing. A time set is asked back: a device may say it kept
-    // a time it did not (a storage card keeps times to 2 s).
-    const std::string path = device::PathOf(job.Target(plan), ItemName(job.Item));
-    device::EntryState now;
-    const bool canTell = device::CanTellState();
-    if (canTell && device::StateOf(path, &now, &error) && now.Written == wanted) return;
-    kept = device::SetWriteTime(path, wanted, &error);
-    constexpr uint64_t kTwoSeconds = 20000000;
-    if (kept && canTell && device::StateOf(path, &now, &error) &&
-        (now.Written > wanted ? now.Written - wanted : wanted - now.Written) > kTwoSeconds) {
-      kept = false;
-      error = "the device did not keep the last-write time of " +
-              EntryText(job.Target(plan), ItemName(job.Item));
-    }
+    return platform::SetPcWriteTime(pcFile, wanted, error) ? TimeKept::NotAsked : TimeKept::Refused;
   }
-  if (kept) return;
+  // The device's own copy keeps the time: a read-only copy is then never
+  // opened for writing. A time set is asked back with the copy (NotArrived).
+  const std::string path = device::PathOf(job.Target(plan), ItemName(job.Item));
+  device::EntryState now;
+  if (plan.Kind == TransferKind::Within && device::CanTellState() &&
+      device::StateOf(path, &now, error) && now.Written == wanted) {
+    return TimeKept::NotAsked;
+  }
+  return device::SetWriteTime(path, wanted, error) ? TimeKept::Set : TimeKept::Refused;
+}
+
+void Session::ReportTimeNotKept(TransferPlan& plan, const std::string& error) {
+  // The copy is whole. A library without the calls is said once and the
+  // command goes on; a time the device refuses or loses fails the command.
   const DeviceCalls& calls = DeviceLibraryCalls();
   plan.TimesUnkept = plan.Kind != TransferKind::Get &&
                      (calls.CeCreateFile == nullptr || calls.CeSetFileTime == nullptr ||
