@@ -28,6 +28,10 @@
 // loop at least 0.8 times the speed of dd). Sources stay warm in the page cache;
 // the copy is removed after each iteration, outside the timed part.
 //
+// merlo itself, started whole: get of 1000 files of 1000 bytes onto none and
+// onto existing ones (goal: onto existing at most 1.2 times onto none), and put
+// of the same, each run timed; their medians, to be set beside another build's.
+//
 // MERLO_BENCH_FILES and MERLO_BENCH_COPY_MIB make the work smaller (the CTest
 // smoke run does); TMPDIR chooses where the folders go. Ratios are counters of
 // the benchmarks that close each group; the run ends with a table of medians on
@@ -301,6 +305,8 @@ bool gFailed = false;
 // merlo's get of small files, onto existing ones and onto none.
 const char* const kGetNew = "get/onto new files";
 const char* const kGetOld = "get/onto existing files";
+const char* const kPutNew = "put/onto new files";
+const char* const kPutOld = "put/onto existing files";
 constexpr int kAsideFiles = 1000;
 
 // The drive-letter form the module takes for PC paths on Linux.
@@ -1005,6 +1011,15 @@ void PrintSummary() {
                  "goal <= 1.2   %s\n",
                  kAsideFiles, aside, cpu, Verdict(aside <= 1.2 && cpu <= 1.2));
   }
+  for (const auto& [label, key] : {std::pair<const char*, const char*>{"get, onto new", kGetNew},
+                                   {"get, onto existing", kGetOld},
+                                   {"put, onto new", kPutNew},
+                                   {"put, onto existing", kPutOld}}) {
+    if (Median(key, kWall) > 0) {
+      std::fprintf(out, "merlo %s files: %.1f ms a run of %d files (median wall)\n", label,
+                   Median(key, kWall) * 1e3, kAsideFiles);
+    }
+  }
 }
 
 // ---- merlo's get over existing files ----------------------------------------------
@@ -1076,6 +1091,54 @@ void GetOntoExisting(benchmark::State& state) {
   }
 }
 
+// `put` of the same small files into a device folder, onto none and onto
+// existing ones: each copy is asked for at its destination, and an old file is
+// set aside, checked and removed.
+
+std::string PutDevice() { return gSetup.top + "/put-device"; }
+
+const char* RunMerloPut() {
+  std::string merlo = MERLO_SHELL_PATH, device = PutDevice(), files = AsideDevice() + "/small*";
+  char quiet[] = "-q", deviceOption[] = "--device", put[] = "put";
+  char* argv[] = {&merlo[0], quiet, deviceOption, &device[0], put, &files[0], nullptr};
+  return RunChild(merlo.c_str(), argv, "merlo put failed");
+}
+
+// Whether the device folder holds every file, and nothing else.
+const char* CheckPutDevice(bool empty) {
+  DIR* dir = opendir(PutDevice().c_str());
+  if (dir == nullptr) return "cannot read the device folder";
+  int count = 0;
+  while (const struct dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    if (empty) unlinkat(dirfd(dir), entry->d_name, 0);
+    ++count;
+  }
+  closedir(dir);
+  return count == kAsideFiles ? nullptr : "the device folder does not hold each file once";
+}
+
+void PutOntoNew(benchmark::State& state) {
+  if (!EnsureAsideFiles() || (mkdir(PutDevice().c_str(), 0755) != 0 && errno != EEXIST)) {
+    state.SkipWithError("cannot write the small files");
+    gFailed = true;
+    return;
+  }
+  CheckPutDevice(true);
+  Run(state, kPutNew, RunMerloPut, [] { return CheckPutDevice(true); });
+}
+
+void PutOntoExisting(benchmark::State& state) {
+  if (!EnsureAsideFiles() || (mkdir(PutDevice().c_str(), 0755) != 0 && errno != EEXIST) ||
+      RunMerloPut() != nullptr) {
+    state.SkipWithError("cannot write the small files");
+    gFailed = true;
+    return;
+  }
+  Run(state, kPutOld, RunMerloPut, [] { return CheckPutDevice(false); });
+  CheckPutDevice(true);
+}
+
 // Fixed iteration counts keep the whole run near a minute; every iteration is
 // a sample of the medians.
 void Register(const char* name, void (*function)(benchmark::State&), int iterations) {
@@ -1135,6 +1198,8 @@ int main(int argc, char** argv) {
   Register("Upload/PutFiles", UploadModule, 6);
   Register("Get1000/OntoNewFiles", GetOntoNew, 15);
   Register("Get1000/OntoExistingFiles", GetOntoExisting, 15);
+  Register("Put1000/OntoNewFiles", PutOntoNew, 10);
+  Register("Put1000/OntoExistingFiles", PutOntoExisting, 10);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary();
