@@ -1053,10 +1053,10 @@ const char* RunMerloGet() {
   return RunChild(merlo.c_str(), argv, "merlo get failed");
 }
 
-// Whether the PC folder holds every file, and nothing else.
-const char* CheckAsidePc(bool empty) {
-  DIR* dir = opendir(AsidePc().c_str());
-  if (dir == nullptr) return "cannot read the PC folder";
+// The entries of a folder, which are removed when `empty`; -1 when it cannot be read.
+int CountEntries(const std::string& folder, bool empty) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return -1;
   int count = 0;
   while (const struct dirent* entry = readdir(dir)) {
     if (entry->d_name[0] == '.') continue;
@@ -1064,7 +1064,14 @@ const char* CheckAsidePc(bool empty) {
     ++count;
   }
   closedir(dir);
-  return count == kAsideFiles ? nullptr : "the PC folder does not hold each file once";
+  return count;
+}
+
+// Whether the PC folder holds every file, and nothing else.
+const char* CheckAsidePc(bool empty) {
+  return CountEntries(AsidePc(), empty) == kAsideFiles
+             ? nullptr
+             : "the PC folder does not hold each file once";
 }
 
 void GetOntoNew(benchmark::State& state) {
@@ -1106,16 +1113,9 @@ const char* RunMerloPut() {
 
 // Whether the device folder holds every file, and nothing else.
 const char* CheckPutDevice(bool empty) {
-  DIR* dir = opendir(PutDevice().c_str());
-  if (dir == nullptr) return "cannot read the device folder";
-  int count = 0;
-  while (const struct dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    if (empty) unlinkat(dirfd(dir), entry->d_name, 0);
-    ++count;
-  }
-  closedir(dir);
-  return count == kAsideFiles ? nullptr : "the device folder does not hold each file once";
+  return CountEntries(PutDevice(), empty) == kAsideFiles
+             ? nullptr
+             : "the device folder does not hold each file once";
 }
 
 void PutOntoNew(benchmark::State& state) {
