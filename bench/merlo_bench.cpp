@@ -307,6 +307,10 @@ const char* const kGetNew = "get/onto new files";
 const char* const kGetOld = "get/onto existing files";
 const char* const kPutNew = "put/onto new files";
 const char* const kPutOld = "put/onto existing files";
+const char* const kMirrorUnchanged = "mirror/unchanged tree";
+// The files of the mirrored tree: 10,000, fewer with MERLO_BENCH_FILES.
+long MirrorFiles();
+const char* const kListTree = "ls -R/the same tree";
 constexpr int kAsideFiles = 1000;
 
 // The drive-letter form the module takes for PC paths on Linux.
@@ -690,9 +694,15 @@ const char* const kUpModule = "up/PutFiles";
 
 // Runs a program (found on PATH) to its end and keeps its CPU time in
 // gChildCpu; null when it succeeded, else what went wrong.
-const char* RunChild(const char* program, char* const argv[], const char* failed) {
+const char* RunChild(const char* program, char* const argv[], const char* failed,
+                     bool quiet = false) {
   pid_t child;
-  if (posix_spawnp(&child, program, nullptr, nullptr, argv, environ) != 0) return failed;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawnp(&child, program, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return failed;
   int status = 0;
   struct rusage usage;
   while (wait4(child, &status, 0, &usage) < 0) {
@@ -1011,6 +1021,12 @@ void PrintSummary() {
                  "goal <= 1.2   %s\n",
                  kAsideFiles, aside, cpu, Verdict(aside <= 1.2 && cpu <= 1.2));
   }
+  if (const double mirror = TimeRatio(kMirrorUnchanged, kListTree, kWall); mirror > 0) {
+    std::fprintf(out,
+                 "merlo mirror of an unchanged tree of %ld files / ls -R of it: wall %.2f   "
+                 "goal <= 1.5   %s\n",
+                 MirrorFiles(), mirror, Verdict(mirror <= 1.5));
+  }
   for (const auto& [label, key] : {std::pair<const char*, const char*>{"get, onto new", kGetNew},
                                    {"get, onto existing", kGetOld},
                                    {"put, onto new", kPutNew},
@@ -1139,6 +1155,74 @@ void PutOntoExisting(benchmark::State& state) {
   CheckPutDevice(true);
 }
 
+// mirror of a device tree that has not changed since the last mirror, beside
+// ls -R of it: both read every folder's listing; mirror also asks the PC
+// about each file (goal: at most 1.5 times ls -R). 10,000 files in 100
+// folders, fewer with MERLO_BENCH_FILES.
+
+std::string MirrorDevice() { return gSetup.top + "/mirror-device"; }
+std::string MirrorPc() { return gSetup.top + "/mirror-pc"; }
+long MirrorFiles() { return std::min<long>(10000, std::max<long>(100, gSetup.files)); }
+
+const char* RunMerloWords(std::vector<std::string> words, const char* failed) {
+  std::string merlo = MERLO_SHELL_PATH;
+  std::vector<char*> argv = {&merlo[0]};
+  for (auto& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  return RunChild(merlo.c_str(), argv.data(), failed, true);
+}
+
+bool EnsureMirrorTree() {
+  static bool made = false;
+  if (made) return true;
+  const long folders = 100, each = MirrorFiles() / folders;
+  if (mkdir(MirrorDevice().c_str(), 0755) != 0) return false;
+  for (long f = 0; f < folders; ++f) {
+    const std::string folder = MirrorDevice() + "/folder" + std::to_string(f);
+    if (mkdir(folder.c_str(), 0755) != 0) return false;
+    for (long i = 0; i < each; ++i) {
+      const int fd = open((folder + "/file" + std::to_string(i) + ".txt").c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd < 0 || !WriteAll(fd, "x", 1) || close(fd) != 0) return false;
+    }
+  }
+  made = RunMerloWords({"-q", "--device", MirrorDevice(), "mirror", "\\", MirrorPc()},
+                       "the first mirror failed") == nullptr;
+  return made;
+}
+
+void MirrorUnchanged(benchmark::State& state) {
+  if (!EnsureMirrorTree()) {
+    state.SkipWithError("cannot make the tree");
+    gFailed = true;
+    return;
+  }
+  Run(
+      state, kMirrorUnchanged,
+      [] {
+        return RunMerloWords({"-q", "--device", MirrorDevice(), "mirror", "\\", MirrorPc()},
+                             "mirror failed");
+      },
+      [] { return nullptr; });
+}
+
+void ListTree(benchmark::State& state) {
+  if (!EnsureMirrorTree()) {
+    state.SkipWithError("cannot make the tree");
+    gFailed = true;
+    return;
+  }
+  Run(
+      state, kListTree,
+      [] {
+        return RunMerloWords({"-q", "--device", MirrorDevice(), "ls", "-R"}, "ls -R failed");
+      },
+      [] { return nullptr; });
+  if (TimeRatio(kMirrorUnchanged, kListTree, kWall) > 0) {
+    state.counters["mirror_per_ls"] = TimeRatio(kMirrorUnchanged, kListTree, kWall);
+  }
+}
+
 // Fixed iteration counts keep the whole run near a minute; every iteration is
 // a sample of the medians.
 void Register(const char* name, void (*function)(benchmark::State&), int iterations) {
@@ -1200,6 +1284,8 @@ int main(int argc, char** argv) {
   Register("Get1000/OntoExistingFiles", GetOntoExisting, 15);
   Register("Put1000/OntoNewFiles", PutOntoNew, 10);
   Register("Put1000/OntoExistingFiles", PutOntoExisting, 10);
+  Register("MirrorTree/Unchanged", MirrorUnchanged, 5);
+  Register("MirrorTree/LsR", ListTree, 5);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintSummary();
