@@ -118,6 +118,9 @@ bool Session::Mirror(const Words& args) {
   std::vector<FolderParts> extraDeviceFolders;
   std::vector<fs::path> extraPcFiles, extraPcFolders;
   std::vector<fs::path> links;  // PC links met: named, never walked, copied or deleted
+  // -R: device entries that the PC spells in another case, renamed to its
+  // spelling once the copies are done (files first, then folders, deepest first).
+  std::vector<std::pair<std::string, std::string>> respell;
 
   // The device tree as it is (a new device folder has none).
   std::map<FolderParts, bool> deviceFolders;  // folder -> listed
@@ -230,11 +233,28 @@ bool Session::Mirror(const Words& args) {
       return std::any_of(kept.begin(), kept.end(),
                          [&key](const std::string& k) { return key.compare(0, k.size(), k) == 0; });
     };
+    // The device's own spelling of each of its folders, found as it compares names.
+    std::map<std::string, const FolderParts*> spelled;
+    for (const auto& [folder, listed] : deviceFolders) {
+      (void)listed;
+      spelled.emplace(DeviceNameKey(DevicePathText(folder)), &folder);
+    }
+    const auto onDevice = [&spelled](const FolderParts& folder) -> const FolderParts* {
+      const auto it = spelled.find(DeviceNameKey(DevicePathText(folder)));
+      return it == spelled.end() ? nullptr : it->second;
+    };
+    std::vector<std::pair<std::string, std::string>> folderRespell;
     for (const auto& folder : folders) {
       const FolderParts into = deviceFor(folder);
       if (!oneSource(DeviceNameKey(DevicePathText(into)), folder)) return false;
       wanted.insert(DeviceNameKey(DevicePathText(into)));
       plan.DeviceFolders.push_back(into);
+      if (const FolderParts* there = onDevice(into);
+          there != nullptr && there->back() != into.back()) {
+        FolderParts renamed = *there;
+        renamed.back() = into.back();
+        folderRespell.emplace_back(device::PathOf(*there), device::PathOf(renamed));
+      }
     }
     for (const auto& file : files) {
       const FolderParts into = deviceFor(file.parent_path());
@@ -258,12 +278,15 @@ bool Session::Mirror(const Words& args) {
              << "; nothing was copied\n";
         return false;
       }
-      if (deviceFolders.count(into) != 0) {
-        if (const PanelItem* there = FindEntry(panel_.Entries(into), name)) {
+      if (const FolderParts* at = onDevice(into)) {
+        if (const PanelItem* there = FindEntry(panel_.Entries(*at), name)) {
           if (IsFolder(*there)) {
-            err_ << "mirror: the device folder " << EntryText(into, ItemName(*there))
+            err_ << "mirror: the device folder " << EntryText(*at, ItemName(*there))
                  << " is in the way of " << Printable(file.string()) << "; nothing was copied\n";
             return false;
+          }
+          if (ItemName(*there) != name) {
+            respell.emplace_back(device::PathOf(*at, ItemName(*there)), device::PathOf(*at, name));
           }
           if (ItemSize(*there) == size && ItemWriteTime(*there) == written) {
             continue;
@@ -273,6 +296,7 @@ bool Session::Mirror(const Words& args) {
       FileJob job{into, item, file.parent_path(), Printable(file.string()), true, into};
       plan.Jobs.push_back(job);
     }
+    respell.insert(respell.end(), folderRespell.rbegin(), folderRespell.rend());
     if (remove) {
       for (const auto& [at, item] : deviceFiles) {
         const FolderParts& folder = *at;
@@ -306,6 +330,9 @@ bool Session::Mirror(const Words& args) {
                        : (job.Local / PathFromUser(UserFromNarrow(ItemName(job.Item)))).string())
            << '\n';
     }
+    for (const auto& [from, to] : respell) {
+      out_ << "rename " << UserFromNarrow(from) << " to " << UserFromNarrow(to) << '\n';
+    }
     for (const auto& job : removal.Jobs)
       out_ << "delete " << EntryText(job.Folder, ItemName(job.Item)) << '\n';
     for (auto f = extraDeviceFolders.rbegin(); f != extraDeviceFolders.rend(); ++f) {
@@ -333,6 +360,16 @@ bool Session::Mirror(const Words& args) {
     }
     return false;
   }
+  // The device's names take the case the PC gives them.
+  for (const auto& [from, to] : respell) {
+    std::string error;
+    if (!device::MoveEntry(from, to, &error)) {
+      err_ << "mirror: " << error << '\n';
+      return false;
+    }
+    if (!quiet_) out_ << "renamed " << UserFromNarrow(from) << " to " << UserFromNarrow(to) << '\n';
+  }
+  if (!respell.empty()) panel_.Forget();
   if (!remove) return links.empty();
   // Deletion comes last, files first, then the emptied folders bottom up.
   if (!removal.Jobs.empty() && !Execute(removal)) return false;

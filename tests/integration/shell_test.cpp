@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -1161,6 +1162,36 @@ TEST_F(ShellTest, MirrorCopiesWhatChangedBothWays) {
                   "mirror: a copy's last-write time could not be kept, so nothing was deleted");
   EXPECT_TRUE(fs::exists(device_ / "saved" / "stale.txt"));
 }
+
+#if !defined(_WIN32)
+// A restore makes the device folder like the backup, the case of its names
+// too; a second run then finds nothing to do. (Under Wine a PC rename that
+// changes only the case changes nothing, so the backup cannot be made there.)
+TEST_F(ShellTest, ARestoreGivesDeviceNamesTheBackupsCase) {
+  WriteFile(device_ / "tree" / "readme.txt", "same");
+  WriteFile(device_ / "tree" / "docs" / "x.txt", "x");
+  const fs::path backup = pc_ / "backup";
+  ASSERT_EQ(Command({"mirror", "tree", backup.string()}).status, 0);
+  fs::rename(backup / "readme.txt", backup / "README.TXT");
+  fs::rename(backup / "docs", backup / "DOCS");
+  const Outcome plan = Command({"mirror", "-n", "-R", "tree", backup.string()});
+  EXPECT_CONTAINS(plan.out, "rename \\tree\\readme.txt to \\tree\\README.TXT\n");
+  EXPECT_CONTAINS(plan.out, "rename \\tree\\docs to \\tree\\DOCS\n");
+  const Outcome restore = Command({"mirror", "-R", "tree", backup.string()});
+  EXPECT_EQ(restore.status, 0) << restore.err;
+  EXPECT_CONTAINS(restore.out, "copied 0 of 0 files");
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(device_ / "tree")) {
+    names.insert(entry.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"DOCS", "README.TXT"}));
+  EXPECT_EQ(ReadFile(device_ / "tree" / "README.TXT"), "same");
+  EXPECT_EQ(ReadFile(device_ / "tree" / "DOCS" / "x.txt"), "x");
+  const Outcome again = Command({"mirror", "-R", "tree", backup.string()});
+  EXPECT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out.find("renamed"), std::string::npos) << again.out;
+}
+#endif
 
 // mirror changes only what its words name: the device's root names no PC
 // folder, so the current local folder is never taken for one; a word after
