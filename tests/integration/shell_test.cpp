@@ -1254,6 +1254,45 @@ TEST_F(ShellTest, MirrorNeitherFollowsNorDeletesLinks) {
 }
 #endif
 
+#if !defined(_WIN32)
+// Links to files, on the PC, in every command that overwrites or deletes:
+// what lies behind a link is never written or deleted by way of it.
+TEST_F(ShellTest, NothingBehindAPcLinkToAFileChanges) {
+  const fs::path behind = scratch_ / "elsewhere" / "precious.txt";
+  const struct {
+    const char* Label;
+    std::vector<std::string> Words;  // "LINKS" is the PC folder that holds the link
+  } cases[] = {
+      {"get onto a link", {"get", "a.txt", "LINKS"}},
+      {"get -r into a tree with a link", {"get", "-r", "docs", "PC"}},
+      {"mirror --delete", {"mirror", "--delete", "docs", "LINKS"}},
+      {"mirror -R --delete", {"mirror", "-R", "--delete", "docs", "LINKS"}},
+      {"put -m of a link", {"put", "-m", "LINKS/a.txt"}},
+      {"put -r -m", {"put", "-r", "-m", "LINKS", "\\"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Label);
+    fs::remove_all(scratch_ / "elsewhere");
+    fs::remove_all(pc_);
+    WriteFile(behind, "precious");
+    const fs::path links = pc_ / "docs";
+    fs::create_directories(links);
+    fs::create_symlink(behind, links / "a.txt");
+    fs::create_symlink(behind, links / "inner.txt");
+    std::vector<std::string> words;
+    for (const auto& w : c.Words) {
+      words.push_back(w == "LINKS"                ? links.string()
+                      : w == "PC"                 ? pc_.string()
+                      : w.rfind("LINKS/", 0) == 0 ? (links / w.substr(6)).string()
+                                                  : w);
+    }
+    Command(words);
+    EXPECT_EQ(ReadFile(behind), "precious");
+  }
+  EXPECT_EQ(ReadFile(device_ / "docs" / "inner.txt"), "inside docs");
+}
+#endif
+
 // A device holds no links, and the emulated one shows none: a link in its
 // folder (here to another of its folders) is neither listed nor walked, so
 // rm -r and mirror --delete leave what it leads to, and the device names it.
