@@ -58,7 +58,12 @@ void SetItemWriteTime(PanelItem* item, uint64_t written) {
 static_assert(kModuleListedFolderPath + sizeof "\\*.*" == kPatternSize,
               "the module lists a folder with the pattern FOLDER\\*.* in its pattern buffer");
 
+bool TooLongToEnter(const FolderParts& folder) {
+  return DevicePathText(folder).size() > kModuleFolderPath;
+}
+
 std::string NotEnterable(const FolderParts& folder) {
+  if (!TooLongToEnter(folder)) return "";
   return ModuleFieldProblem(FolderText(folder), DevicePathText(folder).size(), kModuleFolderPath,
                             "folder paths");
 }
@@ -93,7 +98,7 @@ bool Panel::Step(const char* folder) {
 
 bool Panel::MoveTo(const FolderParts& target) {
   if (target == folder_) return true;
-  if (!NotEnterable(target).empty()) return false;  // not asked of the module
+  if (TooLongToEnter(target)) return false;  // not asked of the module
   size_t common = 0;
   while (common < folder_.size() && common < target.size() && folder_[common] == target[common]) {
     ++common;

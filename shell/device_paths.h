@@ -175,8 +175,10 @@ constexpr size_t kModuleListedFolderPath = 251;
 constexpr size_t kModuleFilePath = 299;
 constexpr size_t kModulePcFolder = 255;
 
-// Why the module cannot enter a folder (its path does not fit the module's
-// field), before the module is asked; empty when it can.
+// Whether the module cannot enter a folder (its path does not fit the
+// module's field), told before the module is asked, and the message that
+// says so (empty when it can).
+bool TooLongToEnter(const FolderParts& folder);
 std::string NotEnterable(const FolderParts& folder);
 
 // Whether the module can enter the folder but not list it (its path is too

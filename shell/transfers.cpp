@@ -87,37 +87,37 @@ namespace {
 
 // Why the module could not copy, move or delete this file, told before it is
 // asked: a path longer than one of its fields, or a PC path longer than the
-// system's file calls take. Empty when it can.
+// system's file calls take. Empty when it can. The texts of a message are
+// made only for a path that does not fit: this runs for every file.
 std::string ModuleCannotTake(const TransferPlan& plan, const FileJob& job) {
   const std::string name = ItemName(job.Item);
-  const std::string user = UserFromNarrow(name);
   std::string problem;
-  const auto check = [&problem](std::string found) {
-    if (problem.empty()) problem = std::move(found);
+  const auto field = [&problem](size_t bytes, size_t limit, const char* what, const auto& shown) {
+    if (problem.empty() && bytes > limit) problem = ModuleFieldProblem(shown(), bytes, limit, what);
   };
   if (plan.Kind != TransferKind::Put) {
-    check(NotEnterable(job.Folder));
-    check(ModuleFieldProblem(EntryText(job.Folder, name), ModuleFilePathBytes(job.Folder, name),
-                             kModuleFilePath, "file paths"));
+    if (TooLongToEnter(job.Folder)) return NotEnterable(job.Folder);
+    field(ModuleFilePathBytes(job.Folder, name), kModuleFilePath, "file paths",
+          [&] { return EntryText(job.Folder, name); });
   }
   if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Within) {
     const FolderParts& target = job.Target(plan);
-    check(NotEnterable(target));
-    check(ModuleFieldProblem(EntryText(target, name), ModuleFilePathBytes(target, name),
-                             kModuleFilePath, "file paths"));
+    if (problem.empty() && TooLongToEnter(target)) return NotEnterable(target);
+    field(ModuleFilePathBytes(target, name), kModuleFilePath, "file paths",
+          [&] { return EntryText(target, name); });
   }
   if (plan.Kind == TransferKind::Put || plan.Kind == TransferKind::Get) {
-    const std::string folder = ModulePcPath(job.Local.string());
-    const fs::path file = job.Local / PathFromUser(user);
-    if (plan.Kind == TransferKind::Put) {
-      check(ModuleFieldProblem("the PC folder " + job.Local.string(), folder.size(),
-                               kModulePcFolder, "PC folders to copy from"));
-    }
     const std::string local = job.Local.string();
+    const std::string folder = ModulePcPath(local);
+    const fs::path file = job.Local / PathFromUser(UserFromNarrow(name));
+    if (plan.Kind == TransferKind::Put) {
+      field(folder.size(), kModulePcFolder, "PC folders to copy from",
+            [&] { return "the PC folder " + local; });
+    }
     const bool separated = !local.empty() && local.back() == platform::kPcSeparators[0];
-    check(platform::PcPathProblem(file));
-    check(ModuleFieldProblem(file.string(), folder.size() + (separated ? 0 : 1) + name.size(),
-                             kModuleFilePath, "file paths"));
+    if (problem.empty()) problem = platform::PcPathProblem(file);
+    field(folder.size() + (separated ? 0 : 1) + name.size(), kModuleFilePath, "file paths",
+          [&] { return file.string(); });
   }
   return problem;
 }
