@@ -246,8 +246,9 @@ bool Session::Mirror(const Words& args) {
     std::vector<std::pair<std::string, std::string>> folderRespell;
     for (const auto& folder : folders) {
       const FolderParts into = deviceFor(folder);
-      if (!oneSource(DeviceNameKey(DevicePathText(into)), folder)) return false;
-      wanted.insert(DeviceNameKey(DevicePathText(into)));
+      std::string key = DeviceNameKey(DevicePathText(into));
+      if (!oneSource(key, folder)) return false;
+      wanted.insert(std::move(key));
       plan.DeviceFolders.push_back(into);
       if (const FolderParts* there = onDevice(into);
           there != nullptr && there->back() != into.back()) {
@@ -259,8 +260,9 @@ bool Session::Mirror(const Words& args) {
     for (const auto& file : files) {
       const FolderParts into = deviceFor(file.parent_path());
       const std::string name = NarrowFromUser(file.filename().string());
-      if (!oneSource(DeviceNameKey(DevicePathText(into) + "\\" + name), file)) return false;
-      wanted.insert(DeviceNameKey(DevicePathText(into) + "\\" + name));
+      std::string key = DeviceNameKey(DevicePathText(into) + "\\" + name);
+      if (!oneSource(key, file)) return false;
+      wanted.insert(std::move(key));
       PanelItem item{};
       const std::string narrow = name.substr(0, sizeof item.Name - 1);
       std::copy(narrow.begin(), narrow.end(), item.Name);
