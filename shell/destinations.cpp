@@ -258,6 +258,28 @@ bool Session::FinishPcSave(bool copied, const fs::path& staged, const fs::path& 
   return ok;
 }
 
+std::string NotArrived(const TransferPlan& plan, const FileJob& job, const fs::path& pcFile,
+                       uint64_t size, uint64_t time, bool* timeLost) {
+  const bool toPc = plan.Kind == TransferKind::Get;
+  if (!toPc && !device::CanTellState()) return "";
+  const std::string name = ItemName(job.Item);
+  const std::string where = toPc ? pcFile.string() : EntryText(job.Target(plan), name);
+  const LocalState now =
+      toPc ? StateOf(pcFile) : DeviceStateOf(device::PathOf(job.Target(plan), name));
+  if (!now.Known) return "merlo cannot tell what is at " + where + ": " + now.Why;
+  if (!now.Exists) return "nothing is at " + where;
+  if (now.Folder) return where + " is a folder";
+  if (now.Size != size) {
+    return where + " holds " + std::to_string(now.Size) + " of its " + std::to_string(size) +
+           " bytes";
+  }
+  constexpr uint64_t kTwoSeconds = 20000000;
+  if (!toPc && time != 0 && timeLost != nullptr) {
+    *timeLost = (now.Written > time ? now.Written - time : time - now.Written) > kTwoSeconds;
+  }
+  return "";
+}
+
 bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
                std::string* spelled, std::string* error, device::EntryState* entry) {
   device::EntryState state;

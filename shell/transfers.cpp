@@ -217,47 +217,6 @@ bool DeviceSaysThere(const std::string& path) {
   return device::StateOf(path, &state, &unknown, false) && state.Exists;
 }
 
-// Whether a copy the module reported done is there, asked of that one file:
-// a file of the source's size. Empty when it is; else what was seen. Where
-// the device library cannot be asked of one file, the module's word stands.
-// With `time` (a device file's time just set), *timeLost tells whether the
-// device kept another (a storage card keeps times to 2 s).
-std::string NotArrived(const TransferPlan& plan, const FileJob& job, const fs::path& pcFile,
-                       uint64_t size, uint64_t time = 0, bool* timeLost = nullptr) {
-  bool exists = false, folder = false;
-  uint64_t found = 0;
-  std::string where, error;
-  if (plan.Kind == TransferKind::Get) {
-    where = pcFile.string();
-    platform::PcFileStatus status;
-    exists = platform::StatPcFile(pcFile, &status);
-    folder = exists && !status.Regular;
-    found = status.Size;
-  } else {
-    if (!device::CanTellState()) return "";
-    const std::string name = ItemName(job.Item);
-    where = EntryText(job.Target(plan), name);
-    device::EntryState state;
-    if (!device::StateOf(device::PathOf(job.Target(plan), name), &state, &error)) {
-      return "merlo cannot tell what is at " + where + ": " + error;
-    }
-    exists = state.Exists;
-    folder = state.Folder;
-    found = state.Size;
-    constexpr uint64_t kTwoSeconds = 20000000;
-    if (time != 0 && timeLost != nullptr) {
-      *timeLost =
-          (state.Written > time ? state.Written - time : time - state.Written) > kTwoSeconds;
-    }
-  }
-  if (!exists) return "nothing is at " + where;
-  if (folder) return where + " is a folder";
-  if (found != size) {
-    return where + " holds " + std::to_string(found) + " of its " + std::to_string(size) + " bytes";
-  }
-  return "";
-}
-
 }  // namespace
 
 bool Session::Get(const Words& args) {

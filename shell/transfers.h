@@ -127,6 +127,15 @@ bool MakePrivatePcFolder(const std::filesystem::path& folder, std::filesystem::p
 bool DeviceHas(Panel& panel, const FolderParts& folder, const std::string& name, bool* there,
                std::string* spelled, std::string* error, device::EntryState* entry = nullptr);
 
+// Whether a copy the module reported done is there, asked of that one file:
+// a file of the source's size. Empty when it is; else what was seen. Where
+// the device library cannot be asked of one file, the module's word stands.
+// With `time` (a device file's time just set), *timeLost tells whether the
+// device kept another (a storage card keeps times to 2 s).
+std::string NotArrived(const TransferPlan& plan, const FileJob& job,
+                       const std::filesystem::path& pcFile, uint64_t size, uint64_t time = 0,
+                       bool* timeLost = nullptr);
+
 // Folders for a message: "\a, \b\c".
 std::string FolderList(const std::vector<FolderParts>& folders);
 
