@@ -101,13 +101,7 @@ class ScriptLines {
     if (!whole_) return;
     const std::string bytes{std::istreambuf_iterator<char>(in_), std::istreambuf_iterator<char>()};
     std::string text;
-    if (!Decode(bytes, &text)) return;
-    for (size_t start = 0; start < text.size();) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      lines_.push_back(text.substr(start, end - start));
-      start = end + 1;
-    }
+    if (Decode(bytes, &text)) lines_ = Lines(text);
   }
 
   // Why the script cannot be read as text (at the line that was reached);
@@ -130,7 +124,8 @@ class ScriptLines {
         line->erase(0, 3);
         declaredUtf8_ = true;
       }
-      if (!declaredUtf8_ && !unicode::IsValidUtf8(*line) && !FromCodePage(*line, line, next_)) {
+      if (!declaredUtf8_ && !unicode::IsValidUtf8(*line) &&
+          !FromCodePage(*line, line, *line, next_)) {
         return false;
       }
     }
@@ -176,12 +171,31 @@ class ScriptLines {
     const bool declaredUtf8 = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
     *text = declaredUtf8 ? bytes.substr(3) : bytes;
     if (declaredUtf8 || unicode::IsValidUtf8(*text)) return true;
-    const size_t bad = FirstInvalidLine(*text);
-    return FromCodePage(*text, text, bad);
+    // The first line that is no UTF-8, to be named should the code page not read it either.
+    const std::vector<std::string> lines = Lines(*text);
+    const auto bad = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return !unicode::IsValidUtf8(line);
+    });
+    return FromCodePage(*text, text, bad == lines.end() ? std::string() : *bad,
+                        size_t(bad - lines.begin()) + 1);
   }
 
-  // Text that is no UTF-8, read in the system's code page where there is one.
-  bool FromCodePage(const std::string& bytes, std::string* text, size_t lineNumber) {
+  // The lines of a text, without their line ends ("\n"; a "\r" before it stays).
+  static std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      lines.push_back(text.substr(start, end - start));
+      start = end + 1;
+    }
+    return lines;
+  }
+
+  // Text that is no UTF-8, read in the system's code page where there is one;
+  // else refused, naming its first line that is no UTF-8.
+  bool FromCodePage(const std::string& bytes, std::string* text, std::string line,
+                    size_t lineNumber) {
     std::string converted, name;
     if (platform::FromSystemCodePage(bytes, &converted, &name)) {
       if (!noted_) note_ = source_ + " is not UTF-8: read in " + name + ", the system's";
@@ -189,13 +203,6 @@ class ScriptLines {
       *text = std::move(converted);
       return true;
     }
-    size_t start = 0;
-    for (size_t n = 1; n < lineNumber && start != std::string::npos; ++n) {
-      start = bytes.find('\n', start);
-      if (start != std::string::npos) ++start;
-    }
-    std::string line = bytes.substr(start == std::string::npos ? bytes.size() : start);
-    line = line.substr(0, line.find('\n'));
     if (!line.empty() && line.back() == '\r') line.pop_back();
     problem_ = source_ + ": line " + std::to_string(lineNumber) +
                (name.empty() ? " is not valid UTF-8: " : " is neither UTF-8 nor " + name + ": ") +
@@ -203,18 +210,6 @@ class ScriptLines {
                " (scripts are UTF-8, or UTF-16 with its byte order mark, as Notepad saves "
                "\"Unicode\")";
     return false;
-  }
-
-  // The number of the first line that is no valid UTF-8.
-  static size_t FirstInvalidLine(const std::string& text) {
-    size_t number = 1;
-    for (size_t start = 0; start <= text.size(); ++number) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      if (!unicode::IsValidUtf8(std::string_view(text).substr(start, end - start))) return number;
-      start = end + 1;
-    }
-    return number;
   }
 
   std::istream& in_;

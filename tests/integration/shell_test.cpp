@@ -411,6 +411,17 @@ TEST_F(ShellTest, ScriptsAsEditorsSaveThem) {
     EXPECT_EQ(outcome.out.find("merlo \\> pwd"), std::string::npos) << outcome.out;
     EXPECT_TRUE(fs::exists(device_ / "a.txt"));
   }
+  // Through a pipe, read line by line as it comes: the lines before run, and
+  // the script stops at the line, naming its bytes.
+  const std::string piped = "cat " + Quoted((scratch_ / "ansi.txt").string()) + " | " +
+                            Quoted(Built(kMerlo).string()) + " --device " +
+                            Quoted(device_.string()) + " >/dev/null 2>" +
+                            Quoted((scratch_ / "err.txt").string());
+  const int status = std::system(piped.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+  EXPECT_CONTAINS(ReadFile(scratch_ / "err.txt"),
+                  "line 2 is not valid UTF-8: cd \"\\xCE\\xF2\\xF7\\xB8\\xF2\"");
+  EXPECT_TRUE(fs::exists(device_ / "a.txt"));
 #endif
 }
 
