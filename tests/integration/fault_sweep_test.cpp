@@ -68,15 +68,16 @@ std::string Contents(size_t i) {
   return bytes;
 }
 
-// The name as a test name: "put -m x3" is put_m_x3.
-std::string TagOf(const Operation& op) {
+// A name as a test name: "put -m x3" is put_m_x3.
+std::string TagOf(const std::string& name) {
   std::string tag;
-  for (const char c : NameOf(op)) {
+  for (const char c : name) {
     if (std::isalnum(static_cast<unsigned char>(c))) tag += c;
     if (c == ' ') tag += '_';
   }
   return tag;
 }
+std::string TagOf(const Operation& op) { return TagOf(NameOf(op)); }
 
 void PrintTo(const Operation& op, std::ostream* out) { *out << NameOf(op); }
 
@@ -759,10 +760,7 @@ class TreeSweep : public testing::TestWithParam<TreeOp> {};
 
 TEST_P(TreeSweep, NothingIsLostUnderAnyFault) {
   const TreeOp op = GetParam();
-  std::string tag;
-  for (const char c : std::string(op.Name))
-    tag += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  const fs::path base = SweepFolder() / ("tree_" + tag);
+  const fs::path base = SweepFolder() / ("tree_" + TagOf(op.Name));
   const TreeScene clean(base / "clean");
   const Exit cleanRun = clean.Run(op, "", true);
   ASSERT_EQ(cleanRun.Status, 0) << cleanRun.Err;
@@ -832,12 +830,7 @@ const TreeOp kTreeOps[] = {
 
 INSTANTIATE_TEST_SUITE_P(Commands, TreeSweep, testing::ValuesIn(kTreeOps),
                          [](const testing::TestParamInfo<TreeOp>& info) {
-                           std::string tag;
-                           for (const char c : std::string(info.param.Name)) {
-                             if (std::isalnum(static_cast<unsigned char>(c))) tag += c;
-                             if (c == ' ') tag += '_';
-                           }
-                           return tag;
+                           return TagOf(info.param.Name);
                          });
 
 // The calls that change the device, each of which a lying device may report
@@ -935,10 +928,7 @@ INSTANTIATE_TEST_SUITE_P(Uploads, OldFileSweep, testing::ValuesIn(UploadsOverOld
 
 TEST_P(TreeSweep, ALyingDeviceIsNeverBelieved) {
   const TreeOp op = GetParam();
-  std::string tag;
-  for (const char c : std::string(op.Name))
-    tag += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  const fs::path base = SweepFolder() / ("lie_tree_" + tag);
+  const fs::path base = SweepFolder() / ("lie_tree_" + TagOf(op.Name));
   const TreeScene clean(base / "clean");
   ASSERT_EQ(clean.Run(op, "", false).Status, 0);
   const std::vector<std::string> faults = LiesOf(ReadReport(base / "clean" / "report.txt"));
